@@ -1,0 +1,96 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+#include <vector>
+
+#include "async/Clock.hpp"
+
+using namespace quorvane;
+
+TEST(VirtualClock, RunsDueTasksInDeadlineOrderOnTheirQueues) {
+    ScopedVirtualClock clock;
+    auto a = DispatchQueue::create("a");
+    auto b = DispatchQueue::create("b");
+    std::vector<std::string> seen;
+    auto t3 = Clock::current()->schedule(a, 3, 0, [&] { seen.push_back(a->isCurrent() ? "a3" : "?"); });
+    auto t1 = Clock::current()->schedule(b, 1, 0, [&] { seen.push_back(b->isCurrent() ? "b1" : "?"); });
+    auto t2 = Clock::current()->schedule(a, 2, 0, [&] { seen.push_back("a2"); });
+    clock->advance(1.5);
+    EXPECT_EQ(seen, (std::vector<std::string>{"b1"}));
+    clock->advance(10);
+    EXPECT_EQ(seen, (std::vector<std::string>{"b1", "a2", "a3"}));
+    EXPECT_DOUBLE_EQ(clock->monotonic(), 11.5);
+}
+
+TEST(VirtualClock, RepeatingTimerFiresOnAGridAndSeesTheClockAtEachDeadline) {
+    ScopedVirtualClock clock;
+    auto q = DispatchQueue::create("grid");
+    std::vector<double> times;
+    auto timer = Clock::current()->schedule(q, 1, 1, [&] { times.push_back(Clock::current()->monotonic()); });
+    clock->advance(3.5);
+    EXPECT_EQ(times, (std::vector<double>{1, 2, 3}));
+    timer.reset();
+    clock->advance(5);
+    EXPECT_EQ(times.size(), 3u);
+    EXPECT_EQ(clock->pendingCount(), 0u);
+}
+
+TEST(VirtualClock, TaskScheduledByATaskRunsInTheSameAdvance) {
+    ScopedVirtualClock clock;
+    auto q = DispatchQueue::create("chain");
+    std::vector<int> seen;
+    std::unique_ptr<Timer> second;
+    auto first = Clock::current()->schedule(q, 1, 0, [&] {
+        seen.push_back(1);
+        second = Clock::current()->schedule(q, 1, 0, [&] { seen.push_back(2); });
+    });
+    clock->advance(2);
+    EXPECT_EQ(seen, (std::vector<int>{1, 2}));
+}
+
+TEST(VirtualClock, WallClockStepLeavesMonotonicAlone) {
+    ScopedVirtualClock clock(1000);
+    clock->advance(2);
+    clock->stepWallClock(-500);
+    EXPECT_DOUBLE_EQ(clock->now(), 502);
+    EXPECT_DOUBLE_EQ(clock->monotonic(), 2);
+}
+
+TEST(Timer, NeverRunsAfterReleaseEvenAtTheDeadline) {
+    // The release races the deadline on another thread: once the handle is gone, nothing runs.
+    auto q = DispatchQueue::create("race");
+    for (int i = 0; i < 300; ++i) {
+        auto clock = std::make_shared<VirtualClock>();
+        std::atomic<bool> released{false};
+        std::atomic<bool> ranAfterRelease{false};
+        auto timer = clock->schedule(q, 1, 0, [&] {
+            if (released) ranAfterRelease = true;
+        });
+        std::thread advancer([&] { clock->advance(1); });
+        timer.reset();
+        released = true;
+        advancer.join();
+        q->sync([] {});
+        ASSERT_FALSE(ranAfterRelease) << "iteration " << i;
+    }
+}
+
+TEST(RealClock, OneShotAndRepeatingTimersFire) {
+    auto clock = std::make_shared<RealClock>();
+    auto q = DispatchQueue::create("real");
+    std::atomic<int> once{0}, repeated{0};
+    auto t1 = clock->schedule(q, 0.01, 0, [&] { ++once; });
+    auto t2 = clock->schedule(q, 0.01, 0.01, [&] { ++repeated; });
+    for (int i = 0; i < 200 && (once == 0 || repeated < 3); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    t2.reset();
+    int afterRelease = repeated;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    q->sync([] {});
+    EXPECT_EQ(once, 1);
+    EXPECT_GE(afterRelease, 3);
+    EXPECT_EQ(repeated, afterRelease);
+    EXPECT_GT(clock->now(), 1.6e9);
+}
