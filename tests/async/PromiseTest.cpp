@@ -8,8 +8,10 @@
 
 #include "async/Clock.hpp"
 #include "quorvane/Promise.hpp"
+#include "support/Queues.hpp"
 
 using namespace quorvane;
+using quorvane::testing::drain;
 
 namespace {
 
@@ -20,9 +22,6 @@ std::string messageOf(const std::exception_ptr& error) {
         return e.what();
     }
 }
-
-// Waits until everything posted so far to `queue` has run.
-void drain(const DispatchQueuePtr& queue) { queue->sync([] {}); }
 
 }  // namespace
 
