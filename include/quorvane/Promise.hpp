@@ -70,8 +70,10 @@ inline const DispatchQueuePtr& orMain(const DispatchQueuePtr& queue) {
 }
 
 template <class T>
-class State {
+class State : public std::enable_shared_from_this<State<T>> {
 public:
+    using Run = std::function<void(const State&)>;
+
     /// Settles once; returns false when already settled.
     bool settle(std::optional<Stored<T>> value, std::exception_ptr error) {
         std::lock_guard lock(mutex_);
@@ -82,9 +84,9 @@ public:
         // Posted under the lock so that a continuation registered meanwhile cannot overtake.
         for (auto& [queue, run] : waiting_) {
             if (queue) {
-                queue->async(std::move(run));
+                queue->async([self = this->shared_from_this(), run = std::move(run)] { run(*self); });
             } else {
-                run();
+                run(*this);
             }
         }
         waiting_.clear();
@@ -93,16 +95,17 @@ public:
     }
 
     /// Runs `run` on `queue` once settled (inline on the settling thread when queue is null:
-    /// for internal forwarding only).
-    void subscribe(DispatchQueuePtr queue, std::function<void()> run) {
+    /// for internal forwarding only). `run` gets the state rather than holding it, so that a
+    /// pending promise and its continuations do not keep each other alive.
+    void subscribe(DispatchQueuePtr queue, Run run) {
         std::unique_lock lock(mutex_);
         if (!settled_) {
             waiting_.emplace_back(std::move(queue), std::move(run));
         } else if (queue) {
-            queue->async(std::move(run));
+            queue->async([self = this->shared_from_this(), run = std::move(run)] { run(*self); });
         } else {
             lock.unlock();
-            run();
+            run(*this);
         }
     }
 
@@ -127,7 +130,7 @@ private:
     bool settled_ = false;
     std::optional<Stored<T>> value_;
     std::exception_ptr error_;
-    std::vector<std::pair<DispatchQueuePtr, std::function<void()>>> waiting_;
+    std::vector<std::pair<DispatchQueuePtr, Run>> waiting_;
 };
 
 }  // namespace detail
@@ -291,11 +294,11 @@ public:
 
     /// Settles `resolver` as this promise settles, on the settling thread.
     void pipeTo(const Resolver<T>& resolver) const {
-        state_->subscribe(nullptr, [s = state_, resolver] {
-            if (s->error()) {
-                resolver.reject(s->error());
+        state_->subscribe(nullptr, [resolver](const State& s) {
+            if (s.error()) {
+                resolver.reject(s.error());
             } else {
-                forwardValue(*s, resolver);
+                forwardValue(s, resolver);
             }
         });
     }
@@ -306,8 +309,7 @@ protected:
 
     template <class Run>
     void whenSettled(const DispatchQueuePtr& queue, Run run) const {
-        state_->subscribe(detail::orMain(queue),
-                          [s = state_, run = std::move(run)]() mutable { run(*s); });
+        state_->subscribe(detail::orMain(queue), std::move(run));
     }
 
     static void forwardValue(const State& s, const Resolver<T>& r) {
@@ -424,11 +426,10 @@ auto when(const std::vector<Promise<T>>& promises) {
     gather->remaining = promises.size();
     gather->values.resize(promises.size());
     for (std::size_t i = 0; i < promises.size(); ++i) {
-        const auto& s = detail::Access::state(promises[i]);
-        s->subscribe(nullptr, [gather, i, r = all.resolver, s] {
-            if (s->error()) return void(r.reject(s->error()));
+        detail::Access::state(promises[i])->subscribe(nullptr, [gather, i, r = all.resolver](const auto& s) {
+            if (s.error()) return void(r.reject(s.error()));
             std::unique_lock lock(gather->mutex);
-            gather->values[i] = *s->value();
+            gather->values[i] = *s.value();
             if (--gather->remaining > 0) return;
             lock.unlock();
             if constexpr (std::is_void_v<T>) {

@@ -169,3 +169,13 @@ TEST(Guarantee, IsFulfilledThroughItsResolver) {
     EXPECT_EQ(g.guarantee.wait(), "ok");
     EXPECT_EQ(Guarantee<int>::value(5).map([](int v) { return v + 1; }).wait(), 6);
 }
+
+TEST(Promise, APendingPromiseNobodyCanSettleIsReleasedWithItsContinuations) {
+    auto sentinel = std::make_shared<int>(0);
+    {
+        auto p = Promise<int>::pending();
+        p.promise.map([sentinel](int v) { return v; }).done([sentinel](int) {});
+        EXPECT_GT(sentinel.use_count(), 1);
+    }
+    EXPECT_EQ(sentinel.use_count(), 1);
+}
