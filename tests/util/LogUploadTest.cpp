@@ -31,6 +31,12 @@ public:
 };
 
 struct Fixture {
+    // A promise left pending keeps its continuations (and itself) alive: settle every post.
+    ~Fixture() {
+        for (auto& post : poster->posts) post.resolver.reject(std::make_exception_ptr(std::runtime_error("end")));
+        quorvane::testing::drain(DispatchQueue::main());
+    }
+
     ScopedVirtualClock clock;
     std::shared_ptr<ZephLogger> logger = std::make_shared<ZephLogger>(nullptr, LogLevel::TRACE, false);
     std::shared_ptr<FakePoster> poster = std::make_shared<FakePoster>();
