@@ -1,5 +1,7 @@
 #include "quorvane/WebRtcClientRole.hpp"
 
+#include <nlohmann/json.hpp>
+
 namespace quorvane {
 
 std::string_view rawValue(WebRtcClientRole role) {
@@ -11,5 +13,7 @@ std::optional<WebRtcClientRole> webRtcClientRoleFromRawValue(std::string_view ra
     if (raw == "answer") return WebRtcClientRole::answer;
     return std::nullopt;
 }
+
+void to_json(nlohmann::json& json, WebRtcClientRole role) { json = std::string(rawValue(role)); }
 
 }  // namespace quorvane

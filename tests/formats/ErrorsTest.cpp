@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <nlohmann/json.hpp>
+
 #include "quorvane/Errors.hpp"
 #include "quorvane/WebRtcClientRole.hpp"
 
@@ -48,4 +50,10 @@ TEST(WebRtcClientRole, RawValuesMatchExactly) {
     EXPECT_EQ(rawValue(WebRtcClientRole::answer), "answer");
     EXPECT_EQ(webRtcClientRoleFromRawValue("answer"), WebRtcClientRole::answer);
     for (auto bad : {"Offer", "", " offer", "answer "}) EXPECT_FALSE(webRtcClientRoleFromRawValue(bad)) << bad;
+}
+
+TEST(WebRtcClientRole, EncodesAsAPlainJsonString) {
+    nlohmann::json body{{"role", WebRtcClientRole::answer}};
+    EXPECT_EQ(body.dump(), R"({"role":"answer"})");
+    EXPECT_EQ(nlohmann::json(WebRtcClientRole::offer).dump(), R"("offer")");
 }

@@ -1,0 +1,169 @@
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+
+#include "formats/WireTesting.hpp"
+#include "formats/MessageFrameView.hpp"
+#include "formats/MessageFrameWriter.hpp"
+#include "support/ReadAll.hpp"
+
+using namespace quorvane;
+using quorvane::testing::hasField;
+using quorvane::testing::readAll;
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+const MessageFrame& rootOf(const Bytes& bytes) { return *flatbuffers::GetRoot<MessageFrame>(bytes.data()); }
+
+const MessageChunk& chunkOf(const Bytes& bytes) { return *rootOf(bytes).message_as_MessageChunk(); }
+
+MessageChunkView parsedChunk(const Bytes& bytes) {
+    auto frame = parseMessageFrame(bytes);
+    EXPECT_TRUE(frame);
+    EXPECT_EQ(frame->messageType(), MessageTypes::MessageChunk);
+    return *frame->messageChunk();
+}
+
+/// A frame written field by field, for bytes the writers never produce.
+Bytes frameWithTypeByte(std::uint8_t frameType, std::uint8_t payloadType) {
+    flatbuffers::FlatBufferBuilder builder;
+    auto data = builder.CreateVector(std::vector<std::uint8_t>{7});
+    auto single = CreateSingleMessageData(builder, data);
+    auto chunk = CreateMessageChunk(builder, 1, 2, static_cast<MessagePayload>(payloadType), single.Union());
+    auto frame = CreateMessageFrame(builder, static_cast<MessageTypes>(frameType), chunk.Union());
+    builder.Finish(frame);
+    return {builder.GetBufferPointer(), builder.GetBufferPointer() + builder.GetSize()};
+}
+
+const Bytes payload{1, 2, 3, 4, 5};
+
+}  // namespace
+
+TEST(MessageFrame, HeartbeatIsAFrameOfTypeOnePointingAtAnEmptyTable) {
+    auto bytes = MessageFrameWriter::heartbeat();
+    auto frame = parseMessageFrame(bytes);
+    ASSERT_TRUE(frame);
+    EXPECT_EQ(frame->messageType(), MessageTypes::Heartbeat);
+    EXPECT_FALSE(frame->messageChunk());
+    EXPECT_TRUE(rootOf(bytes).message_as_Heartbeat() != nullptr);
+    // Buffer framing: the root offset comes first, no identifier, no size prefix.
+    EXPECT_EQ(flatbuffers::ReadScalar<flatbuffers::uoffset_t>(bytes.data()) % 4, 0u);
+    EXPECT_LT(flatbuffers::ReadScalar<flatbuffers::uoffset_t>(bytes.data()), bytes.size());
+}
+
+TEST(MessageFrame, DefaultsAreLeftOutYetReadBack) {
+    auto zero = MessageFrameWriter::chunkedMessage(0, 0, 0, 3, payload);
+    EXPECT_FALSE(hasField(&chunkOf(zero), MessageChunk::VT_MSGID));
+    EXPECT_FALSE(hasField(&chunkOf(zero), MessageChunk::VT_CATEGORY));
+    EXPECT_FALSE(hasField(chunkOf(zero).payload_as_ChunkedMessageData(), ChunkedMessageData::VT_POSITION));
+    auto chunk = parsedChunk(zero);
+    EXPECT_EQ(chunk.msgid(), 0);
+    EXPECT_EQ(chunk.category(), 0);
+    EXPECT_EQ(chunk.chunkedMessageData()->position, 0);
+    EXPECT_EQ(chunk.chunkedMessageData()->length, 3);
+
+    auto set = MessageFrameWriter::chunkedMessage(65535, 9, 2, 3, payload);
+    EXPECT_TRUE(hasField(&chunkOf(set), MessageChunk::VT_MSGID));
+    chunk = parsedChunk(set);
+    EXPECT_EQ(chunk.msgid(), 65535);
+    EXPECT_EQ(chunk.category(), 9);
+    EXPECT_EQ(chunk.chunkedMessageData()->position, 2);
+    EXPECT_EQ(Bytes(chunk.chunkedMessageData()->data.begin(), chunk.chunkedMessageData()->data.end()), payload);
+}
+
+TEST(MessageFrame, EachPayloadReadsBackOnlyAsItsOwnKind) {
+    auto singleBytes = MessageFrameWriter::singleMessage(4, 1, payload);
+    auto single = parsedChunk(singleBytes);
+    EXPECT_EQ(single.payloadType(), MessagePayload::SingleMessageData);
+    EXPECT_EQ(Bytes(single.singleMessageData()->begin(), single.singleMessageData()->end()), payload);
+    EXPECT_FALSE(single.chunkedMessageData());
+    EXPECT_FALSE(single.chunkedMessageRetry());
+
+    std::vector<std::uint16_t> missing{0, 7, 65535};
+    auto retryBytes = MessageFrameWriter::chunkedMessageRetry(4, 1, missing);
+    auto retry = parsedChunk(retryBytes);
+    EXPECT_EQ(retry.payloadType(), MessagePayload::ChunkedMessageRetry);
+    EXPECT_EQ(*retry.chunkedMessageRetry(), missing);
+    EXPECT_FALSE(retry.singleMessageData());
+
+    auto ackBytes = MessageFrameWriter::messageAck(4, 1);
+    EXPECT_EQ(parsedChunk(ackBytes).payloadType(), MessagePayload::MessageAck);
+    EXPECT_EQ(parsedChunk(ackBytes).msgid(), 4);
+    auto failedBytes = MessageFrameWriter::messageFailed(4, 1);
+    EXPECT_EQ(parsedChunk(failedBytes).payloadType(), MessagePayload::MessageFailed);
+}
+
+TEST(MessageFrame, EmptyVectorsAreWrittenAndReadAsEmpty) {
+    auto bytes = MessageFrameWriter::singleMessage(1, 1, {});
+    EXPECT_TRUE(hasField(chunkOf(bytes).payload_as_SingleMessageData(), SingleMessageData::VT_DATA));
+    auto data = parsedChunk(bytes).singleMessageData();
+    ASSERT_TRUE(data);
+    EXPECT_TRUE(data->empty());
+    auto emptyRetry = MessageFrameWriter::chunkedMessageRetry(1, 1, {});
+    auto retry = parsedChunk(emptyRetry).chunkedMessageRetry();
+    ASSERT_TRUE(retry);
+    EXPECT_TRUE(retry->empty());
+}
+
+TEST(MessageFrame, LargestChunkRoundTrips) {
+    Bytes big(15360);
+    for (std::size_t i = 0; i < big.size(); ++i) big[i] = static_cast<std::uint8_t>(i * 31);
+    auto bytes = MessageFrameWriter::chunkedMessage(3, 0, 9, 10, big);
+    auto data = parsedChunk(bytes).chunkedMessageData();
+    EXPECT_EQ(Bytes(data->data.begin(), data->data.end()), big);
+}
+
+TEST(MessageFrame, UnknownTypeBytesReadAsNone) {
+    auto unknownFrame = frameWithTypeByte(3, 1);
+    auto frame = parseMessageFrame(unknownFrame);
+    ASSERT_TRUE(frame);
+    EXPECT_EQ(frame->messageType(), MessageTypes::NONE);
+    EXPECT_FALSE(frame->messageChunk());
+
+    auto unknownPayload = frameWithTypeByte(2, 6);
+    auto chunk = parsedChunk(unknownPayload);
+    EXPECT_EQ(chunk.payloadType(), MessagePayload::NONE);
+    EXPECT_FALSE(chunk.singleMessageData());
+
+    // No type byte at all: the member is ignored, whatever it holds.
+    auto untypedBytes = frameWithTypeByte(0, 1);
+    auto untyped = parseMessageFrame(untypedBytes);
+    ASSERT_TRUE(untyped);
+    EXPECT_EQ(untyped->messageType(), MessageTypes::NONE);
+    EXPECT_FALSE(untyped->messageChunk());
+}
+
+TEST(MessageFrame, BuffersMissingARequiredFieldAreRejected) {
+    // Written without the generated builder, whose own check would stop a missing member.
+    flatbuffers::FlatBufferBuilder builder;
+    auto start = builder.StartTable();
+    builder.AddElement<std::uint8_t>(MessageFrame::VT_MESSAGE_TYPE, 1, 0);
+    builder.Finish(flatbuffers::Offset<MessageFrame>(builder.EndTable(start)));
+    EXPECT_FALSE(parseMessageFrame({builder.GetBufferPointer(), builder.GetSize()}));
+}
+
+TEST(MessageFrame, DamagedBuffersAreRejectedOrReadSafely) {
+    auto valid = MessageFrameWriter::chunkedMessage(300, 2, 1, 4, payload);
+    auto expected = readAll(*parseMessageFrame(valid));
+    // Only trailing padding may be cut off without losing the frame.
+    quorvane::testing::forEachTruncation(valid, [&](const Bytes& bytes) {
+        if (auto frame = parseMessageFrame(bytes)) EXPECT_EQ(readAll(*frame), expected) << bytes.size();
+    });
+    for (const auto& source : {valid, MessageFrameWriter::chunkedMessageRetry(1, 2, std::vector<std::uint16_t>{1, 2})}) {
+        quorvane::testing::forEachBitFlip(source, [](const Bytes& bytes) {
+            if (auto frame = parseMessageFrame(bytes)) readAll(*frame);
+        });
+    }
+    quorvane::testing::forEachRandomBuffer(20000, 96, [](const Bytes& bytes) {
+        if (auto frame = parseMessageFrame(bytes)) readAll(*frame);
+    });
+}
+
+TEST(MessageFrame, MisalignedInputIsAProgrammingError) {
+    auto bytes = MessageFrameWriter::heartbeat();
+    Bytes shifted(bytes.size() + 1);
+    std::copy(bytes.begin(), bytes.end(), shifted.begin() + 1);
+    EXPECT_THROW(parseMessageFrame({shifted.data() + 1, bytes.size()}), std::invalid_argument);
+}
