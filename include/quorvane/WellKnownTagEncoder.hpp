@@ -4,12 +4,9 @@
 // on how a text, a blob, a JSON value, a number or a flag travels. No decoder looks at the tag:
 // each reads the payload bytes only.
 
-#include <array>
 #include <bit>
-#include <concepts>
 #include <cstdint>
 #include <optional>
-#include <span>
 #include <string>
 #include <string_view>
 #include <type_traits>
