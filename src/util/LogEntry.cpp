@@ -1,6 +1,6 @@
 #include "util/LogEntry.hpp"
 
-#include "util/Utf8.hpp"
+#include "formats/Utf8.hpp"
 
 namespace quorvane {
 

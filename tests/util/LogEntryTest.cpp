@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "util/LogEntry.hpp"
-#include "util/Utf8.hpp"
+#include "formats/Utf8.hpp"
 
 using namespace quorvane;
 
