@@ -8,6 +8,7 @@
 #include <api/video_codecs/builtin_video_encoder_factory.h>
 #include <rtc_base/logging.h>
 #include <rtc_base/network_constants.h>
+#include <rtc_base/ssl_adapter.h>
 #include <rtc_base/thread.h>
 
 #include "rtc/PeerConnection.hpp"
@@ -23,6 +24,10 @@ struct PeerConnectionFactory::Impl {
     Impl() {
         // WebRTC's own console output is for WebRTC's developers: keep errors only.
         ::rtc::LogMessage::LogToDebug(::rtc::LS_ERROR);
+        // OpenSSL registers its exit-time clean-up when first initialised. Doing that here, before
+        // the process-wide factory is complete, makes the clean-up run after the factory's
+        // threads have stopped; otherwise it would run first and their per-thread state leak.
+        ::rtc::InitializeSSL();
         network->SetName("quorvane-rtc-network", nullptr);
         worker->SetName("quorvane-rtc-worker", nullptr);
         signaling->SetName("quorvane-rtc-signaling", nullptr);

@@ -52,6 +52,11 @@ std::uint64_t ChannelEndpoint::receivedBytes() {
     return receivedBytes_;
 }
 
+std::chrono::steady_clock::time_point ChannelEndpoint::lastArrival() {
+    std::lock_guard lock(mutex_);
+    return lastArrival_;
+}
+
 std::vector<std::vector<std::uint8_t>> ChannelEndpoint::takeMessages() {
     std::lock_guard lock(mutex_);
     return std::move(messages_);
@@ -72,6 +77,7 @@ void ChannelEndpoint::dataChannelDidReceive(std::vector<std::uint8_t> data, bool
     std::lock_guard lock(mutex_);
     ++messageCount_;
     receivedBytes_ += data.size();
+    lastArrival_ = std::chrono::steady_clock::now();
     if (keepMessages_) messages_.push_back(std::move(data));
     changed_.notify_all();
 }

@@ -39,6 +39,8 @@ public:
     bool waitForMessagesOrQuiet(std::size_t count, std::chrono::milliseconds quiet);
     std::size_t messageCount();
     std::uint64_t receivedBytes();
+    /// When the latest buffer arrived.
+    std::chrono::steady_clock::time_point lastArrival();
     /// The buffers kept so far, in arrival order; the endpoint keeps none of them afterwards.
     std::vector<std::vector<std::uint8_t>> takeMessages();
     std::vector<DataChannelState> states();
@@ -60,6 +62,7 @@ private:
     std::vector<std::vector<std::uint8_t>> messages_;
     std::size_t messageCount_ = 0;
     std::uint64_t receivedBytes_ = 0;
+    std::chrono::steady_clock::time_point lastArrival_;
     std::vector<DataChannelState> states_;
     bool drained_ = false;
 };
