@@ -1,0 +1,76 @@
+#pragma once
+
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "quorvane/Promise.hpp"
+#include "rtc/IceCandidate.hpp"
+#include "rtc/PeerConnectionConfiguration.hpp"
+#include "rtc/PeerConnectionObserver.hpp"
+#include "rtc/SessionDescription.hpp"
+
+namespace webrtc {
+class PeerConnectionFactoryInterface;
+}
+
+namespace quorvane::rtc {
+
+class PeerConnectionFactory;
+class RtcDataChannel;
+
+/// One WebRTC peer connection, made by PeerConnectionFactory. Its operations may be called from
+/// any thread. Asynchronous results are promises whose WebRTC failures arrive as RtcError,
+/// unchanged; a result that WebRTC drops unanswered because the connection was closed or
+/// released first is rejected with RtcError of type "INVALID_STATE".
+class PeerConnection {
+public:
+    /// Offer/answer constraints, key to value.
+    using Constraints = std::map<std::string, std::string>;
+
+    /// Closes the connection: no report reaches the observer afterwards.
+    ~PeerConnection();
+    PeerConnection(const PeerConnection&) = delete;
+    PeerConnection& operator=(const PeerConnection&) = delete;
+
+    /// The SDP text of a new offer. An absent map counts as one without entries. Rejected with
+    /// "Cannot create offer for connection" when WebRTC reports neither an offer nor an error.
+    Promise<std::string> createOffer(std::optional<Constraints> mandatoryConstraints,
+                                     std::optional<Constraints> optionalConstraints);
+    /// The SDP text of a new answer; as createOffer, with "Cannot create answer for connection".
+    Promise<std::string> createAnswer(std::optional<Constraints> mandatoryConstraints,
+                                      std::optional<Constraints> optionalConstraints);
+    /// Applies a local description; fulfilled with the description as given.
+    Promise<SessionDescription> setLocalDescription(SdpType type, std::string sdp);
+    /// Applies the peer's description; fulfilled with the description as given.
+    Promise<SessionDescription> setRemoteDescription(SdpType type, std::string sdp);
+    /// Adds one of the peer's candidates.
+    Promise<void> addIceCandidate(const IceCandidate& candidate);
+
+    /// Opens the session's data channel: label "quorvane", unordered, at most 10 retransmissions
+    /// of a message. Null when WebRTC refuses (for example once the connection is closed).
+    std::shared_ptr<RtcDataChannel> createDataChannel();
+
+    SignalingState signalingState() const;
+    /// The configuration in force, as WebRTC reports it.
+    PeerConnectionConfiguration configuration() const;
+    /// Gathers new ICE credentials and candidates at the next negotiation.
+    void restartIce();
+    /// Ends the connection and its data channels; later operations fail.
+    void close();
+
+private:
+    friend class PeerConnectionFactory;
+    struct Impl;
+    class ObserverBridge;
+
+    explicit PeerConnection(std::shared_ptr<PeerConnectionFactory> factory);
+    /// Makes the WebRTC connection; false when WebRTC refuses.
+    bool open(webrtc::PeerConnectionFactoryInterface& factory, const PeerConnectionConfiguration& configuration,
+              std::weak_ptr<PeerConnection> self, std::weak_ptr<PeerConnectionObserver> observer);
+
+    std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace quorvane::rtc

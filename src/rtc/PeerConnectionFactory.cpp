@@ -1,0 +1,80 @@
+#include "rtc/PeerConnectionFactory.hpp"
+
+#include <api/audio_codecs/builtin_audio_decoder_factory.h>
+#include <api/audio_codecs/builtin_audio_encoder_factory.h>
+#include <api/create_peerconnection_factory.h>
+#include <api/peer_connection_interface.h>
+#include <api/video_codecs/builtin_video_decoder_factory.h>
+#include <api/video_codecs/builtin_video_encoder_factory.h>
+#include <rtc_base/logging.h>
+#include <rtc_base/network_constants.h>
+#include <rtc_base/ssl_adapter.h>
+#include <rtc_base/thread.h>
+
+#include "rtc/PeerConnection.hpp"
+
+namespace quorvane::rtc {
+
+struct PeerConnectionFactory::Impl {
+    std::unique_ptr<::rtc::Thread> network = ::rtc::Thread::CreateWithSocketServer();
+    std::unique_ptr<::rtc::Thread> worker = ::rtc::Thread::Create();
+    std::unique_ptr<::rtc::Thread> signaling = ::rtc::Thread::Create();
+    ::rtc::scoped_refptr<webrtc::PeerConnectionFactoryInterface> factory;
+
+    Impl() {
+        // WebRTC's own console output is for WebRTC's developers: keep errors only.
+        ::rtc::LogMessage::LogToDebug(::rtc::LS_ERROR);
+        // OpenSSL registers its exit-time clean-up when first initialised. Doing that here, before
+        // the process-wide factory is complete, makes the clean-up run after the factory's
+        // threads have stopped; otherwise it would run first and their per-thread state leak.
+        ::rtc::InitializeSSL();
+        network->SetName("quorvane-rtc-network", nullptr);
+        worker->SetName("quorvane-rtc-worker", nullptr);
+        signaling->SetName("quorvane-rtc-signaling", nullptr);
+        network->Start();
+        worker->Start();
+        signaling->Start();
+        factory = webrtc::CreatePeerConnectionFactory(
+            network.get(), worker.get(), signaling.get(), nullptr,
+            webrtc::CreateBuiltinAudioEncoderFactory(), webrtc::CreateBuiltinAudioDecoderFactory(),
+            webrtc::CreateBuiltinVideoEncoderFactory(), webrtc::CreateBuiltinVideoDecoderFactory(),
+            nullptr, nullptr);
+    }
+
+    ~Impl() {
+        // The factory proxy is released on the signaling thread: it must still run.
+        factory = nullptr;
+        signaling->Stop();
+        worker->Stop();
+        network->Stop();
+    }
+};
+
+std::shared_ptr<PeerConnectionFactory> PeerConnectionFactory::shared() {
+    // A function-local static is made exactly once, also under concurrent first use; it is
+    // released at exit, after every connection and channel that still held it.
+    static const std::shared_ptr<PeerConnectionFactory> factory(new PeerConnectionFactory());
+    return factory;
+}
+
+PeerConnectionFactory::PeerConnectionFactory() : impl_(std::make_unique<Impl>()) {}
+
+PeerConnectionFactory::~PeerConnectionFactory() = default;
+
+void PeerConnectionFactory::setLoopbackOnly(bool loopbackOnly) {
+    if (!impl_->factory) return;
+    webrtc::PeerConnectionFactoryInterface::Options options;
+    options.network_ignore_mask =
+        loopbackOnly ? ~static_cast<int>(::rtc::ADAPTER_TYPE_LOOPBACK) : ::rtc::kDefaultNetworkIgnoreMask;
+    impl_->factory->SetOptions(options);
+}
+
+std::shared_ptr<PeerConnection> PeerConnectionFactory::createPeerConnection(
+    const PeerConnectionConfiguration& configuration, std::weak_ptr<PeerConnectionObserver> observer) {
+    if (!impl_->factory) return nullptr;
+    std::shared_ptr<PeerConnection> connection(new PeerConnection(shared_from_this()));
+    if (!connection->open(*impl_->factory, configuration, connection, std::move(observer))) return nullptr;
+    return connection;
+}
+
+}  // namespace quorvane::rtc

@@ -1,0 +1,41 @@
+#pragma once
+
+#include <memory>
+
+#include "rtc/PeerConnectionConfiguration.hpp"
+
+namespace quorvane::rtc {
+
+class PeerConnection;
+class PeerConnectionObserver;
+
+/// The process's one maker of peer connections. It runs WebRTC's network, worker and signaling
+/// threads and holds the default video encoder and decoder factories. Every peer connection and
+/// data channel keeps it alive, so its threads stop only after all of them are gone.
+class PeerConnectionFactory : public std::enable_shared_from_this<PeerConnectionFactory> {
+public:
+    /// The factory of the process, made on first use; safe when first used from several threads
+    /// at once.
+    static std::shared_ptr<PeerConnectionFactory> shared();
+
+    ~PeerConnectionFactory();
+    PeerConnectionFactory(const PeerConnectionFactory&) = delete;
+    PeerConnectionFactory& operator=(const PeerConnectionFactory&) = delete;
+
+    /// For tests and the local demo: true makes peer connections created afterwards ignore every
+    /// network adapter but loopback, so that two peers of one machine meet on 127.0.0.1 and
+    /// nothing leaves it. False (the default) uses WebRTC's usual adapters.
+    void setLoopbackOnly(bool loopbackOnly);
+
+    /// A new peer connection made with `configuration`, reporting to `observer` (held weakly).
+    /// Null when WebRTC refuses to make it (for example an ICE server URL it cannot parse).
+    std::shared_ptr<PeerConnection> createPeerConnection(const PeerConnectionConfiguration& configuration,
+                                                         std::weak_ptr<PeerConnectionObserver> observer);
+
+private:
+    PeerConnectionFactory();
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace quorvane::rtc

@@ -1,0 +1,18 @@
+#pragma once
+
+#include <string>
+
+namespace quorvane::rtc {
+
+/// The role of a session description in the offer/answer exchange.
+enum class SdpType { offer, prAnswer, answer };
+
+/// A session description: its type and its SDP text.
+struct SessionDescription {
+    SdpType type = SdpType::offer;
+    std::string sdp;
+
+    bool operator==(const SessionDescription&) const = default;
+};
+
+}  // namespace quorvane::rtc
