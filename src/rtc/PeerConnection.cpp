@@ -8,6 +8,7 @@
 #include <api/set_remote_description_observer_interface.h>
 #include <sdk/media_constraints.h>
 
+#include "quorvane/QVError.hpp"
 #include "rtc/PeerConnectionFactory.hpp"
 #include "rtc/RtcDataChannel.hpp"
 #include "rtc/RtcError.hpp"
@@ -56,7 +57,7 @@ public:
         std::unique_ptr<webrtc::SessionDescriptionInterface> owned(description);
         std::string sdp;
         if (!owned || !owned->ToString(&sdp)) {
-            settlement_.resolver().reject(std::runtime_error(missingText_));
+            settlement_.resolver().reject(QVError(missingText_));
             return;
         }
         settlement_.resolver().fulfill(std::move(sdp));
