@@ -44,15 +44,20 @@ struct MockRestService::Impl {
     std::map<std::string, nlohmann::json> sessionsByPin;  // kept in PIN order
     std::map<std::pair<std::string, std::string>, std::vector<nlohmann::json>> logs;
 
-    /// Records the request and applies the first matching fault; true when the fault answered.
+    /// Records a request once it is answered (its body is read by then, unless a fault answered).
+    void record(const httplib::Request& request) {
+        std::lock_guard lock(mutex);
+        RecordedRequest record{request.method, request.target, std::nullopt, std::nullopt, request.body};
+        if (request.has_header("x-api-key")) record.apiKey = request.get_header_value("x-api-key");
+        if (request.has_header("Content-Type")) record.contentType = request.get_header_value("Content-Type");
+        requests.push_back(std::move(record));
+    }
+
+    /// Applies the first matching fault and checks the API key; true when that answered.
     bool preRoute(const httplib::Request& request, httplib::Response& response) {
         std::optional<Fault> fault;
         {
             std::lock_guard lock(mutex);
-            RecordedRequest record{request.method, request.target, std::nullopt, std::nullopt, request.body};
-            if (request.has_header("x-api-key")) record.apiKey = request.get_header_value("x-api-key");
-            if (request.has_header("Content-Type")) record.contentType = request.get_header_value("Content-Type");
-            requests.push_back(std::move(record));
             for (auto it = faults.begin(); it != faults.end(); ++it) {
                 if (request.path.rfind(it->path, 0) != 0) continue;
                 fault = *it;
@@ -179,6 +184,10 @@ std::string MockRestService::start(int port) {
     }
     auto& server = *impl_->server;
     server.set_tcp_nodelay(true);
+    // One request per connection: stopping never waits for idle keep-alive connections.
+    server.set_keep_alive_max_count(1);
+    server.set_post_routing_handler(
+        [this](const httplib::Request& request, httplib::Response&) { impl_->record(request); });
     server.set_pre_routing_handler([this](const httplib::Request& request, httplib::Response& response) {
         return impl_->preRoute(request, response) ? httplib::Server::HandlerResponse::Handled
                                                   : httplib::Server::HandlerResponse::Unhandled;
