@@ -110,7 +110,8 @@ std::optional<std::int64_t> optionalInt64(const nlohmann::json& object, std::str
 nlohmann::json parse(std::string_view body) {
     try {
         return nlohmann::json::parse(body);
-    } catch (const nlohmann::json::parse_error& error) {
+    } catch (const nlohmann::json::exception& error) {
+        // Syntax errors, and numbers too large for a double (1e999).
         throw DecodingError(DecodingError::Kind::dataCorrupted, "",
                             std::string("The given data was not valid JSON: ") + error.what());
     }

@@ -2,20 +2,21 @@
 
 #include "formats/ConnectionInformation.hpp"
 #include "formats/DecodingError.hpp"
+#include "formats/JsonFields.hpp"
 #include "formats/QuorvaneSession.hpp"
 
 using namespace quorvane;
-using nlohmann::json;
+using Json = nlohmann::json;
 
 namespace {
 
-json sessionJson() {
+Json sessionJson() {
     return {{"topic", "t/1"},          {"pin", "123456"},       {"sessionId", "s1"}, {"token", "secret"},
             {"role", "offer"},         {"offerClient", "o1"},   {"answerClient", "a1"}, {"ttl", 3600}};
 }
 
 template <class Record>
-DecodingError::Kind failure(const json& value, std::string* path = nullptr) {
+DecodingError::Kind failure(const Json& value, std::string* path = nullptr) {
     try {
         Record::fromJson(value);
     } catch (const DecodingError& error) {
@@ -49,12 +50,12 @@ TEST(QuorvaneSessionRecord, RequiredFieldsMustBePresentNonNullAndOfTheirType) {
     auto numericPin = sessionJson();
     numericPin["pin"] = 123456;
     EXPECT_EQ(failure<QuorvaneSession>(numericPin), DecodingError::Kind::typeMismatch);
-    EXPECT_EQ(failure<QuorvaneSession>(json::array()), DecodingError::Kind::typeMismatch);
-    EXPECT_EQ(failure<QuorvaneSession>(json()), DecodingError::Kind::valueNotFound);
+    EXPECT_EQ(failure<QuorvaneSession>(Json::array()), DecodingError::Kind::typeMismatch);
+    EXPECT_EQ(failure<QuorvaneSession>(Json()), DecodingError::Kind::valueNotFound);
 }
 
 TEST(QuorvaneSessionRecord, IntegersAreReadStrictly) {
-    auto withTtl = [](json ttl) {
+    auto withTtl = [](Json ttl) {
         auto value = sessionJson();
         value["ttl"] = ttl;
         return value;
@@ -66,13 +67,13 @@ TEST(QuorvaneSessionRecord, IntegersAreReadStrictly) {
     EXPECT_EQ(failure<QuorvaneSession>(withTtl(5.5)), DecodingError::Kind::typeMismatch);
     EXPECT_EQ(failure<QuorvaneSession>(withTtl(std::uint64_t(INT64_MAX) + 1)), DecodingError::Kind::typeMismatch);
     EXPECT_EQ(failure<QuorvaneSession>(withTtl(9223372036854775808.0)), DecodingError::Kind::typeMismatch);
-    EXPECT_EQ(failure<QuorvaneSession>(withTtl(json::parse("99999999999999999999"))), DecodingError::Kind::typeMismatch);
+    EXPECT_EQ(failure<QuorvaneSession>(withTtl(Json::parse("99999999999999999999"))), DecodingError::Kind::typeMismatch);
     EXPECT_EQ(failure<QuorvaneSession>(withTtl("5")), DecodingError::Kind::typeMismatch);
     EXPECT_EQ(failure<QuorvaneSession>(withTtl(true)), DecodingError::Kind::typeMismatch);
 }
 
 TEST(QuorvaneSessionsRecord, OneBadElementFailsTheWholeListAndNamesIt) {
-    EXPECT_TRUE(QuorvaneSessions::fromJson({{"sessions", json::array()}}).sessions.empty());
+    EXPECT_TRUE(QuorvaneSessions::fromJson({{"sessions", Json::array()}}).sessions.empty());
     auto bad = sessionJson();
     bad.erase("token");
     std::string path;
@@ -83,12 +84,12 @@ TEST(QuorvaneSessionsRecord, OneBadElementFailsTheWholeListAndNamesIt) {
 
 TEST(ConnectionInformationRecord, PortsAndIceServerFieldsAreOptionalButTyped) {
     auto info = ConnectionInformation::fromJson(
-        {{"mqtt", {{"server", "broker"}, {"ports", json::object()}}}, {"iceServers", json::array()}});
+        {{"mqtt", {{"server", "broker"}, {"ports", Json::object()}}}, {"iceServers", Json::array()}});
     EXPECT_EQ(info.mqtt.server, "broker");
     EXPECT_EQ(info.mqtt.ports, MQTTPortSpecification{});
     EXPECT_TRUE(info.iceServers.empty());
 
-    auto full = ConnectionInformation::fromJson(json::parse(R"({
+    auto full = ConnectionInformation::fromJson(Json::parse(R"({
         "mqtt": {"server": "b", "ports": {"ssl": 8883, "wss": null, "ws": 80, "other": "x"}},
         "iceServers": [{}, {"urls": ["turn:h"], "username": "u", "credential": "c"}]})"));
     EXPECT_EQ(full.mqtt.ports.ssl, 8883);
@@ -104,18 +105,29 @@ TEST(ConnectionInformationRecord, PortsAndIceServerFieldsAreOptionalButTyped) {
 
 TEST(ConnectionInformationRecord, MissingListsAndWronglyTypedOptionalsFail) {
     std::string path;
-    EXPECT_EQ(failure<ConnectionInformation>({{"mqtt", {{"server", "b"}, {"ports", json::object()}}}}, &path),
+    EXPECT_EQ(failure<ConnectionInformation>({{"mqtt", {{"server", "b"}, {"ports", Json::object()}}}}, &path),
               DecodingError::Kind::keyNotFound);
     EXPECT_EQ(path, "iceServers");
     EXPECT_EQ(failure<ConnectionInformation>(
-                  {{"mqtt", {{"server", "b"}, {"ports", {{"ssl", "8883"}}}}}, {"iceServers", json::array()}}, &path),
+                  {{"mqtt", {{"server", "b"}, {"ports", {{"ssl", "8883"}}}}}, {"iceServers", Json::array()}}, &path),
               DecodingError::Kind::typeMismatch);
     EXPECT_EQ(path, "mqtt.ports.ssl");
     EXPECT_EQ(failure<ConnectionInformation>(
-                  {{"mqtt", {{"server", "b"}, {"ports", json::object()}}}, {"iceServers", {{{"urls", {"a", 1}}}}}},
+                  {{"mqtt", {{"server", "b"}, {"ports", Json::object()}}}, {"iceServers", {{{"urls", {"a", 1}}}}}},
                   &path),
               DecodingError::Kind::typeMismatch);
     EXPECT_EQ(path, "iceServers[0].urls[1]");
-    EXPECT_EQ(failure<ConnectionInformation>({{"mqtt", nullptr}, {"iceServers", json::array()}}),
+    EXPECT_EQ(failure<ConnectionInformation>({{"mqtt", nullptr}, {"iceServers", Json::array()}}),
               DecodingError::Kind::valueNotFound);
+}
+
+TEST(ResponseBody, TextThatIsNotJsonIsReportedAsCorruptedData) {
+    for (const char* body : {"", "{\"topic\": \"unterminated", "44E888", "[1e999]"}) {
+        try {
+            quorvane::json::parse(body);
+            ADD_FAILURE() << body;
+        } catch (const DecodingError& error) {
+            EXPECT_EQ(error.kind(), DecodingError::Kind::dataCorrupted) << body;
+        }
+    }
 }
