@@ -1,5 +1,7 @@
 #include "quorvane/Reachability.hpp"
 
+#include <cerrno>
+
 #include "formats/NetlinkReachabilitySource.hpp"
 
 namespace quorvane {
