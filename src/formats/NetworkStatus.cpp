@@ -60,8 +60,10 @@ Guarantee<void> NetworkStatus::waitForInternet() {
         return pending.guarantee;
     }
     // Checked again when parking: a report may have come between the read above and this block.
+    // Waiters parked earlier go first, so that waiters are always released in the order they came.
     reachableQueue_->async([self = shared_from_this(), resolver = pending.resolver] {
         if (self->mayPass()) {
+            self->releaseWaiters();
             resolver.fulfill();
         } else {
             self->reachablePromises_.push_back(resolver);
