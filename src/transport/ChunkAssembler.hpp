@@ -1,0 +1,80 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <span>
+#include <vector>
+
+#include "formats/MessageFrameView.hpp"
+#include "quorvane/Promise.hpp"
+#include "transport/ChunkHelper.hpp"
+#include "util/ClassLogger.hpp"
+
+namespace quorvane {
+
+/// Collects the chunks of one incoming multi-frame message in any order and joins them once none
+/// is missing; builds the acknowledgement, retry request and failure frames for that message.
+///
+/// Every number in a received frame comes from the peer, so: the chunk count is the one the first
+/// chunk announced; the missing positions are a bitmap of that count (at most 8 KiB); a chunk whose
+/// position is not below the count, or that carries more than 15360 bytes, is dropped with a log
+/// line and never stored. A message announcing no chunks can never complete. A repeated position
+/// replaces the bytes stored there without counting as new.
+///
+/// Expires 15 seconds after the last new chunk or retry request; four retry requests are allowed.
+/// Used on the adapter's queue only.
+class ChunkAssembler : public ChunkHelper {
+public:
+    static constexpr double assemblyTimeout = 15.0;
+    /// Retry requests granted before the message is given up.
+    static constexpr int maxRetries = 4;
+
+    /// Opens the message with its first chunk, which it takes in at once. `logger` may be null.
+    ChunkAssembler(std::uint16_t id, std::uint16_t category, const ChunkedMessageDataView& first,
+                   std::shared_ptr<ZephLogger> logger);
+
+    /// Stores `bytes` at `position` (copied). When that fills the last missing position, the
+    /// chunks are joined in position order and completion() is fulfilled with the whole message.
+    void addChunk(std::span<const std::uint8_t> bytes, std::uint16_t position);
+
+    std::uint16_t numChunksReceived() const { return static_cast<std::uint16_t>(totalChunks_ - missingCount_); }
+    std::uint16_t totalChunks() const { return totalChunks_; }
+    /// Bytes of the chunks held while the message is incomplete (0 once it was joined).
+    std::size_t bytesHeld() const { return bytesHeld_; }
+
+    /// Decides whether another retry request is granted, and counts it: true four times, then
+    /// false for ever.
+    bool shouldRetry();
+
+    /// Fulfilled with the whole message, rejected by timedOut(), renewed by buildRetry().
+    Promise<std::vector<std::uint8_t>> completion() const { return pending_.promise; }
+
+    /// The acknowledgement frame of this message.
+    std::vector<std::uint8_t> buildAck() const;
+    /// The request for every missing position, in ascending order. Restarts the time-out and
+    /// gives completion() a fresh pending promise.
+    std::vector<std::uint8_t> buildRetry();
+    /// The frame telling the sender the message was given up.
+    std::vector<std::uint8_t> buildError() const;
+
+    /// Rejects completion() with WebRTCError::timeout("Receiving chunked message").
+    void timedOut() override;
+
+private:
+    void join();
+
+    ClassLogger log_;
+    std::uint16_t id_;
+    std::uint16_t category_;
+    std::uint16_t totalChunks_;
+    std::vector<bool> missing_;  // by position, below totalChunks_
+    std::size_t missingCount_;
+    std::map<std::uint16_t, std::vector<std::uint8_t>> chunks_;
+    std::size_t bytesHeld_ = 0;
+    PendingPromise<std::vector<std::uint8_t>> pending_;
+    int retryAttempts_ = 0;
+};
+
+}  // namespace quorvane

@@ -1,0 +1,124 @@
+#include <gtest/gtest.h>
+
+#include "async/Clock.hpp"
+#include "quorvane/Errors.hpp"
+#include "transport/ChunkTesting.hpp"
+#include "transport/Chunker.hpp"
+
+using namespace quorvane;
+using namespace quorvane::testing;
+
+namespace {
+
+WebRTCError errorOf(const Promise<void>& promise) {
+    try {
+        std::rethrow_exception(promise.error());
+    } catch (const WebRTCError& error) {
+        return error;
+    }
+}
+
+}  // namespace
+
+TEST(Chunker, CutsAtFrameBoundariesIntoVerifiedFramesThatJoinToTheMessage) {
+    struct Case {
+        std::size_t size;
+        std::vector<std::size_t> pieces;
+        bool single;
+    };
+    for (const auto& c : {Case{0, {0}, true}, Case{1, {1}, true}, Case{15359, {15359}, true},
+                          Case{15360, {15360}, true}, Case{15361, {15360, 1}, false},
+                          Case{30720, {15360, 15360}, false}, Case{30721, {15360, 15360, 1}, false}}) {
+        SCOPED_TRACE(c.size);
+        const auto message = patterned(c.size);
+        Chunker chunker(message, 517, 9);
+        EXPECT_EQ(chunker.isSingleChunk(), c.single);
+        ASSERT_TRUE(chunker.chunks());
+        const auto& frames = *chunker.chunks();
+        ASSERT_EQ(frames.size(), c.pieces.size());
+
+        Bytes joined;
+        std::uint16_t expectedPosition = 0;
+        for (const auto& [position, bytes] : frames) {
+            EXPECT_EQ(position, expectedPosition);
+            auto frame = readChunkFrame(bytes);
+            ASSERT_TRUE(frame);
+            EXPECT_EQ(frame->msgid, 517);
+            EXPECT_EQ(frame->category, 9);
+            EXPECT_EQ(frame->data.size(), c.pieces[position]);
+            if (c.single) {
+                EXPECT_EQ(frame->payloadType, MessagePayload::SingleMessageData);
+            } else {
+                EXPECT_EQ(frame->payloadType, MessagePayload::ChunkedMessageData);
+                EXPECT_EQ(frame->position, position);
+                EXPECT_EQ(frame->length, c.pieces.size());
+            }
+            joined.insert(joined.end(), frame->data.begin(), frame->data.end());
+            ++expectedPosition;
+        }
+        EXPECT_EQ(joined, message);
+        EXPECT_EQ(chunker.data(), message);
+    }
+}
+
+TEST(Chunker, RefusesAMessageBeyondSixteenBitChunkPositions) {
+    Chunker chunker(Bytes(Chunker::maxMessageBytes + 1), 1, 1);
+    EXPECT_FALSE(chunker.chunks());
+    EXPECT_FALSE(chunker.isSingleChunk());
+    EXPECT_TRUE(chunker.completion().isPending());
+}
+
+TEST(Chunker, EverySingleFrameMessageGetsThreeResendsAndAMultiFrameOneNone) {
+    for (std::size_t size : {std::size_t{0}, std::size_t{15359}, std::size_t{15360}}) {
+        SCOPED_TRACE(size);
+        Chunker chunker(patterned(size), 3, 4);
+        EXPECT_EQ(chunker.timeout(), 90.0);
+        EXPECT_TRUE(chunker.shouldRetry());
+        EXPECT_EQ(chunker.timeout(), 30.0);
+        EXPECT_TRUE(chunker.shouldRetry());
+        EXPECT_TRUE(chunker.shouldRetry());
+        EXPECT_FALSE(chunker.shouldRetry());
+        EXPECT_FALSE(chunker.shouldRetry());
+    }
+    Chunker large(patterned(15361), 3, 4);
+    EXPECT_FALSE(large.shouldRetry());
+    EXPECT_EQ(large.timeout(), 30.0);
+}
+
+TEST(Chunker, AGrantedResendGivesAFreshCompletionAndLeavesTheOldOneRejected) {
+    Chunker chunker(patterned(10), 3, 4);
+    auto first = chunker.completion();
+    chunker.timedOut();
+    ASSERT_TRUE(first.isRejected());
+    EXPECT_EQ(errorOf(first).kind(), WebRTCError::Kind::timeout);
+    EXPECT_EQ(errorOf(first).operation(), "Sending chunked message");
+
+    ASSERT_TRUE(chunker.shouldRetry());
+    auto second = chunker.completion();
+    EXPECT_TRUE(second.isPending());
+    chunker.completed();
+    EXPECT_TRUE(second.isFulfilled());
+    EXPECT_TRUE(first.isRejected());
+    chunker.timedOut();  // settled promises do not change
+    EXPECT_TRUE(second.isFulfilled());
+
+    // A refused resend keeps the rejected promise.
+    Chunker large(patterned(20000), 5, 6);
+    auto only = large.completion();
+    large.timedOut();
+    EXPECT_FALSE(large.shouldRetry());
+    EXPECT_TRUE(only.isRejected());
+    EXPECT_TRUE(large.completion().isRejected());
+}
+
+TEST(Chunker, TimestampIsTheMonotonicCreationTimeUntilReset) {
+    ScopedVirtualClock clock;
+    clock->advance(12);
+    Chunker chunker(patterned(1), 0, 0);
+    EXPECT_EQ(chunker.lastUpdated(), clock->monotonic());
+    clock->stepWallClock(-3600);
+    clock->advance(5);
+    EXPECT_EQ(chunker.lastUpdated(), clock->monotonic() - 5);
+    chunker.resetTimestamp(clock->monotonic());
+    EXPECT_EQ(chunker.lastUpdated(), clock->monotonic());
+}
