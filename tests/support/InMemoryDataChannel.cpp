@@ -7,19 +7,15 @@
 namespace quorvane::testing {
 
 std::pair<InMemoryDataChannel::Pointer, InMemoryDataChannel::Pointer> InMemoryDataChannel::makePair(std::uint32_t seed) {
-    auto random = std::make_shared<std::mt19937>(seed);
-    auto randomMutex = std::make_shared<std::mutex>();
-    Pointer first(new InMemoryDataChannel(random, randomMutex));
-    Pointer second(new InMemoryDataChannel(random, randomMutex));
+    Pointer first(new InMemoryDataChannel(seed));
+    Pointer second(new InMemoryDataChannel(seed + 1));
     first->peer_ = second;
     second->peer_ = first;
     return {first, second};
 }
 
-InMemoryDataChannel::InMemoryDataChannel(std::shared_ptr<std::mt19937> random, std::shared_ptr<std::mutex> randomMutex)
-    : callbackQueue_(DispatchQueue::create("InMemoryDataChannel")),
-      random_(std::move(random)),
-      randomMutex_(std::move(randomMutex)) {}
+InMemoryDataChannel::InMemoryDataChannel(std::uint32_t seed)
+    : callbackQueue_(DispatchQueue::create("InMemoryDataChannel")), random_(seed) {}
 
 DataChannelState InMemoryDataChannel::state() const {
     std::lock_guard lock(mutex_);
@@ -172,8 +168,8 @@ void InMemoryDataChannel::reportBufferedAmount(std::uint64_t previous) {
 }
 
 double InMemoryDataChannel::draw() {
-    std::lock_guard lock(*randomMutex_);
-    return std::uniform_real_distribution<double>(0.0, 1.0)(*random_);
+    std::lock_guard lock(mutex_);
+    return std::uniform_real_distribution<double>(0.0, 1.0)(random_);
 }
 
 }  // namespace quorvane::testing

@@ -31,7 +31,7 @@ class InMemoryDataChannel final : public DataChannel, public std::enable_shared_
 public:
     using Pointer = std::shared_ptr<InMemoryDataChannel>;
 
-    /// Two joined ends; `seed` makes the faults repeatable.
+    /// Two joined ends; `seed` makes the faults of each direction repeatable.
     static std::pair<Pointer, Pointer> makePair(std::uint32_t seed = 1);
 
     DataChannelState state() const override;
@@ -61,7 +61,7 @@ public:
     const DispatchQueuePtr& callbackQueue() const { return callbackQueue_; }
 
 private:
-    InMemoryDataChannel(std::shared_ptr<std::mt19937> random, std::shared_ptr<std::mutex> randomMutex);
+    explicit InMemoryDataChannel(std::uint32_t seed);
 
     struct Frame {
         std::vector<std::uint8_t> data;
@@ -75,12 +75,10 @@ private:
     void transmit(Frame frame);
     void arrive(Frame frame);
     void reportBufferedAmount(std::uint64_t previous);
-    /// Uniform in [0, 1), drawn from the pair's shared generator.
+    /// Uniform in [0, 1).
     double draw();
 
     const DispatchQueuePtr callbackQueue_;
-    const std::shared_ptr<std::mt19937> random_;
-    const std::shared_ptr<std::mutex> randomMutex_;
 
     mutable std::mutex mutex_;
     std::weak_ptr<InMemoryDataChannel> peer_;
@@ -90,6 +88,7 @@ private:
     std::uint64_t held_ = 0;
     bool refuse_ = false;
     LinkFaults faults_;
+    std::mt19937 random_;
     std::uint64_t framesSent_ = 0;
     std::uint64_t framesReceived_ = 0;
     bool recording_ = false;

@@ -151,8 +151,8 @@ TEST_F(SendQueueTest, AClosingChannelDoesNotStallTheQueue) {
     auto atGate = sendQueue->enqueue(frame(1));
     auto behind = sendQueue->enqueue(frame(2));
     settle();
+    sendQueue->didDisconnect();  // as the adapter does: the queue hears first, then the channel closes
     wrapper->close();
-    sendQueue->didDisconnect();
     settle();
     EXPECT_EQ(failure(atGate), WebRTCError::Kind::failedToSendData);
     EXPECT_TRUE(behind.isPending()) << "stays queued for the next channel";
