@@ -99,17 +99,20 @@ private:
         std::map<std::uint16_t, std::shared_ptr<T>> entries;
         std::unique_ptr<BackgroundTimer> timer;
 
+        // Strictly past its deadline: an entry whose deadline is `now` survives this sweep.
+        static bool isExpired(const T& entry, double now) { return entry.lastUpdated() + entry.timeout() < now; }
+
         void sweep() {
             const double now = Clock::current()->monotonic();
             std::vector<std::pair<std::uint16_t, std::shared_ptr<T>>> expired;
             for (const auto& [id, entry] : entries) {
-                if (entry->lastUpdated() + entry->timeout() < now) expired.emplace_back(id, entry);
+                if (isExpired(*entry, now)) expired.emplace_back(id, entry);
             }
             for (auto& [id, entry] : expired) {
                 // A handler called earlier in this sweep may have removed, replaced or refreshed it.
                 auto found = entries.find(id);
                 if (found == entries.end() || found->second != entry) continue;
-                if (!(entry->lastUpdated() + entry->timeout() < now)) continue;
+                if (!isExpired(*entry, now)) continue;
                 entries.erase(found);
                 entry->timedOut();
             }

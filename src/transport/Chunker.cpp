@@ -13,11 +13,10 @@ Chunker::Chunker(std::vector<std::uint8_t> data, std::uint16_t id, std::uint16_t
       id_(id),
       category_(category),
       data_(std::move(data)),
+      chunks_(chunkMessage(data_, id_, category_)),
       pending_(Promise<void>::pending()),
       // Every single-frame message, including one of exactly 15360 bytes, may be resent.
-      maxRetries_(isSingleChunk() ? singleFrameRetries : 0) {
-    chunks_ = chunkMessage(data_, id_, category_);
-}
+      maxRetries_(isSingleChunk() ? singleFrameRetries : 0) {}
 
 std::optional<Chunker::Frames> Chunker::chunkMessage(const std::vector<std::uint8_t>& data, std::uint16_t id,
                                                      std::uint16_t category) {

@@ -174,7 +174,7 @@ TEST(ChunkAssembler, AHugeAnnouncedCountCostsOnlyWhatArrives) {
 
 TEST(ChunkAssembler, AllowsFourRetryRequestsAndBuildsItsControlFrames) {
     auto first = peerChunk(0, 2, {1});
-    ChunkAssembler assembler(0, 0, first.view(), nullptr);
+    ChunkAssembler assembler(7, 2, first.view(), nullptr);
     EXPECT_EQ(assembler.timeout(), 15.0);
     std::vector<bool> decisions;
     for (int i = 0; i < 6; ++i) decisions.push_back(assembler.shouldRetry());
@@ -185,8 +185,10 @@ TEST(ChunkAssembler, AllowsFourRetryRequestsAndBuildsItsControlFrames) {
     ASSERT_TRUE(ack && failed);
     EXPECT_EQ(ack->payloadType, MessagePayload::MessageAck);
     EXPECT_EQ(failed->payloadType, MessagePayload::MessageFailed);
-    EXPECT_EQ(assembler.buildAck(), MessageFrameWriter::messageAck(0, 0));
-    EXPECT_EQ(assembler.buildError(), MessageFrameWriter::messageFailed(0, 0));
+    for (const auto& frame : {*ack, *failed}) {
+        EXPECT_EQ(frame.msgid, 7);
+        EXPECT_EQ(frame.category, 2);
+    }
 }
 
 TEST(SingleChunk, MatchesTheSameBytesOnlyAndKeepsItsRecordForTheSendersResendWindow) {
@@ -198,14 +200,9 @@ TEST(SingleChunk, MatchesTheSameBytesOnlyAndKeepsItsRecordForTheSendersResendWin
     other[99] ^= 1;
     EXPECT_FALSE(record.matches(other));
     EXPECT_FALSE(record.matches(Bytes{}));
-    EXPECT_EQ(SingleChunk::digestOf(Bytes{}), 0xcbf29ce484222325ull);
     EXPECT_EQ(record.digest(), SingleChunk::digestOf(message));
 
     // The sender resends after 90 s and then every 30 s, three times.
     EXPECT_GE(record.timeout(), Chunker::initialTimeout + 3 * Chunker::retryTimeout);
-
-    auto first = record.completion();
-    auto second = record.completion();
-    EXPECT_TRUE(first.isFulfilled());
-    EXPECT_TRUE(second.isFulfilled());
+    EXPECT_TRUE(record.completion().isFulfilled());
 }

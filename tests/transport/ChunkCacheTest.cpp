@@ -94,17 +94,20 @@ TEST(ChunkCache, RemovingOrReplacingCallsNothingAndOnlyTheStoredEntryIsJudged) {
 TEST(ChunkCache, HandlersMayChangeTheCacheDuringASweep) {
     ScopedVirtualClock clock;
     Fixture<Entry> f;
-    auto putBack = entry(1), removesNext = entry(1), victim = entry(1), replacedVictim = entry(1), newcomer = entry(1);
+    auto putBack = entry(1), removesNext = entry(1), victim = entry(1), replacedVictim = entry(1), newcomer = entry(1),
+         refreshed = entry(1);
     f.onQueue([&] {
         f.cache->set(1, putBack);
         f.cache->set(2, removesNext);
         f.cache->set(3, victim);
         f.cache->set(4, replacedVictim);
+        f.cache->set(5, refreshed);
     });
-    // Each handler runs on the queue while the sweep is under way.
+    // Each handler runs on the queue while the sweep is under way (ids are swept in ascending order).
     putBack->onTimeout = [&] {
         putBack->resetTimestamp(clock->monotonic());
         f.cache->set(1, putBack);
+        refreshed->resetTimestamp(clock->monotonic());
     };
     removesNext->onTimeout = [&] {
         f.cache->removeValue(3);
@@ -118,13 +121,16 @@ TEST(ChunkCache, HandlersMayChangeTheCacheDuringASweep) {
     EXPECT_EQ(victim->timeouts, 0);
     EXPECT_EQ(replacedVictim->timeouts, 0);
     EXPECT_EQ(newcomer->timeouts, 0);
+    EXPECT_EQ(refreshed->timeouts, 0);
     EXPECT_EQ(f.get(1), putBack);
+    EXPECT_EQ(f.get(5), refreshed);
     EXPECT_EQ(f.get(4), newcomer);
 
     putBack->onTimeout = nullptr;
     clock->advance(5);  // the re-inserted entries are judged by their own timestamps
     EXPECT_EQ(putBack->timeouts, 2);
     EXPECT_EQ(newcomer->timeouts, 1);
+    EXPECT_EQ(refreshed->timeouts, 1);
     f.onQueue([&] { EXPECT_EQ(f.cache->size(), 0u); });
 }
 

@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include "async/Clock.hpp"
 #include "quorvane/Errors.hpp"
 #include "transport/ChunkTesting.hpp"
 #include "transport/Chunker.hpp"
@@ -109,16 +108,4 @@ TEST(Chunker, AGrantedResendGivesAFreshCompletionAndLeavesTheOldOneRejected) {
     EXPECT_FALSE(large.shouldRetry());
     EXPECT_TRUE(only.isRejected());
     EXPECT_TRUE(large.completion().isRejected());
-}
-
-TEST(Chunker, TimestampIsTheMonotonicCreationTimeUntilReset) {
-    ScopedVirtualClock clock;
-    clock->advance(12);
-    Chunker chunker(patterned(1), 0, 0);
-    EXPECT_EQ(chunker.lastUpdated(), clock->monotonic());
-    clock->stepWallClock(-3600);
-    clock->advance(5);
-    EXPECT_EQ(chunker.lastUpdated(), clock->monotonic() - 5);
-    chunker.resetTimestamp(clock->monotonic());
-    EXPECT_EQ(chunker.lastUpdated(), clock->monotonic());
 }
