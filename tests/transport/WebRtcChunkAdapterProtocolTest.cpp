@@ -118,6 +118,7 @@ TEST_F(AdapterProtocolTest, TimeoutRunsFromTheLastWriteNotFromTheSend) {
     EXPECT_TRUE(logged("timed out").empty()) << "a message still waiting to be written does not time out";
 
     local->holdBufferedAmount(0);
+    settle();
     advance(85, 5);
     EXPECT_EQ(messageFrames(), 1u);
     EXPECT_TRUE(logged("timed out").empty());
