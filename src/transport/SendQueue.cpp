@@ -1,0 +1,80 @@
+#include "transport/SendQueue.hpp"
+
+#include "quorvane/Errors.hpp"
+
+namespace quorvane {
+
+std::size_t SendQueue::Queues::count() const {
+    return protocolMessages.size() + singleChunks.size() + multiChunks.size();
+}
+
+std::optional<SendQueue::Item> SendQueue::Queues::removeFirst() {
+    for (auto* list : {&protocolMessages, &singleChunks, &multiChunks}) {
+        if (list->empty()) continue;
+        Item item = std::move(list->front());
+        list->pop_front();
+        return item;
+    }
+    return std::nullopt;
+}
+
+SendQueue::SendQueue(DispatchQueuePtr dispatchQueue)
+    : dispatchQueue_(std::move(dispatchQueue)), connected_(Promise<void>::pending()) {}
+
+void SendQueue::set(std::shared_ptr<DataChannelWrapper> dataChannel) {
+    dispatchQueue_->async([self = shared_from_this(), dataChannel = std::move(dataChannel)]() mutable {
+        self->dataChannel_ = std::move(dataChannel);
+    });
+}
+
+void SendQueue::didConnect() {
+    dispatchQueue_->async([self = shared_from_this()] { self->connected_.resolver.fulfill(); });
+}
+
+void SendQueue::didDisconnect() {
+    dispatchQueue_->async([self = shared_from_this()] {
+        self->connected_.resolver.reject(WebRTCError::connectionReset());
+        self->connected_ = Promise<void>::pending();
+    });
+}
+
+Promise<void> SendQueue::enqueue(Frame chunk, bool priority, bool singleChunk) {
+    auto pending = Promise<void>::pending();
+    dispatchQueue_->async([self = shared_from_this(), item = Item{pending.resolver, std::move(chunk)},
+                           priority, singleChunk]() mutable {
+        auto& list = priority ? self->queues_.protocolMessages
+                              : (singleChunk ? self->queues_.singleChunks : self->queues_.multiChunks);
+        list.push_back(std::move(item));
+        self->run();
+    });
+    return pending.promise;
+}
+
+void SendQueue::run() {
+    if (inFlight_) return;
+    auto item = queues_.removeFirst();
+    if (!item) return;
+    inFlight_ = true;
+    auto sent = send(std::move(item->chunk));
+    sent.pipeTo(item->seal);
+    sent.ensure(
+        [weak = weak_from_this()] {
+            if (auto self = weak.lock()) {
+                self->inFlight_ = false;
+                self->run();
+            }
+        },
+        dispatchQueue_);
+}
+
+Promise<void> SendQueue::send(Frame data) {
+    return connected_.promise.then(
+        [weak = weak_from_this(), data = std::move(data)] {
+            auto self = weak.lock();
+            if (!self || !self->dataChannel_) return Promise<void>::error(std::make_exception_ptr(WebRTCError::notInitialized()));
+            return self->dataChannel_->sendData(data);
+        },
+        dispatchQueue_);
+}
+
+}  // namespace quorvane

@@ -1,0 +1,74 @@
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <optional>
+#include <vector>
+
+#include "quorvane/DispatchQueue.hpp"
+#include "quorvane/Promise.hpp"
+#include "transport/DataChannelWrapper.hpp"
+
+namespace quorvane {
+
+/// The adapter's outgoing frames: three first-in, first-out lists in priority order, written one
+/// frame at a time through the current DataChannelWrapper once the channel is open.
+///
+/// A frame waits until the channel has reported open (didConnect). A didDisconnect fails the one
+/// frame waiting for the connection at that moment with WebRTCError::connectionReset; the others
+/// stay queued for the next didConnect. A frame whose write fails is dropped; the queue retries
+/// nothing. Every operation may be called from any thread; the work runs on the owner's queue.
+class SendQueue : public std::enable_shared_from_this<SendQueue> {
+public:
+    using Frame = std::vector<std::uint8_t>;
+
+    /// A frame and the resolver of the promise its enqueuer holds.
+    struct Item {
+        Resolver<void> seal;
+        Frame chunk;
+    };
+
+    /// The three lists, highest priority first.
+    class Queues {
+    public:
+        /// Control frames and frames the peer asked for again.
+        std::deque<Item> protocolMessages;
+        /// The frames of outgoing messages.
+        std::deque<Item> singleChunks;
+        /// Frames that go out only when the other two lists are empty.
+        std::deque<Item> multiChunks;
+
+        std::size_t count() const;
+        /// Takes out the first item of the highest list that has one: the next frame to write.
+        std::optional<Item> removeFirst();
+    };
+
+    explicit SendQueue(DispatchQueuePtr dispatchQueue);
+
+    /// Frames are written through `dataChannel` from now on; the previous wrapper is released.
+    void set(std::shared_ptr<DataChannelWrapper> dataChannel);
+    /// The channel is open: waiting frames go out.
+    void didConnect();
+    /// The channel is gone: the frame waiting for the connection fails, the others wait for the
+    /// next didConnect.
+    void didDisconnect();
+    /// Queues one frame. Fulfilled once the channel has taken it; rejected with the error of the
+    /// write or of the wait for the connection.
+    Promise<void> enqueue(Frame chunk, bool priority = false, bool singleChunk = true);
+
+private:
+    /// Sends the next frame unless one is in flight.
+    void run();
+    /// Writes one frame once the channel is open.
+    Promise<void> send(Frame data);
+
+    const DispatchQueuePtr dispatchQueue_;
+    // On dispatchQueue_ only.
+    std::shared_ptr<DataChannelWrapper> dataChannel_;
+    PendingPromise<void> connected_;
+    Queues queues_;
+    bool inFlight_ = false;  // one frame at a time: taken out of its list, not yet settled
+};
+
+}  // namespace quorvane

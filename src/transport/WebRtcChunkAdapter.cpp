@@ -1,0 +1,505 @@
+#include "transport/WebRtcChunkAdapter.hpp"
+
+#include <limits>
+#include <set>
+
+#include "async/Clock.hpp"
+#include "formats/MessageFrameWriter.hpp"
+#include "quorvane/Errors.hpp"
+#include "transport/ErrorDescription.hpp"
+
+namespace quorvane {
+
+namespace {
+
+constexpr const char* sendOperation = "sendData";
+constexpr const char* receiveOperation = "dataChannel didReceive";
+constexpr const char* receivedMessageOperation = "dataChannel didReceiveMessageWith";
+
+double now() { return Clock::current()->monotonic(); }
+
+// A timestamp that never expires: a message still being written is not timed out.
+constexpr double whileWriting = std::numeric_limits<double>::infinity();
+
+}  // namespace
+
+WebRtcChunkAdapter::WebRtcChunkAdapter(std::shared_ptr<ZephLogger> logger)
+    : WebRtcChunkAdapter(std::move(logger), Settings{}) {}
+
+WebRtcChunkAdapter::WebRtcChunkAdapter(std::shared_ptr<ZephLogger> logger, Settings settings)
+    : log_(logger, "WebRtcChunkAdapter"),
+      settings_(settings),
+      dispatchQueue_(DispatchQueue::create("WebRtcChunkAdapter")),
+      logger_(std::move(logger)),
+      chunkers_(dispatchQueue_),
+      unchunkers_(dispatchQueue_),
+      singleChunks_(dispatchQueue_),
+      finishedChunked_(dispatchQueue_),
+      queue_(std::make_shared<SendQueue>(dispatchQueue_)) {}
+
+WebRtcChunkAdapter::~WebRtcChunkAdapter() {
+    log_.debug("Deinit", "WebRtcChunkAdapter deinitialized");
+    closeDataChannel();
+}
+
+void WebRtcChunkAdapter::setDelegate(std::weak_ptr<ChunkAdapterDelegate> delegate) {
+    std::lock_guard lock(mutex_);
+    delegate_ = std::move(delegate);
+}
+
+std::shared_ptr<ChunkAdapterDelegate> WebRtcChunkAdapter::delegate() const {
+    std::lock_guard lock(mutex_);
+    return delegate_.lock();
+}
+
+// --- Channel ------------------------------------------------------------------------------------
+
+void WebRtcChunkAdapter::set(std::shared_ptr<DataChannel> dataChannel) {
+    // Held until the send queue has the new wrapper, so that the wrapper's first state report
+    // (which takes the lock) reaches the send queue after it.
+    std::lock_guard lock(mutex_);
+    dataChannel_ = DataChannelWrapper::create(std::move(dataChannel), logger_, dispatchQueue_, weak_from_this());
+    queue_->set(dataChannel_);
+    chunkers_.resume();
+    unchunkers_.resume();
+    singleChunks_.resume();
+    finishedChunked_.resume();
+    dispatchQueue_->async([weak = weak_from_this()] {
+        if (auto self = weak.lock()) self->holdUnwrittenMessages();
+    });
+}
+
+void WebRtcChunkAdapter::closeDataChannel() {
+    std::shared_ptr<DataChannelWrapper> wrapper;
+    {
+        std::lock_guard lock(mutex_);
+        wrapper = std::move(dataChannel_);
+        dataChannel_.reset();
+    }
+    queue_->didDisconnect();
+    chunkers_.pause();
+    unchunkers_.pause();
+    singleChunks_.pause();
+    finishedChunked_.pause();
+    if (wrapper) wrapper->close();
+}
+
+void WebRtcChunkAdapter::dataChannelDidChange(DataChannelState state, DataChannelWrapper& channel) {
+    std::shared_ptr<ChunkAdapterDelegate> delegate;
+    {
+        std::lock_guard lock(mutex_);
+        // A replaced or closed channel's reports must not disturb the current one.
+        if (dataChannel_.get() != &channel) return;
+        if (state == DataChannelState::open) {
+            queue_->didConnect();
+        } else {
+            queue_->didDisconnect();
+        }
+        delegate = delegate_.lock();
+    }
+    if (delegate) delegate->dataChannelDidChange(state);
+}
+
+void WebRtcChunkAdapter::dataChannelFiredHeartbeatTimeout(DataChannelWrapper& channel) {
+    std::shared_ptr<ChunkAdapterDelegate> delegate;
+    {
+        std::lock_guard lock(mutex_);
+        if (dataChannel_.get() != &channel) return;
+        delegate = delegate_.lock();
+    }
+    if (delegate) delegate->dataChannelFiredHeartbeatTimeout();
+}
+
+// --- Sending ------------------------------------------------------------------------------------
+
+Promise<void> WebRtcChunkAdapter::sendData(std::vector<std::uint8_t> data, std::uint16_t category,
+                                           std::optional<std::uint16_t> retryId) {
+    auto sent = Promise<void>::pending();
+    dispatchQueue_->async([self = shared_from_this(), data = std::move(data), category, retryId,
+                           resolver = sent.resolver]() mutable {
+        if (retryId) {
+            self->resend(*retryId, nullptr, resolver);
+        } else {
+            self->sendNew(std::move(data), category, resolver);
+        }
+    });
+    return sent.promise;
+}
+
+void WebRtcChunkAdapter::sendNew(std::vector<std::uint8_t> data, std::uint16_t category,
+                                 const Resolver<void>& resolver) {
+    if (data.size() > Chunker::maxMessageBytes) {
+        log_.error(sendOperation, "Message of " + std::to_string(data.size()) + " bytes is too large to send");
+        resolver.reject(WebRTCError::failedToSendData());
+        return;
+    }
+    const auto id = nextMessageId();
+    if (!id) {
+        log_.error(sendOperation, "Every message id is held by an unacknowledged message");
+        resolver.reject(WebRTCError::failedToSendData());
+        return;
+    }
+    auto chunker = std::make_shared<Chunker>(std::move(data), *id, category);
+    outgoing_[*id] = Outgoing{chunker};
+    chunkers_.set(*id, chunker);
+    watchOutgoing(chunker);
+    std::vector<std::vector<std::uint8_t>> frames;
+    for (const auto& [position, frame] : *chunker->chunks()) frames.push_back(frame);
+    writeFrames(chunker, std::move(frames), false).pipeTo(resolver);
+}
+
+void WebRtcChunkAdapter::resend(std::uint16_t id, const std::shared_ptr<Chunker>& expected,
+                                const Resolver<void>& resolver) {
+    auto chunker = chunkers_.get(id);
+    if (!chunker || (expected && chunker != expected)) {
+        // Acknowledged meanwhile: there is nothing left to send.
+        resolver.fulfill();
+        return;
+    }
+    watchOutgoing(chunker);
+    std::vector<std::vector<std::uint8_t>> frames;
+    for (const auto& [position, frame] : *chunker->chunks()) frames.push_back(frame);
+    writeFrames(chunker, std::move(frames), false).pipeTo(resolver);
+}
+
+std::optional<std::uint16_t> WebRtcChunkAdapter::nextMessageId() {
+    for (std::size_t tried = 0; tried <= std::numeric_limits<std::uint16_t>::max(); ++tried) {
+        const std::uint16_t id = messageId_++;
+        if (!outgoing_.contains(id)) return id;
+    }
+    return std::nullopt;
+}
+
+Promise<void> WebRtcChunkAdapter::writeFrames(const std::shared_ptr<Chunker>& chunker,
+                                              std::vector<std::vector<std::uint8_t>> frames, bool priority) {
+    auto* entry = outgoing(*chunker);
+    if (entry && !frames.empty()) {
+        entry->unwrittenFrames += frames.size();
+        chunker->resetTimestamp(whileWriting);
+    }
+    std::vector<Promise<void>> writes;
+    writes.reserve(frames.size());
+    for (auto& frame : frames) {
+        auto write = queue_->enqueue(std::move(frame), priority);
+        write.ensure(
+            [weak = weak_from_this(), chunker] {
+                if (auto self = weak.lock()) self->frameSettled(chunker);
+            },
+            dispatchQueue_);
+        writes.push_back(write);
+    }
+    return when(writes);
+}
+
+void WebRtcChunkAdapter::frameSettled(const std::shared_ptr<Chunker>& chunker) {
+    auto* entry = outgoing(*chunker);
+    if (!entry || entry->unwrittenFrames == 0) return;
+    if (--entry->unwrittenFrames == 0) chunker->resetTimestamp(now());
+}
+
+WebRtcChunkAdapter::Outgoing* WebRtcChunkAdapter::outgoing(const Chunker& chunker) {
+    auto found = outgoing_.find(chunker.id());
+    return found != outgoing_.end() && found->second.chunker.get() == &chunker ? &found->second : nullptr;
+}
+
+void WebRtcChunkAdapter::holdUnwrittenMessages() {
+    for (auto& [id, entry] : outgoing_) {
+        if (entry.unwrittenFrames > 0) entry.chunker->resetTimestamp(whileWriting);
+    }
+}
+
+void WebRtcChunkAdapter::watchOutgoing(const std::shared_ptr<Chunker>& chunker) {
+    chunker->completion().catchError(
+        [weak = weak_from_this(), weakChunker = std::weak_ptr<Chunker>(chunker)](const std::exception_ptr&) {
+            auto self = weak.lock();
+            auto chunker = weakChunker.lock();
+            if (self && chunker) self->outgoingFailed(chunker);
+        },
+        dispatchQueue_);
+}
+
+void WebRtcChunkAdapter::outgoingFailed(const std::shared_ptr<Chunker>& chunker) {
+    const std::string id = std::to_string(chunker->id());
+    if (!chunker->isSingleChunk()) {
+        log_.error(sendOperation, "Failed to send large message with id " + id + ", timed out");
+        giveUpOutgoing(chunker);
+        return;
+    }
+    const bool retry = chunker->shouldRetry();
+    log_.error(sendOperation, "Single chunk message with id " + id + " timed out. " +
+                                  (retry ? "Resending message" : "Hit max retry limit, message will be dropped"));
+    if (!retry) {
+        giveUpOutgoing(chunker);
+        return;
+    }
+    chunker->resetTimestamp(now());
+    chunkers_.set(chunker->id(), chunker);
+    dispatchQueue_->async([weak = weak_from_this(), chunker] {
+        if (auto self = weak.lock()) self->resend(chunker->id(), chunker, Promise<void>::pending().resolver);
+    });
+}
+
+void WebRtcChunkAdapter::giveUpOutgoing(const std::shared_ptr<Chunker>& chunker) {
+    if (outgoing(*chunker)) outgoing_.erase(chunker->id());
+    if (auto delegate = this->delegate()) delegate->dataChannelFailedToSend(chunker->data(), chunker->id());
+}
+
+// --- Receiving ----------------------------------------------------------------------------------
+
+void WebRtcChunkAdapter::dataChannelDidReceive(std::vector<std::uint8_t> data) {
+    dispatchQueue_->async([self = shared_from_this(), data = std::move(data)] { self->receive(data); });
+}
+
+void WebRtcChunkAdapter::receive(const std::vector<std::uint8_t>& data) {
+    const auto frame = parseMessageFrame(std::span<const std::uint8_t>(data));
+    if (!frame) {
+        log_.error(receiveOperation, "Dropped a received buffer of " + std::to_string(data.size()) +
+                                         " bytes that is not a well-formed frame");
+        return;
+    }
+    switch (frame->messageType()) {
+        case MessageTypes::Heartbeat:
+            return;
+        case MessageTypes::MessageChunk:
+            break;
+        default:
+            log_.error(receiveOperation, "Received unknown message type");
+            return;
+    }
+    const auto chunk = frame->messageChunk();
+    if (!chunk) {
+        log_.error(receiveOperation, "Could not parse received message chunk");
+        return;
+    }
+    switch (chunk->payloadType()) {
+        case MessagePayload::SingleMessageData:
+            return receiveSingle(*chunk);
+        case MessagePayload::ChunkedMessageData:
+            return receiveChunked(*chunk);
+        case MessagePayload::ChunkedMessageRetry:
+            return receiveRetry(*chunk);
+        case MessagePayload::MessageAck:
+            return receiveAck(chunk->msgid());
+        case MessagePayload::MessageFailed:
+            return receiveFailed(chunk->msgid());
+        default:
+            log_.error(receiveOperation, "Received message of unknown type");
+            return;
+    }
+}
+
+void WebRtcChunkAdapter::receiveSingle(const MessageChunkView& chunk) {
+    const auto data = chunk.singleMessageData();
+    if (!data) {
+        log_.error(receiveOperation, "Failed to extract message data");
+        return;
+    }
+    const std::uint16_t id = chunk.msgid();
+    const auto record = singleChunks_.get(id);
+    // A record matches only the same bytes: a new message that reuses a wrapped id is delivered.
+    if (!record || !record->matches(*data)) {
+        singleChunks_.set(id, std::make_shared<SingleChunk>(id, *data));
+        if (auto delegate = this->delegate()) delegate->dataChannelDidReceive({data->begin(), data->end()}, id);
+    }
+    enqueueControl(MessageFrameWriter::messageAck(id, chunk.category()))
+        .catchError(
+            [log = log_](const std::exception_ptr& error) {
+                log.error(receivedMessageOperation,
+                          "Failed to send message ack for single message: " + errorDescription(error));
+            },
+            dispatchQueue_);
+}
+
+void WebRtcChunkAdapter::receiveChunked(const MessageChunkView& chunk) {
+    const auto data = chunk.chunkedMessageData();
+    if (!data) {
+        log_.error(receiveOperation, "Failed to extract message data");
+        return;
+    }
+    log_.debug(receiveOperation, "Received multichunk message data");
+    const std::uint16_t id = chunk.msgid();
+    const std::uint16_t category = chunk.category();
+
+    if (auto assembler = unchunkers_.get(id)) {
+        auto* entry = incoming(id, *assembler);
+        if (entry && bytesHeld_ + data->data.size() > settings_.maxReassemblingBytes) {
+            // Asked for again once the bytes held have gone down.
+            log_.error(receiveOperation, "Dropped chunk " + std::to_string(data->position) + " of message " +
+                                             std::to_string(id) + ": reassembly byte limit reached");
+            return;
+        }
+        assembler->addChunk(data->data, data->position);
+        if (entry) accountBytes(*entry);
+        if (auto delegate = this->delegate()) {
+            delegate->dataChannelWillReceiveMessage(id, category, assembler->numChunksReceived(), assembler->totalChunks());
+        }
+        return;
+    }
+    if (auto finished = finishedChunked_.get(id)) {
+        if (finished->matches(*data)) {
+            finished->resetTimestamp(now());
+            log_.debug(receiveOperation, "Dropped a late frame of finished message " + std::to_string(id));
+            return;
+        }
+        finishedChunked_.removeValue(id);  // the id was reused by a new message
+    }
+    if (incoming_.contains(id)) {
+        // The message under this id has just expired and its retry request is on its way.
+        log_.debug(receiveOperation, "Dropped a frame of expiring message " + std::to_string(id));
+        return;
+    }
+    startChunkedMessage(id, category, *data);
+}
+
+void WebRtcChunkAdapter::startChunkedMessage(std::uint16_t id, std::uint16_t category,
+                                             const ChunkedMessageDataView& first) {
+    if (incoming_.size() >= settings_.maxReassemblingMessages) {
+        return refuseChunkedMessage(id, category, first.length, "too many messages being reassembled");
+    }
+    if (bytesHeld_ + first.data.size() > settings_.maxReassemblingBytes) {
+        return refuseChunkedMessage(id, category, first.length, "reassembly byte limit reached");
+    }
+    auto assembler = std::make_shared<ChunkAssembler>(id, category, first, logger_);
+    auto& entry = incoming_[id];
+    entry.assembler = assembler;
+    accountBytes(entry);
+    unchunkerCompletion(assembler, id, category);
+    if (auto delegate = this->delegate()) {
+        delegate->dataChannelWillReceiveMessage(id, category, assembler->numChunksReceived(), assembler->totalChunks());
+    }
+    unchunkers_.set(id, assembler);
+}
+
+void WebRtcChunkAdapter::refuseChunkedMessage(std::uint16_t id, std::uint16_t category, std::uint16_t totalChunks,
+                                              const std::string& reason) {
+    log_.error(receiveOperation, "Refused chunked message " + std::to_string(id) + ": " + reason);
+    finishedChunked_.set(id, FinishedChunkedMessage::refused(totalChunks));
+    if (auto delegate = this->delegate()) delegate->dataChannelFailedToReceiveMessage(id, category);
+    enqueueControl(MessageFrameWriter::messageFailed(id, category))
+        .catchError(
+            [log = log_](const std::exception_ptr&) {
+                log.error(receivedMessageOperation, "Failed to create error response for chunked message");
+            },
+            dispatchQueue_);
+}
+
+void WebRtcChunkAdapter::receiveRetry(const MessageChunkView& chunk) {
+    const std::uint16_t id = chunk.msgid();
+    const auto positions = chunk.chunkedMessageRetry();
+    const auto chunker = chunkers_.get(id);
+    if (!positions || !chunker || !chunker->chunks() || chunker->chunks()->empty()) {
+        log_.error(receiveOperation, "Received retry request for a message that doesn't exist");
+        return;
+    }
+    std::vector<std::vector<std::uint8_t>> frames;
+    for (std::uint16_t position : std::set<std::uint16_t>(positions->begin(), positions->end())) {
+        auto found = chunker->chunks()->find(position);
+        if (found != chunker->chunks()->end()) frames.push_back(found->second);
+    }
+    chunker->resetTimestamp(now());
+    auto written = writeFrames(chunker, std::move(frames), true);
+    written.done([log = log_] { log.debug(receiveOperation, "Sent chunks specified in retry request"); },
+                 dispatchQueue_);
+    written.catchError([log = log_](const std::exception_ptr&) { log.error(receiveOperation, "Failed to send requested chunks"); },
+                       dispatchQueue_);
+}
+
+void WebRtcChunkAdapter::receiveAck(std::uint16_t id) {
+    auto chunker = chunkers_.removeValue(id);
+    if (!chunker) return;
+    chunker->completed();
+    if (outgoing(*chunker)) outgoing_.erase(id);
+}
+
+void WebRtcChunkAdapter::receiveFailed(std::uint16_t id) {
+    if (auto chunker = chunkers_.removeValue(id)) chunker->timedOut();
+    log_.error(receiveOperation, "Peer failed to receive message " + std::to_string(id));
+}
+
+void WebRtcChunkAdapter::unchunkerCompletion(const std::shared_ptr<ChunkAssembler>& assembler, std::uint16_t id,
+                                             std::uint16_t category) {
+    const auto completion = assembler->completion();
+    const std::weak_ptr<ChunkAssembler> weakAssembler = assembler;
+    completion.done(
+        [weak = weak_from_this(), weakAssembler, id](const std::vector<std::uint8_t>& message) {
+            auto self = weak.lock();
+            auto assembler = weakAssembler.lock();
+            if (self && assembler) self->unchunkerDelivered(assembler, id, message);
+        },
+        dispatchQueue_);
+    completion.catchError(
+        [weak = weak_from_this(), weakAssembler, id, category](const std::exception_ptr& error) {
+            auto self = weak.lock();
+            auto assembler = weakAssembler.lock();
+            if (self && assembler) self->unchunkerFailed(assembler, id, category, error);
+        },
+        dispatchQueue_);
+}
+
+void WebRtcChunkAdapter::unchunkerDelivered(const std::shared_ptr<ChunkAssembler>& assembler, std::uint16_t id,
+                                            const std::vector<std::uint8_t>& message) {
+    if (!incoming(id, *assembler)) return;
+    if (auto delegate = this->delegate()) delegate->dataChannelDidReceive(message, id);
+    unchunkers_.removeValue(id);
+    forgetIncoming(id);
+    finishedChunked_.set(id, FinishedChunkedMessage::delivered(assembler->totalChunks(), message));
+    enqueueControl(assembler->buildAck())
+        .catchError(
+            [log = log_](const std::exception_ptr& error) {
+                log.error(receivedMessageOperation,
+                          "Failed to send message ack for chunked message: " + errorDescription(error));
+            },
+            dispatchQueue_);
+}
+
+void WebRtcChunkAdapter::unchunkerFailed(const std::shared_ptr<ChunkAssembler>& assembler, std::uint16_t id,
+                                         std::uint16_t category, const std::exception_ptr& error) {
+    if (!incoming(id, *assembler)) return;
+    log_.error(receivedMessageOperation, "Failed to parse chunked message: " + errorDescription(error));
+    std::vector<std::uint8_t> frame;
+    std::string kind;
+    if (assembler->shouldRetry()) {
+        frame = assembler->buildRetry();
+        kind = "retry request";
+        unchunkers_.set(id, assembler);
+        unchunkerCompletion(assembler, id, category);
+    } else {
+        frame = assembler->buildError();
+        kind = "error response";
+        unchunkers_.removeValue(id);
+        forgetIncoming(id);
+        finishedChunked_.set(id, FinishedChunkedMessage::refused(assembler->totalChunks()));
+        if (auto delegate = this->delegate()) delegate->dataChannelFailedToReceiveMessage(id, category);
+    }
+    auto written = enqueueControl(std::move(frame));
+    written.done([log = log_, kind] { log.debug(receivedMessageOperation, "Sent " + kind + " for chunked message"); },
+                 dispatchQueue_);
+    written.catchError(
+        [log = log_, kind](const std::exception_ptr&) {
+            log.error(receivedMessageOperation, "Failed to create " + kind + " for chunked message");
+        },
+        dispatchQueue_);
+}
+
+WebRtcChunkAdapter::Incoming* WebRtcChunkAdapter::incoming(std::uint16_t id, const ChunkAssembler& assembler) {
+    auto found = incoming_.find(id);
+    return found != incoming_.end() && found->second.assembler.get() == &assembler ? &found->second : nullptr;
+}
+
+void WebRtcChunkAdapter::accountBytes(Incoming& entry) {
+    bytesHeld_ = bytesHeld_ - entry.bytesHeld + entry.assembler->bytesHeld();
+    entry.bytesHeld = entry.assembler->bytesHeld();
+}
+
+void WebRtcChunkAdapter::forgetIncoming(std::uint16_t id) {
+    auto found = incoming_.find(id);
+    if (found == incoming_.end()) return;
+    bytesHeld_ -= found->second.bytesHeld;
+    incoming_.erase(found);
+}
+
+Promise<void> WebRtcChunkAdapter::enqueueControl(std::vector<std::uint8_t> frame) {
+    return queue_->enqueue(std::move(frame), true);
+}
+
+}  // namespace quorvane

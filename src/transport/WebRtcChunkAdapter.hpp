@@ -1,0 +1,163 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "formats/MessageFrameView.hpp"
+#include "quorvane/DispatchQueue.hpp"
+#include "quorvane/Promise.hpp"
+#include "transport/ChunkAdapterDelegate.hpp"
+#include "transport/ChunkAssembler.hpp"
+#include "transport/ChunkCache.hpp"
+#include "transport/Chunker.hpp"
+#include "transport/DataChannelWrapper.hpp"
+#include "transport/FinishedChunkedMessage.hpp"
+#include "transport/QVWebRtcDataChannelDelegate.hpp"
+#include "transport/SendQueue.hpp"
+#include "transport/SingleChunk.hpp"
+#include "util/ClassLogger.hpp"
+
+namespace quorvane {
+
+/// The message layer of the session's data channel. Outgoing messages get a 16-bit transport id,
+/// are cut into frames and queued; each is kept until the peer acknowledges it, and a single-frame
+/// message is resent after a time-out. Incoming frames are verified, multi-frame messages are
+/// reassembled (asking for missing frames), every whole message is delivered once to the delegate
+/// and then acknowledged, and repeats are acknowledged without being delivered again.
+///
+/// The ids, the caches and the queue survive channel changes: an unacknowledged message can be
+/// acknowledged, served or resent on the next channel. Everything runs on the adapter's serial
+/// queue "WebRtcChunkAdapter", except the channel's state reports, which reach the delegate on the
+/// channel's callback thread.
+class WebRtcChunkAdapter final : public QVWebRtcDataChannelDelegate,
+                                 public std::enable_shared_from_this<WebRtcChunkAdapter> {
+public:
+    /// Limits on incoming multi-frame messages being reassembled at once. A new message beyond
+    /// either is answered with the failure frame and reported as failed to receive.
+    struct Settings {
+        std::size_t maxReassemblingMessages = 64;
+        std::uint64_t maxReassemblingBytes = 1'181'116'006;  // 1.1 GiB
+    };
+
+    /// Must be owned by a std::shared_ptr.
+    explicit WebRtcChunkAdapter(std::shared_ptr<ZephLogger> logger);
+    WebRtcChunkAdapter(std::shared_ptr<ZephLogger> logger, Settings settings);
+    ~WebRtcChunkAdapter() override;
+    WebRtcChunkAdapter(const WebRtcChunkAdapter&) = delete;
+    WebRtcChunkAdapter& operator=(const WebRtcChunkAdapter&) = delete;
+
+    void setDelegate(std::weak_ptr<ChunkAdapterDelegate> delegate);
+
+    /// Attaches a new data channel; the previous wrapper is dropped without being closed. Expiry
+    /// of every cached message starts again from now.
+    void set(std::shared_ptr<DataChannel> dataChannel);
+    /// Detaches and closes the current channel. Queued frames and cached messages are kept for
+    /// the next channel; their expiry stops meanwhile.
+    void closeDataChannel();
+
+    /// Sends one message. Fulfilled once every frame of it is written to the channel (not when
+    /// acknowledged: a message the peer never acknowledges is reported through the delegate).
+    /// Rejected with WebRTCError::failedToSendData when the message is too large or every id is
+    /// held by an unacknowledged message, or with the error of a frame's write. With `retryId`,
+    /// sends the frames of the unacknowledged message under that id again, or nothing when there
+    /// is none.
+    Promise<void> sendData(std::vector<std::uint8_t> data, std::uint16_t category,
+                           std::optional<std::uint16_t> retryId = std::nullopt);
+
+    /// The adapter's serial queue.
+    const DispatchQueuePtr& dispatchQueue() const { return dispatchQueue_; }
+
+    void dataChannelDidChange(DataChannelState state, DataChannelWrapper& channel) override;
+    void dataChannelDidReceive(std::vector<std::uint8_t> data) override;
+    void dataChannelFiredHeartbeatTimeout(DataChannelWrapper& channel) override;
+
+private:
+    /// An outgoing message from its send until it is acknowledged or given up.
+    struct Outgoing {
+        std::shared_ptr<Chunker> chunker;
+        /// Frames queued and not yet written or failed. While any is, the message does not
+        /// expire: its time-out runs from the last write of one of its frames.
+        std::size_t unwrittenFrames = 0;
+    };
+    /// An incoming multi-frame message from its first frame until it is delivered or given up.
+    struct Incoming {
+        std::shared_ptr<ChunkAssembler> assembler;
+        std::size_t bytesHeld = 0;
+    };
+
+    std::shared_ptr<ChunkAdapterDelegate> delegate() const;
+
+    // Send side, on dispatchQueue_.
+    void sendNew(std::vector<std::uint8_t> data, std::uint16_t category, const Resolver<void>& resolver);
+    /// Sends the frames of the message under `id` again. With `expected`, only when that chunker
+    /// is still the one cached under the id.
+    void resend(std::uint16_t id, const std::shared_ptr<Chunker>& expected, const Resolver<void>& resolver);
+    /// The next id that no outgoing message holds, or nothing when all are held.
+    std::optional<std::uint16_t> nextMessageId();
+    /// Queues `frames` of `chunker`; fulfilled once all are written, rejected on the first failure.
+    Promise<void> writeFrames(const std::shared_ptr<Chunker>& chunker, std::vector<std::vector<std::uint8_t>> frames,
+                              bool priority);
+    void frameSettled(const std::shared_ptr<Chunker>& chunker);
+    /// The outgoing message of `chunker` if it is still the one under its id.
+    Outgoing* outgoing(const Chunker& chunker);
+    void watchOutgoing(const std::shared_ptr<Chunker>& chunker);
+    void outgoingFailed(const std::shared_ptr<Chunker>& chunker);
+    void giveUpOutgoing(const std::shared_ptr<Chunker>& chunker);
+    /// After the caches' resume: messages still being written keep from expiring.
+    void holdUnwrittenMessages();
+
+    // Receive side, on dispatchQueue_.
+    void receive(const std::vector<std::uint8_t>& data);
+    void receiveSingle(const MessageChunkView& chunk);
+    void receiveChunked(const MessageChunkView& chunk);
+    void receiveRetry(const MessageChunkView& chunk);
+    void receiveAck(std::uint16_t id);
+    void receiveFailed(std::uint16_t id);
+    void startChunkedMessage(std::uint16_t id, std::uint16_t category, const ChunkedMessageDataView& first);
+    void refuseChunkedMessage(std::uint16_t id, std::uint16_t category, std::uint16_t totalChunks,
+                              const std::string& reason);
+    void unchunkerCompletion(const std::shared_ptr<ChunkAssembler>& assembler, std::uint16_t id,
+                             std::uint16_t category);
+    void unchunkerDelivered(const std::shared_ptr<ChunkAssembler>& assembler, std::uint16_t id,
+                            const std::vector<std::uint8_t>& message);
+    void unchunkerFailed(const std::shared_ptr<ChunkAssembler>& assembler, std::uint16_t id, std::uint16_t category,
+                         const std::exception_ptr& error);
+    /// The incoming message of `assembler` if it is still the one under `id`.
+    Incoming* incoming(std::uint16_t id, const ChunkAssembler& assembler);
+    void accountBytes(Incoming& entry);
+    void forgetIncoming(std::uint16_t id);
+    /// Queues a control frame ahead of message frames.
+    Promise<void> enqueueControl(std::vector<std::uint8_t> frame);
+
+    ClassLogger log_;
+    const Settings settings_;
+    const DispatchQueuePtr dispatchQueue_;
+    const std::shared_ptr<ZephLogger> logger_;
+
+    mutable std::mutex mutex_;  // guards dataChannel_ and delegate_, reached from callback threads
+    std::shared_ptr<DataChannelWrapper> dataChannel_;
+    std::weak_ptr<ChunkAdapterDelegate> delegate_;
+
+    // On dispatchQueue_ only.
+    std::uint16_t messageId_ = 0;
+    ChunkCache<Chunker> chunkers_;
+    ChunkCache<ChunkAssembler> unchunkers_;
+    ChunkCache<SingleChunk> singleChunks_;
+    ChunkCache<FinishedChunkedMessage> finishedChunked_;
+    // Own every message in progress, also while it is out of its cache between expiry and the
+    // handling of its failure; the promise handlers reach them weakly.
+    std::map<std::uint16_t, Outgoing> outgoing_;
+    std::map<std::uint16_t, Incoming> incoming_;
+    std::uint64_t bytesHeld_ = 0;  // by every incoming message
+
+    const std::shared_ptr<SendQueue> queue_;
+};
+
+}  // namespace quorvane

@@ -1,0 +1,32 @@
+#include "support/Settle.hpp"
+
+#include <chrono>
+#include <thread>
+
+#include "support/Queues.hpp"
+
+namespace quorvane::testing {
+
+void settle(const std::vector<DispatchQueuePtr>& queues, const std::function<std::uint64_t()>& progress) {
+    // Some hops go through queues the test cannot reach (a wrapper's own queue), so quiet must
+    // also last a little while on the real clock, not just a few rounds.
+    constexpr int stableRounds = 4;
+    constexpr auto quietFor = std::chrono::milliseconds(5);
+    std::uint64_t last = progress();
+    auto lastChange = std::chrono::steady_clock::now();
+    for (int stable = 0; stable < stableRounds || std::chrono::steady_clock::now() - lastChange < quietFor;) {
+        for (const auto& queue : queues) drain(queue);
+        drain(DispatchQueue::main());
+        std::this_thread::yield();
+        const std::uint64_t now = progress();
+        if (now == last) {
+            ++stable;
+        } else {
+            stable = 0;
+            last = now;
+            lastChange = std::chrono::steady_clock::now();
+        }
+    }
+}
+
+}  // namespace quorvane::testing

@@ -1,0 +1,287 @@
+#include <gtest/gtest.h>
+
+#include "async/Clock.hpp"
+#include "formats/MessageFrameWriter.hpp"
+#include "quorvane/Errors.hpp"
+#include "support/InMemoryDataChannel.hpp"
+#include "support/RecordingChannelObserver.hpp"
+#include "support/Settle.hpp"
+#include "transport/DataChannelWrapper.hpp"
+#include "util/RecordingLogger.hpp"
+#include "util/ZephLogger.hpp"
+
+using namespace quorvane;
+using quorvane::testing::InMemoryDataChannel;
+
+namespace {
+
+class RecordingWrapperDelegate : public QVWebRtcDataChannelDelegate {
+public:
+    void dataChannelDidChange(DataChannelState state, DataChannelWrapper&) override {
+        std::lock_guard lock(mutex_);
+        states_.push_back(state);
+    }
+    void dataChannelDidReceive(std::vector<std::uint8_t> data) override {
+        std::lock_guard lock(mutex_);
+        received_.push_back(std::move(data));
+    }
+    void dataChannelFiredHeartbeatTimeout(DataChannelWrapper&) override {
+        std::lock_guard lock(mutex_);
+        ++timeouts_;
+    }
+
+    std::vector<DataChannelState> states() const {
+        std::lock_guard lock(mutex_);
+        return states_;
+    }
+    std::size_t receivedCount() const {
+        std::lock_guard lock(mutex_);
+        return received_.size();
+    }
+    int timeouts() const {
+        std::lock_guard lock(mutex_);
+        return timeouts_;
+    }
+
+private:
+    mutable std::mutex mutex_;
+    std::vector<DataChannelState> states_;
+    std::vector<std::vector<std::uint8_t>> received_;
+    int timeouts_ = 0;
+};
+
+std::vector<std::uint8_t> frame(std::uint8_t tag) { return std::vector<std::uint8_t>(8, tag); }
+
+bool failedToSend(const Promise<void>& write) {
+    try {
+        write.wait();
+    } catch (const WebRTCError& error) {
+        return error.kind() == WebRTCError::Kind::failedToSendData;
+    }
+    return false;
+}
+
+class DataChannelWrapperTest : public ::testing::Test {
+protected:
+    DataChannelWrapperTest() {
+        std::tie(local, remote) = InMemoryDataChannel::makePair();
+        local->recordSentFrames();
+        remote->setObserver(remoteObserver);
+        wrapper = DataChannelWrapper::create(local, logger, queue, delegate);
+    }
+
+    void settle() {
+        quorvane::testing::settle({local->callbackQueue(), remote->callbackQueue(), queue}, [this] {
+            return local->framesSent() + remote->framesSent() + delegate->states().size() + delegate->receivedCount() +
+                   static_cast<std::uint64_t>(delegate->timeouts());
+        });
+    }
+
+    void openChannel() {
+        local->open();
+        settle();
+    }
+
+    /// Sets the transport's buffered amount and lets the wrapper see the report.
+    void buffered(std::uint64_t amount) {
+        local->holdBufferedAmount(amount);
+        settle();
+    }
+
+    std::size_t heartbeatsSent() const {
+        std::size_t count = 0;
+        for (const auto& sent : local->sentFrames()) count += sent == MessageFrameWriter::heartbeat() ? 1 : 0;
+        return count;
+    }
+
+    std::vector<LogEntry> entries(const std::string& message) const {
+        std::vector<LogEntry> found;
+        for (const auto& entry : logger->getLogStore()) {
+            if (entry.message == message) found.push_back(entry);
+        }
+        return found;
+    }
+
+    ScopedVirtualClock clock;
+    std::shared_ptr<ZephLogger> logger = std::make_shared<ZephLogger>(nullptr, LogLevel::TRACE, true);
+    DispatchQueuePtr queue = DispatchQueue::create("WebRtcChunkAdapter");
+    InMemoryDataChannel::Pointer local, remote;
+    std::shared_ptr<quorvane::testing::RecordingChannelObserver> remoteObserver =
+        std::make_shared<quorvane::testing::RecordingChannelObserver>();
+    std::shared_ptr<RecordingWrapperDelegate> delegate = std::make_shared<RecordingWrapperDelegate>();
+    std::shared_ptr<DataChannelWrapper> wrapper;
+};
+
+}  // namespace
+
+TEST_F(DataChannelWrapperTest, GateClosesAtTenMebibytesAndOpensAtSixteenKibibytes) {
+    openChannel();
+
+    buffered(DataChannelWrapper::gateCloseAmount - 1);
+    auto belowClose = wrapper->sendData(frame(1));
+    settle();
+    EXPECT_TRUE(belowClose.isFulfilled()) << "one byte below the threshold changes nothing";
+
+    buffered(DataChannelWrapper::gateCloseAmount);
+    auto waiting = wrapper->sendData(frame(2));
+    settle();
+    EXPECT_TRUE(waiting.isPending());
+
+    buffered(DataChannelWrapper::gateOpenAmount + 1);
+    settle();
+    EXPECT_TRUE(waiting.isPending()) << "one byte above the opening threshold changes nothing";
+
+    buffered(DataChannelWrapper::gateOpenAmount);
+    EXPECT_TRUE(waiting.isFulfilled());
+    EXPECT_EQ(local->sentFrames().back(), frame(2));
+
+    buffered(0);  // a low report on an open gate changes nothing
+    auto afterOpen = wrapper->sendData(frame(3));
+    settle();
+    EXPECT_TRUE(afterOpen.isFulfilled());
+}
+
+TEST_F(DataChannelWrapperTest, RepeatedHighReportsKeepOneGateAndWritesLeaveInCallOrder) {
+    openChannel();
+    buffered(DataChannelWrapper::gateCloseAmount);
+    auto first = wrapper->sendData(frame(1));
+    auto second = wrapper->sendData(frame(2));
+    buffered(DataChannelWrapper::gateCloseAmount + 5000);
+    auto third = wrapper->sendData(frame(3));
+    settle();
+    EXPECT_TRUE(first.isPending() && second.isPending() && third.isPending());
+
+    buffered(100);
+    EXPECT_TRUE(first.isFulfilled() && second.isFulfilled() && third.isFulfilled());
+    EXPECT_EQ(local->sentFrames(), (std::vector<std::vector<std::uint8_t>>{frame(1), frame(2), frame(3)}));
+}
+
+TEST_F(DataChannelWrapperTest, GateClosesOnTheBufferedAmountReadBeforeAWriteWithoutAnyReport) {
+    openChannel();
+    local->holdBufferedAmount(DataChannelWrapper::gateCloseAmount, false);
+    auto write = wrapper->sendData(frame(1));
+    settle();
+    EXPECT_TRUE(write.isPending());
+    EXPECT_EQ(local->framesSent(), 0u);
+
+    buffered(0);
+    EXPECT_TRUE(write.isFulfilled());
+}
+
+TEST_F(DataChannelWrapperTest, RefusedWriteFailsAloneAndLaterWritesGoOn) {
+    openChannel();
+    local->refuseWrites(true);
+    auto refused = wrapper->sendData(frame(1));
+    settle();
+    local->refuseWrites(false);
+    auto next = wrapper->sendData(frame(2));
+    settle();
+    EXPECT_TRUE(failedToSend(refused));
+    EXPECT_TRUE(next.isFulfilled());
+}
+
+TEST_F(DataChannelWrapperTest, WritesWaitingOnTheGateFailWhenTheChannelGoesAway) {
+    for (bool closedByPeer : {false, true}) {
+        SCOPED_TRACE(closedByPeer ? "closed by the peer" : "closed through the wrapper");
+        std::tie(local, remote) = InMemoryDataChannel::makePair();
+        wrapper = DataChannelWrapper::create(local, logger, queue, delegate);
+        openChannel();
+        buffered(DataChannelWrapper::gateCloseAmount);
+        auto waiting = wrapper->sendData(frame(1));
+        settle();
+        ASSERT_TRUE(waiting.isPending());
+
+        if (closedByPeer) {
+            remote->close();
+        } else {
+            wrapper->close();
+        }
+        settle();
+        EXPECT_TRUE(failedToSend(waiting));
+        EXPECT_TRUE(failedToSend(wrapper->sendData(frame(2)))) << "a closed channel never holds a write back";
+    }
+}
+
+TEST_F(DataChannelWrapperTest, HeartbeatsEverySecondAndOneTimeoutAfterFiveSecondsOfSilence) {
+    clock->advance(10);
+    settle();
+    EXPECT_EQ(heartbeatsSent(), 0u) << "no heartbeat before the channel opens";
+    EXPECT_EQ(delegate->timeouts(), 0);
+
+    openChannel();
+    for (int second = 1; second <= 4; ++second) {
+        clock->advance(1);
+        settle();
+        EXPECT_EQ(heartbeatsSent(), static_cast<std::size_t>(second));
+    }
+    EXPECT_EQ(delegate->timeouts(), 0);
+    clock->advance(0.9);
+    settle();
+    EXPECT_EQ(delegate->timeouts(), 0);
+    clock->advance(0.2);
+    settle();
+    EXPECT_EQ(delegate->timeouts(), 1);
+    ASSERT_EQ(entries("Heartbeat not received in the last 5.0 seconds").size(), 1u);
+    EXPECT_EQ(entries("Heartbeat not received in the last 5.0 seconds")[0].klass, "WebRtcDataChannel");
+
+    for (int second = 0; second < 20; ++second) {
+        clock->advance(1);
+        settle();
+    }
+    EXPECT_EQ(delegate->timeouts(), 1) << "one report per silence";
+    EXPECT_EQ(heartbeatsSent(), 25u);
+    EXPECT_EQ(remoteObserver->received().size(), 25u);
+}
+
+TEST_F(DataChannelWrapperTest, ABufferEveryFourSecondsKeepsTheTimeoutAway) {
+    openChannel();
+    for (int round = 0; round < 6; ++round) {
+        clock->advance(4);
+        settle();
+        remote->send(frame(9), true);
+        settle();
+    }
+    EXPECT_EQ(delegate->timeouts(), 0);
+    EXPECT_EQ(delegate->receivedCount(), 6u) << "every buffer reaches the delegate, unread";
+}
+
+TEST_F(DataChannelWrapperTest, CloseStopsTheReceiveTimeoutAndEndsTheHeartbeats) {
+    openChannel();
+    for (int second = 0; second < 2; ++second) {
+        clock->advance(1);
+        settle();
+    }
+    wrapper->close();
+    settle();
+    for (int second = 0; second < 10; ++second) {
+        clock->advance(1);
+        settle();
+    }
+    EXPECT_EQ(delegate->timeouts(), 0);
+    EXPECT_EQ(heartbeatsSent(), 2u);
+    EXPECT_EQ(entries("Failed to create heartbeat").size(), 1u);
+}
+
+TEST_F(DataChannelWrapperTest, HeartbeatWaitsBehindAClosedGate) {
+    openChannel();
+    buffered(DataChannelWrapper::gateCloseAmount);
+    clock->advance(1);
+    settle();
+    EXPECT_EQ(heartbeatsSent(), 0u);
+    buffered(0);
+    EXPECT_EQ(heartbeatsSent(), 1u);
+}
+
+TEST_F(DataChannelWrapperTest, EveryStateChangeReachesTheDelegate) {
+    openChannel();
+    local->close();
+    settle();
+    EXPECT_EQ(delegate->states(),
+              (std::vector<DataChannelState>{DataChannelState::open, DataChannelState::closing, DataChannelState::closed}));
+}
+
+TEST_F(DataChannelWrapperTest, ReleaseIsLogged) {
+    wrapper.reset();
+    ASSERT_EQ(entries("WebRtcDataChannel deinitialized").size(), 1u);
+    EXPECT_EQ(entries("WebRtcDataChannel deinitialized")[0].method, "Deinit");
+}

@@ -1,0 +1,278 @@
+#include <gtest/gtest.h>
+
+#include "formats/MessageFrameWriter.hpp"
+#include "quorvane/Errors.hpp"
+#include "transport/WebRtcChunkAdapterTesting.hpp"
+
+using namespace quorvane;
+using namespace quorvane::testing;
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+/// One adapter whose channel's far end is driven by hand.
+class AdapterProtocolTest : public AdapterTest {
+protected:
+    void start(WebRtcChunkAdapter::Settings settings = {}) {
+        adapter = makeAdapter(settings);
+        hears = makeDelegate(adapter);
+        std::tie(local, remote) = makePair();
+        remote->setObserver(peer);
+        adapter->set(local);
+        local->open();
+        settle();
+    }
+
+    void fromPeer(const Bytes& frame) {
+        ASSERT_TRUE(remote->send(frame, true));
+        settle();
+    }
+
+    /// Frames of the adapter's messages that the peer received.
+    std::size_t messageFrames() const {
+        return peer->frames(MessagePayload::SingleMessageData).size() +
+               peer->frames(MessagePayload::ChunkedMessageData).size();
+    }
+
+    std::shared_ptr<WebRtcChunkAdapter> adapter;
+    std::shared_ptr<RecordingAdapterDelegate> hears;
+    InMemoryDataChannel::Pointer local, remote;
+    std::shared_ptr<RawPeer> peer = std::make_shared<RawPeer>();
+};
+
+std::optional<WebRTCError::Kind> failure(const Promise<void>& promise) {
+    try {
+        promise.wait();
+    } catch (const WebRTCError& error) {
+        return error.kind();
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
+TEST_F(AdapterProtocolTest, UnacknowledgedShortMessageIsResentThreeTimesThenReportedOnce) {
+    start();
+    adapter->sendData(pattern(100, 1), 3);
+    adapter->sendData(pattern(100, 2), 3);
+    adapter->sendData(pattern(100, 3), 3);
+    settle();
+    const auto first = peer->frames(MessagePayload::SingleMessageData);
+    ASSERT_EQ(first.size(), 3u);
+    EXPECT_EQ(first[0].id, 0);
+    EXPECT_EQ(first[1].id, 1);
+    EXPECT_EQ(first[2].id, 2);
+    fromPeer(MessageFrameWriter::messageAck(1, 3));
+    fromPeer(MessageFrameWriter::messageAck(2, 3));
+
+    advance(89);
+    EXPECT_EQ(messageFrames(), 3u) << "nothing is resent before 90 s";
+    advance(6);
+    EXPECT_EQ(messageFrames(), 4u);
+    EXPECT_EQ(logged("Single chunk message with id 0 timed out. Resending message").size(), 1u);
+    for (std::size_t resends = 2; resends <= 3; ++resends) {
+        advance(35);
+        EXPECT_EQ(messageFrames(), 3 + resends);
+    }
+    EXPECT_TRUE(hears->failedToSend.empty());
+    advance(35);
+    EXPECT_EQ(messageFrames(), 6u) << "sent four times in all";
+    EXPECT_EQ(logged("Single chunk message with id 0 timed out. Resending message").size(), 3u);
+    EXPECT_EQ(logged("Single chunk message with id 0 timed out. Hit max retry limit, message will be dropped").size(), 1u);
+    ASSERT_EQ(hears->failedToSend.size(), 1u);
+    EXPECT_EQ(hears->failedToSend[0].id, 0);
+    EXPECT_TRUE(hears->failedToSend[0].data == pattern(100, 1));
+
+    auto next = adapter->sendData(pattern(5, 9), 3);
+    settle();
+    EXPECT_EQ(peer->frames(MessagePayload::SingleMessageData).back().id, 3) << "a resend does not advance the counter";
+}
+
+TEST_F(AdapterProtocolTest, AnAcknowledgedResendIsNeitherSentAgainNorReported) {
+    start();
+    adapter->sendData(pattern(10, 1), 3);
+    advance(95);
+    ASSERT_EQ(messageFrames(), 2u);
+    fromPeer(MessageFrameWriter::messageAck(0, 3));
+    advance(200, 5);
+    EXPECT_EQ(messageFrames(), 2u);
+    EXPECT_TRUE(hears->failedToSend.empty());
+}
+
+TEST_F(AdapterProtocolTest, UnacknowledgedLargeMessageIsReportedOnceAndNotResent) {
+    start();
+    adapter->sendData(pattern(40000, 1), 3);
+    advance(200, 5);
+    EXPECT_EQ(messageFrames(), 3u);
+    EXPECT_EQ(logged("Failed to send large message with id 0, timed out").size(), 1u);
+    EXPECT_EQ(hears->failedToSend.size(), 1u);
+}
+
+TEST_F(AdapterProtocolTest, TimeoutRunsFromTheLastWriteNotFromTheSend) {
+    start();
+    local->holdBufferedAmount(DataChannelWrapper::gateCloseAmount);  // the channel stalls
+    adapter->sendData(pattern(10, 1), 3);
+    advance(200, 5);
+    EXPECT_EQ(messageFrames(), 0u);
+    EXPECT_TRUE(logged("timed out").empty()) << "a message still waiting to be written does not time out";
+
+    local->holdBufferedAmount(0);
+    settle();
+    advance(85, 5);
+    EXPECT_EQ(messageFrames(), 1u);
+    EXPECT_TRUE(logged("timed out").empty());
+    advance(10);
+    EXPECT_EQ(logged("Single chunk message with id 0 timed out. Resending message").size(), 1u);
+}
+
+TEST_F(AdapterProtocolTest, MissingChunkIsAskedForFourTimesThenTheMessageIsGivenUp) {
+    start();
+    const Bytes piece(100, 7);
+    fromPeer(MessageFrameWriter::chunkedMessage(9, 4, 0, 3, piece));
+    fromPeer(MessageFrameWriter::chunkedMessage(9, 4, 2, 3, piece));
+    ASSERT_EQ(hears->progress.size(), 2u);
+    EXPECT_EQ(hears->progress[1].received, 2);
+
+    advance(14);
+    EXPECT_TRUE(peer->frames(MessagePayload::ChunkedMessageRetry).empty());
+    advance(6);
+    auto retries = peer->frames(MessagePayload::ChunkedMessageRetry);
+    ASSERT_EQ(retries.size(), 1u);
+    EXPECT_EQ(retries[0].id, 9);
+    EXPECT_EQ(retries[0].positions, std::vector<std::uint16_t>{1});
+
+    advance(100);
+    EXPECT_EQ(peer->frames(MessagePayload::ChunkedMessageRetry).size(), 4u);
+    ASSERT_EQ(peer->frames(MessagePayload::MessageFailed).size(), 1u);
+    EXPECT_EQ(peer->frames(MessagePayload::MessageFailed)[0].id, 9);
+    EXPECT_EQ(hears->failedToReceive, std::vector<std::uint16_t>{9});
+    EXPECT_TRUE(hears->delivered.empty());
+}
+
+TEST_F(AdapterProtocolTest, ChunkArrivingAfterARetryRequestCompletesTheMessage) {
+    start();
+    const Bytes message = pattern(2 * 15360 + 5, 1);
+    const std::span<const std::uint8_t> bytes(message);
+    auto chunk = [&](std::uint16_t position) {
+        return MessageFrameWriter::chunkedMessage(9, 4, position, 3,
+                                                  bytes.subspan(position * 15360u, position < 2 ? 15360u : 5u));
+    };
+    fromPeer(chunk(2));
+    fromPeer(chunk(0));
+    advance(20);
+    ASSERT_EQ(peer->frames(MessagePayload::ChunkedMessageRetry).size(), 1u);
+    fromPeer(chunk(1));
+    ASSERT_EQ(hears->delivered.size(), 1u);
+    EXPECT_TRUE(hears->delivered[0].data == message);
+    EXPECT_EQ(peer->frames(MessagePayload::MessageAck).size(), 1u);
+
+    // A late copy of a frame (the answer to a crossed retry request) opens no new assembler.
+    fromPeer(chunk(1));
+    advance(120);
+    EXPECT_TRUE(hears->failedToReceive.empty());
+    EXPECT_EQ(hears->delivered.size(), 1u);
+    EXPECT_EQ(peer->frames(MessagePayload::ChunkedMessageRetry).size(), 1u);
+}
+
+TEST_F(AdapterProtocolTest, RepeatedSingleMessageIsAcknowledgedButDeliveredOnce) {
+    start();
+    const Bytes message = pattern(20, 1);
+    fromPeer(MessageFrameWriter::singleMessage(5, 6, message));
+    advance(10);
+    fromPeer(MessageFrameWriter::singleMessage(5, 6, message));
+    advance(150, 5);  // a resend late in the sender's window is still a repeat
+    fromPeer(MessageFrameWriter::singleMessage(5, 6, message));
+    EXPECT_EQ(hears->delivered.size(), 1u);
+    auto acks = peer->frames(MessagePayload::MessageAck);
+    ASSERT_EQ(acks.size(), 3u);
+    EXPECT_EQ(acks[1].id, 5);
+    EXPECT_EQ(acks[1].category, 6);
+
+    fromPeer(MessageFrameWriter::singleMessage(5, 6, pattern(20, 2)));
+    EXPECT_EQ(hears->delivered.size(), 2u) << "a new message that reuses the id is delivered";
+}
+
+TEST_F(AdapterProtocolTest, MalformedAndControlFramesAreHandledQuietly) {
+    start();
+    fromPeer(Bytes{1, 2, 3});
+    fromPeer(Bytes(64, 0xff));
+    EXPECT_EQ(logged("not a well-formed frame").size(), 2u);
+    fromPeer(MessageFrameWriter::heartbeat());
+    fromPeer(MessageFrameWriter::messageAck(77, 1));
+    EXPECT_TRUE(peer->frames().empty()) << "nothing is sent in reply";
+    fromPeer(MessageFrameWriter::chunkedMessageRetry(77, 1, std::vector<std::uint16_t>{0}));
+    EXPECT_EQ(logged("Received retry request for a message that doesn't exist").size(), 1u);
+    fromPeer(MessageFrameWriter::messageFailed(77, 1));
+    EXPECT_EQ(logged("Peer failed to receive message 77").size(), 1u);
+    fromPeer(MessageFrameWriter::singleMessage(3, 1, {}));
+    ASSERT_EQ(hears->delivered.size(), 1u);
+    EXPECT_TRUE(hears->delivered[0].data.empty());
+    EXPECT_TRUE(hears->failedToSend.empty());
+}
+
+TEST_F(AdapterProtocolTest, RetryRequestIsServedWithTheAskedFrames) {
+    start();
+    const Bytes message = pattern(3 * 15360, 4);
+    adapter->sendData(message, 2);
+    settle();
+    fromPeer(MessageFrameWriter::chunkedMessageRetry(0, 2, std::vector<std::uint16_t>{2, 0, 2, 9}));
+    const auto chunks = peer->frames(MessagePayload::ChunkedMessageData);
+    ASSERT_EQ(chunks.size(), 5u);
+    EXPECT_EQ(chunks[3].position + chunks[4].position, 2);
+    EXPECT_EQ(logged("Sent chunks specified in retry request").size(), 1u);
+    fromPeer(MessageFrameWriter::messageAck(0, 2));
+    advance(200, 5);
+    EXPECT_TRUE(hears->failedToSend.empty());
+}
+
+TEST_F(AdapterProtocolTest, ReassemblyLimitsRefuseNewMessagesAndKeepTheOthers) {
+    start(WebRtcChunkAdapter::Settings{.maxReassemblingMessages = 1, .maxReassemblingBytes = 250});
+    fromPeer(MessageFrameWriter::chunkedMessage(1, 0, 0, 2, Bytes(100, 1)));
+    fromPeer(MessageFrameWriter::chunkedMessage(2, 0, 0, 2, Bytes(100, 2)));
+    fromPeer(MessageFrameWriter::chunkedMessage(2, 0, 1, 2, Bytes(100, 2)));  // a late frame of the refused one
+    EXPECT_EQ(hears->failedToReceive, std::vector<std::uint16_t>{2});
+    ASSERT_EQ(peer->frames(MessagePayload::MessageFailed).size(), 1u);
+    EXPECT_EQ(peer->frames(MessagePayload::MessageFailed)[0].id, 2);
+
+    fromPeer(MessageFrameWriter::chunkedMessage(1, 0, 1, 2, Bytes(100, 1)));
+    ASSERT_EQ(hears->delivered.size(), 1u);
+    EXPECT_EQ(hears->delivered[0].id, 1);
+
+    fromPeer(MessageFrameWriter::chunkedMessage(3, 0, 0, 2, Bytes(200, 3)));
+    fromPeer(MessageFrameWriter::chunkedMessage(3, 0, 1, 2, Bytes(100, 3)));  // past the byte limit: dropped
+    EXPECT_EQ(hears->delivered.size(), 1u);
+    EXPECT_EQ(hears->failedToReceive.size(), 1u);
+}
+
+TEST_F(AdapterProtocolTest, IdsSkipUnacknowledgedMessagesAndRunOut) {
+    start();
+    local->holdBufferedAmount(DataChannelWrapper::gateCloseAmount);  // nothing is written or acknowledged
+    std::vector<Promise<void>> sends;
+    for (int i = 0; i < 65536; ++i) sends.push_back(adapter->sendData({static_cast<std::uint8_t>(i)}, 1));
+    auto refused = adapter->sendData({1}, 1);
+    settle();
+    EXPECT_EQ(failure(refused), WebRTCError::Kind::failedToSendData);
+
+    local->holdBufferedAmount(0);
+    settle();
+    settleUntil([&] { return peer->frames(MessagePayload::SingleMessageData).size() == 65536; });
+    ASSERT_EQ(peer->frames(MessagePayload::SingleMessageData).size(), 65536u);
+    for (std::uint16_t id = 1; id != 0; ++id) remote->send(MessageFrameWriter::messageAck(id, 1), true);
+    settleUntil([&] { return local->framesReceived() == 65535; });
+    adapter->sendData({42}, 1);
+    settle();
+    const auto last = peer->frames(MessagePayload::SingleMessageData).back();
+    EXPECT_EQ(last.id, 1) << "id 0 still waits for its acknowledgement";
+    EXPECT_EQ(last.data, Bytes{42});
+}
+
+TEST_F(AdapterProtocolTest, HeartbeatTimeoutIsReportedOnceAfterFiveSecondsOfSilence) {
+    start();
+    advance(4);
+    EXPECT_EQ(hears->timeouts, 0);
+    advance(2);
+    EXPECT_EQ(hears->timeouts, 1);
+    advance(20);
+    EXPECT_EQ(hears->timeouts, 1);
+}

@@ -1,0 +1,167 @@
+#include <gtest/gtest.h>
+
+#include "transport/WebRtcChunkAdapterTesting.hpp"
+
+using namespace quorvane;
+using namespace quorvane::testing;
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+const std::vector<std::size_t> messageSizes{0, 1, 15359, 15360, 15361, 1 << 20, 16 << 20};
+
+class AdapterPairTest : public AdapterTest {
+protected:
+    AdapterPairTest() {
+        left = makeAdapter();
+        right = makeAdapter();
+        leftHears = makeDelegate(left);
+        rightHears = makeDelegate(right);
+    }
+
+    /// Attaches a fresh channel pair to the two adapters and opens it.
+    std::pair<InMemoryDataChannel::Pointer, InMemoryDataChannel::Pointer> connect(LinkFaults faults = {},
+                                                                                  std::uint32_t seed = 1) {
+        auto [leftEnd, rightEnd] = makePair(seed);
+        leftEnd->setFaults(faults);
+        rightEnd->setFaults(faults);
+        left->set(leftEnd);
+        right->set(rightEnd);
+        leftEnd->open();
+        settle();
+        return {leftEnd, rightEnd};
+    }
+
+    /// Every message sent from one side is delivered at most once and intact, and accounted for:
+    /// delivered, or reported failed by its sender. With failures allowed, a multi-frame message
+    /// may be both: its sender cannot tell a lost acknowledgement from a lost message, and never
+    /// resends it whole.
+    static void expectEachOnceOrFailed(const std::vector<Bytes>& sent, const RecordingAdapterDelegate& receiver,
+                                       const RecordingAdapterDelegate& sender, bool allowFailures) {
+        for (std::uint16_t id = 0; id < sent.size(); ++id) {
+            SCOPED_TRACE("message " + std::to_string(id) + " of " + std::to_string(sent[id].size()) + " bytes");
+            int deliveries = 0;
+            for (const auto& delivery : receiver.delivered) {
+                if (delivery.id != id) continue;
+                ++deliveries;
+                EXPECT_TRUE(delivery.data == sent[id]) << "delivered bytes differ";
+            }
+            int failures = 0;
+            for (const auto& failure : sender.failedToSend) failures += failure.id == id ? 1 : 0;
+            EXPECT_LE(deliveries, 1);
+            EXPECT_LE(failures, 1);
+            if (!allowFailures) {
+                EXPECT_EQ(deliveries, 1);
+                EXPECT_EQ(failures, 0);
+            } else {
+                EXPECT_GE(deliveries + failures, 1) << "neither delivered nor reported failed";
+                if (sent[id].size() <= 15360) EXPECT_EQ(deliveries + failures, 1) << "delivered and reported failed";
+            }
+        }
+    }
+
+    std::shared_ptr<WebRtcChunkAdapter> left, right;
+    std::shared_ptr<RecordingAdapterDelegate> leftHears, rightHears;
+};
+
+}  // namespace
+
+TEST_F(AdapterPairTest, MessagesOfEverySizeArriveIntactOnceBothWays) {
+    connect();
+    std::vector<Bytes> fromLeft, fromRight;
+    std::vector<Promise<void>> writes;
+    for (std::size_t i = 0; i < messageSizes.size(); ++i) {
+        fromLeft.push_back(pattern(messageSizes[i], static_cast<std::uint8_t>(i)));
+        fromRight.push_back(pattern(messageSizes[i], static_cast<std::uint8_t>(100 + i)));
+        writes.push_back(left->sendData(fromLeft.back(), 7));
+        writes.push_back(right->sendData(fromRight.back(), 8));
+    }
+    advance(3);
+    for (const auto& write : writes) EXPECT_TRUE(write.isFulfilled());
+    expectEachOnceOrFailed(fromLeft, *rightHears, *leftHears, false);
+    expectEachOnceOrFailed(fromRight, *leftHears, *rightHears, false);
+
+    advance(300, 5);  // acknowledged: nothing is resent or reported later
+    expectEachOnceOrFailed(fromLeft, *rightHears, *leftHears, false);
+    expectEachOnceOrFailed(fromRight, *leftHears, *rightHears, false);
+    EXPECT_TRUE(leftHears->failedToReceive.empty());
+    EXPECT_TRUE(rightHears->failedToReceive.empty());
+}
+
+TEST_F(AdapterPairTest, LossDuplicationAndReorderingNeverDeliverTwiceOrLoseAMessageSilently) {
+    connect(LinkFaults{.loss = 0.1, .duplication = 0.1, .reordering = 0.1}, 7);
+    std::vector<Bytes> fromLeft, fromRight;
+    for (std::size_t i = 0; i < messageSizes.size(); ++i) {
+        fromLeft.push_back(pattern(messageSizes[i], static_cast<std::uint8_t>(i)));
+        fromRight.push_back(pattern(messageSizes[i], static_cast<std::uint8_t>(100 + i)));
+        left->sendData(fromLeft.back(), 1);
+        right->sendData(fromRight.back(), 2);
+    }
+    advance(400, 0.5);
+    expectEachOnceOrFailed(fromLeft, *rightHears, *leftHears, true);
+    expectEachOnceOrFailed(fromRight, *leftHears, *rightHears, true);
+    EXPECT_GE(rightHears->delivered.size() + leftHears->delivered.size(), 2 * messageSizes.size() - 2)
+        << "a retry request or resend mends nearly every loss";
+}
+
+TEST_F(AdapterPairTest, ProgressIsReportedPerFrameBeforeTheDelivery) {
+    connect();
+    left->sendData(pattern(3 * 15360, 1), 4);
+    settle();
+    ASSERT_EQ(rightHears->progress.size(), 3u);
+    for (std::uint16_t i = 0; i < 3; ++i) {
+        EXPECT_EQ(rightHears->progress[i].received, i + 1);
+        EXPECT_EQ(rightHears->progress[i].total, 3);
+        EXPECT_EQ(rightHears->progress[i].category, 4);
+    }
+    EXPECT_EQ(rightHears->delivered.size(), 1u);
+}
+
+TEST_F(AdapterPairTest, ATransferSurvivesAChannelChange) {
+    auto [leftEnd, rightEnd] = connect(LinkFaults{.loss = 0.5});  // half of it gets through the old channel
+    const Bytes big = pattern(4 << 20, 3);
+    left->sendData(big, 5);
+    settle();
+    const Bytes small = pattern(100, 4);
+    leftEnd->holdBufferedAmount(DataChannelWrapper::gateCloseAmount);  // the short one waits for the next channel
+    left->sendData(small, 5);
+    settle();
+    ASSERT_FALSE(rightHears->progress.empty());
+    left->closeDataChannel();
+    right->closeDataChannel();
+    advance(100);  // expiry stops while no channel is attached
+    EXPECT_TRUE(rightHears->delivered.empty());
+
+    connect();
+    advance(120);
+    ASSERT_EQ(rightHears->delivered.size(), 2u);
+    EXPECT_TRUE(rightHears->delivered[0].data == big);
+    EXPECT_TRUE(rightHears->delivered[1].data == small);
+    EXPECT_TRUE(leftHears->failedToSend.empty());
+    EXPECT_TRUE(rightHears->failedToReceive.empty());
+}
+
+TEST_F(AdapterPairTest, OnlyTheCurrentChannelIsHeard) {
+    auto [oldLeft, oldRight] = connect();
+    connect();  // replaces the channel without closing the old one
+    oldLeft->close();  // the old channel's late reports must not reset the send queue
+    settle();
+    left->sendData(pattern(10, 1), 1);
+    settle();
+    EXPECT_EQ(rightHears->delivered.size(), 1u);
+
+    leftHears->locked([&] { leftHears->timeouts = 0; });
+    left->closeDataChannel();  // a deliberate close reports no heartbeat time-out
+    advance(20);
+    EXPECT_EQ(leftHears->timeouts, 0);
+    EXPECT_GE(rightHears->timeouts, 1) << "the peer that lost its channel hears the silence";
+}
+
+TEST_F(AdapterPairTest, HeartbeatsKeepAnIdleChannelAlive) {
+    connect();
+    advance(30);
+    EXPECT_EQ(leftHears->timeouts, 0);
+    EXPECT_EQ(rightHears->timeouts, 0);
+    EXPECT_TRUE(leftHears->delivered.empty()) << "heartbeats are not messages";
+}
