@@ -4,6 +4,7 @@ find_package(Threads REQUIRED)
 find_package(tg_owt REQUIRED)
 find_package(FlatBuffers REQUIRED)
 find_package(CURL REQUIRED)
+find_package(OpenSSL REQUIRED)
 find_package(nlohmann_json 3 REQUIRED)
 find_package(PkgConfig REQUIRED)
 pkg_check_modules(MOSQUITTO REQUIRED IMPORTED_TARGET libmosquitto)
@@ -12,7 +13,7 @@ find_path(ASIO_INCLUDE_DIR asio.hpp REQUIRED)
 
 set(QUORVANE_ASIO_DEFINITIONS ASIO_STANDALONE ASIO_NO_DEPRECATED)
 set(QUORVANE_PRIVATE_LIBS
-  flatbuffers::flatbuffers CURL::libcurl nlohmann_json::nlohmann_json PkgConfig::MOSQUITTO)
+  flatbuffers::flatbuffers CURL::libcurl OpenSSL::SSL nlohmann_json::nlohmann_json PkgConfig::MOSQUITTO)
 
 # Everything the library's own sources build against, for targets inside this tree.
 add_library(quorvane_deps INTERFACE)

@@ -1,4 +1,5 @@
 #include "formats/HttpSession.hpp"
+#include "formats/OpenSsl.hpp"
 
 #include <algorithm>
 #include <cmath>
@@ -60,6 +61,7 @@ HttpSession& HttpSession::shared() {
 }
 
 HttpSession::HttpSession() {
+    initializeOpenSsl();
     curl_global_init(CURL_GLOBAL_DEFAULT);
     multi_ = curl_multi_init();
     thread_ = std::thread([this] { run(); });

@@ -1,5 +1,7 @@
 #include "rtc/PeerConnectionFactory.hpp"
 
+#include "formats/OpenSsl.hpp"
+
 #include <api/audio_codecs/builtin_audio_decoder_factory.h>
 #include <api/audio_codecs/builtin_audio_encoder_factory.h>
 #include <api/create_peerconnection_factory.h>
@@ -24,9 +26,9 @@ struct PeerConnectionFactory::Impl {
     Impl() {
         // WebRTC's own console output is for WebRTC's developers: keep errors only.
         ::rtc::LogMessage::LogToDebug(::rtc::LS_ERROR);
-        // OpenSSL registers its exit-time clean-up when first initialised. Doing that here, before
-        // the process-wide factory is complete, makes the clean-up run after the factory's
-        // threads have stopped; otherwise it would run first and their per-thread state leak.
+        // Connections may still be closing on the factory's threads while the process exits:
+        // OpenSSL must not tear its state down under them.
+        initializeOpenSsl();
         ::rtc::InitializeSSL();
         network->SetName("quorvane-rtc-network", nullptr);
         worker->SetName("quorvane-rtc-worker", nullptr);
@@ -44,6 +46,14 @@ struct PeerConnectionFactory::Impl {
     ~Impl() {
         // The factory proxy is released on the signaling thread: it must still run.
         factory = nullptr;
+        if (network->IsCurrent() || worker->IsCurrent() || signaling->IsCurrent()) {
+            // Only at exit can the last owner let go on one of these threads (a report in flight
+            // held the last connection). A thread cannot stop itself: they end with the process.
+            network.release();
+            worker.release();
+            signaling.release();
+            return;
+        }
         signaling->Stop();
         worker->Stop();
         network->Stop();
