@@ -14,9 +14,7 @@ Chunker::Chunker(std::vector<std::uint8_t> data, std::uint16_t id, std::uint16_t
       category_(category),
       data_(std::move(data)),
       chunks_(chunkMessage(data_, id_, category_)),
-      pending_(Promise<void>::pending()),
-      // Every single-frame message, including one of exactly 15360 bytes, may be resent.
-      maxRetries_(isSingleChunk() ? singleFrameRetries : 0) {}
+      pending_(Promise<void>::pending()) {}
 
 std::optional<Chunker::Frames> Chunker::chunkMessage(const std::vector<std::uint8_t>& data, std::uint16_t id,
                                                      std::uint16_t category) {
@@ -39,8 +37,9 @@ std::optional<Chunker::Frames> Chunker::chunkMessage(const std::vector<std::uint
 
 bool Chunker::shouldRetry() {
     setTimeout(retryTimeout);
-    if (retryAttempts_ <= maxRetries_) ++retryAttempts_;
-    const bool granted = retryAttempts_ <= maxRetries_;
+    // Every message may be sent again, also a single-frame one of exactly 15360 bytes.
+    if (retryAttempts_ <= maxRetries) ++retryAttempts_;
+    const bool granted = retryAttempts_ <= maxRetries;
     if (granted) pending_ = Promise<void>::pending();
     return granted;
 }

@@ -17,9 +17,10 @@ namespace quorvane {
 /// At creation the message is cut into finished MessageFrame buffers: one SingleMessageData frame
 /// when it has at most 15360 bytes, else ChunkedMessageData frames of 15360 bytes (the last one
 /// shorter) at positions 0 up to the count less one. A message of more than 65535 chunks gets no
-/// frames (chunks() is absent), so the adapter can refuse it. A single-frame message may be resent
-/// three times after time-outs; a multi-frame one never whole (its missing chunks are served on the
-/// peer's retry requests).
+/// frames (chunks() is absent), so the adapter can refuse it. After each time-out the adapter may
+/// send the message again, three times at most: a single-frame message whole; a multi-frame one
+/// only its last frame, so that a peer that already has the message acknowledges it again (its
+/// missing chunks are served on the peer's retry requests).
 ///
 /// Used on the adapter's queue only.
 class Chunker : public ChunkHelper {
@@ -31,8 +32,8 @@ public:
     /// Time-out from creation, and from each retry decision on.
     static constexpr double initialTimeout = 90.0;
     static constexpr double retryTimeout = 30.0;
-    /// Resends granted to a single-frame message.
-    static constexpr int singleFrameRetries = 3;
+    /// Resends granted after time-outs.
+    static constexpr int maxRetries = 3;
 
     Chunker(std::vector<std::uint8_t> data, std::uint16_t id, std::uint16_t category);
 
@@ -66,7 +67,6 @@ private:
     std::vector<std::uint8_t> data_;
     std::optional<Frames> chunks_;
     PendingPromise<void> pending_;
-    int maxRetries_;
     int retryAttempts_ = 0;
 };
 

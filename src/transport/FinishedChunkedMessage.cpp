@@ -2,8 +2,6 @@
 
 #include <algorithm>
 
-#include "transport/SingleChunk.hpp"
-
 namespace quorvane {
 
 FinishedChunkedMessage::FinishedChunkedMessage(std::uint16_t totalChunks, bool delivered)

@@ -7,12 +7,15 @@
 
 #include "formats/MessageFrameView.hpp"
 #include "transport/ChunkHelper.hpp"
+#include "transport/SingleChunk.hpp"
 
 namespace quorvane {
 
 /// The record of an incoming multi-frame message that is finished (delivered, or refused because
 /// the reassembly limits were reached), kept for a while so that its late frames are dropped
-/// instead of opening a new assembler that would end in a failure report.
+/// instead of opening a new assembler that would end in a failure report. A late frame of a
+/// delivered message is acknowledged again: its sender lost the first acknowledgement. The record
+/// is kept as long as its sender may send such frames.
 ///
 /// A frame of a delivered message is a late copy when it announces the same chunk count and
 /// carries the bytes delivered at its position; a frame of a refused message when it announces
@@ -20,7 +23,7 @@ namespace quorvane {
 /// Every late frame keeps the record alive a further `retentionTimeout`.
 class FinishedChunkedMessage : public ChunkHelper {
 public:
-    static constexpr double retentionTimeout = 30.0;
+    static constexpr double retentionTimeout = SingleChunk::retentionTimeout;
 
     /// `message`: the delivered bytes, which the sender cut into chunks of 15360 bytes.
     static std::shared_ptr<FinishedChunkedMessage> delivered(std::uint16_t totalChunks,
@@ -29,6 +32,7 @@ public:
 
     /// True when `chunk` is a late frame of this message.
     bool matches(const ChunkedMessageDataView& chunk) const;
+    bool isDelivered() const { return delivered_; }
 
 private:
     FinishedChunkedMessage(std::uint16_t totalChunks, bool delivered);

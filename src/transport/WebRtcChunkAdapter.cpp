@@ -220,12 +220,23 @@ void WebRtcChunkAdapter::watchOutgoing(const std::shared_ptr<Chunker>& chunker) 
 
 void WebRtcChunkAdapter::outgoingFailed(const std::shared_ptr<Chunker>& chunker) {
     const std::string id = std::to_string(chunker->id());
+    const bool retry = chunker->shouldRetry();
     if (!chunker->isSingleChunk()) {
-        log_.error(sendOperation, "Failed to send large message with id " + id + ", timed out");
-        giveUpOutgoing(chunker);
+        if (!retry) {
+            log_.error(sendOperation, "Failed to send large message with id " + id + ", timed out");
+            giveUpOutgoing(chunker);
+            return;
+        }
+        // The peer may have the message and its acknowledgement may be lost: its last frame asks
+        // again. A peer that has the message acknowledges it again; one that is still collecting
+        // takes it as a repeat.
+        log_.error(sendOperation, "Large message with id " + id + " timed out. Sending its last chunk again");
+        chunker->resetTimestamp(now());
+        chunkers_.set(chunker->id(), chunker);
+        watchOutgoing(chunker);
+        writeFrames(chunker, {std::prev(chunker->chunks()->end())->second}, false);
         return;
     }
-    const bool retry = chunker->shouldRetry();
     log_.error(sendOperation, "Single chunk message with id " + id + " timed out. " +
                                   (retry ? "Resending message" : "Hit max retry limit, message will be dropped"));
     if (!retry) {
@@ -339,6 +350,7 @@ void WebRtcChunkAdapter::receiveChunked(const MessageChunkView& chunk) {
         if (finished->matches(*data)) {
             finished->resetTimestamp(now());
             log_.debug(receiveOperation, "Dropped a late frame of finished message " + std::to_string(id));
+            if (finished->isDelivered()) acknowledgeChunked(MessageFrameWriter::messageAck(id, category));
             return;
         }
         finishedChunked_.removeValue(id);  // the id was reused by a new message
@@ -349,6 +361,16 @@ void WebRtcChunkAdapter::receiveChunked(const MessageChunkView& chunk) {
         return;
     }
     startChunkedMessage(id, category, *data);
+}
+
+void WebRtcChunkAdapter::acknowledgeChunked(std::vector<std::uint8_t> ack) {
+    enqueueControl(std::move(ack))
+        .catchError(
+            [log = log_](const std::exception_ptr& error) {
+                log.error(receivedMessageOperation,
+                          "Failed to send message ack for chunked message: " + errorDescription(error));
+            },
+            dispatchQueue_);
 }
 
 void WebRtcChunkAdapter::startChunkedMessage(std::uint16_t id, std::uint16_t category,
@@ -443,13 +465,7 @@ void WebRtcChunkAdapter::unchunkerDelivered(const std::shared_ptr<ChunkAssembler
     unchunkers_.removeValue(id);
     forgetIncoming(id);
     finishedChunked_.set(id, FinishedChunkedMessage::delivered(assembler->totalChunks(), message));
-    enqueueControl(assembler->buildAck())
-        .catchError(
-            [log = log_](const std::exception_ptr& error) {
-                log.error(receivedMessageOperation,
-                          "Failed to send message ack for chunked message: " + errorDescription(error));
-            },
-            dispatchQueue_);
+    acknowledgeChunked(assembler->buildAck());
 }
 
 void WebRtcChunkAdapter::unchunkerFailed(const std::shared_ptr<ChunkAssembler>& assembler, std::uint16_t id,

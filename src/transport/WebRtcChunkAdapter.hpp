@@ -121,6 +121,8 @@ private:
     void receiveAck(std::uint16_t id);
     void receiveFailed(std::uint16_t id);
     void startChunkedMessage(std::uint16_t id, std::uint16_t category, const ChunkedMessageDataView& first);
+    /// Queues the acknowledgement of a delivered multi-frame message.
+    void acknowledgeChunked(std::vector<std::uint8_t> ack);
     void refuseChunkedMessage(std::uint16_t id, std::uint16_t category, std::uint16_t totalChunks,
                               const std::string& reason);
     void unchunkerCompletion(const std::shared_ptr<ChunkAssembler>& assembler, std::uint16_t id,

@@ -100,12 +100,22 @@ TEST_F(AdapterProtocolTest, AnAcknowledgedResendIsNeitherSentAgainNorReported) {
     EXPECT_TRUE(hears->failedToSend.empty());
 }
 
-TEST_F(AdapterProtocolTest, UnacknowledgedLargeMessageIsReportedOnceAndNotResent) {
+TEST_F(AdapterProtocolTest, UnacknowledgedLargeMessageAsksAgainWithItsLastChunkThenIsReportedOnce) {
     start();
     adapter->sendData(pattern(40000, 1), 3);
-    advance(200, 5);
+    advance(89);
     EXPECT_EQ(messageFrames(), 3u);
+    advance(6);
+    auto chunks = peer->frames(MessagePayload::ChunkedMessageData);
+    ASSERT_EQ(chunks.size(), 4u) << "only the last chunk goes again, never the whole message";
+    EXPECT_EQ(chunks.back().position, 2);
+    advance(3 * 35);
+    EXPECT_EQ(messageFrames(), 6u);
+    EXPECT_EQ(logged("Large message with id 0 timed out. Sending its last chunk again").size(), 3u);
     EXPECT_EQ(logged("Failed to send large message with id 0, timed out").size(), 1u);
+    EXPECT_EQ(hears->failedToSend.size(), 1u);
+    advance(200, 5);
+    EXPECT_EQ(messageFrames(), 6u);
     EXPECT_EQ(hears->failedToSend.size(), 1u);
 }
 
