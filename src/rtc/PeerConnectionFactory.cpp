@@ -79,6 +79,10 @@ void PeerConnectionFactory::setLoopbackOnly(bool loopbackOnly) {
     impl_->factory->SetOptions(options);
 }
 
+void PeerConnectionFactory::postToSignalingThread(std::function<void()> task) {
+    impl_->signaling->PostTask([task = std::move(task)] { task(); });
+}
+
 std::shared_ptr<PeerConnection> PeerConnectionFactory::createPeerConnection(
     const PeerConnectionConfiguration& configuration, std::weak_ptr<PeerConnectionObserver> observer) {
     if (!impl_->factory) return nullptr;

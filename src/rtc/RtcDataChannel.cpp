@@ -4,6 +4,8 @@
 
 #include <api/data_channel_interface.h>
 
+#include "rtc/PeerConnectionFactory.hpp"
+
 namespace quorvane::rtc {
 
 namespace {
@@ -29,6 +31,9 @@ struct RtcDataChannel::Impl : webrtc::DataChannelObserver {
     std::mutex mutex;
     std::weak_ptr<quorvane::DataChannelObserver> observer;  // guarded by mutex
     bool registered = false;                                // guarded by mutex
+    // Counts state reports and observer changes (guarded by mutex): a state report that an
+    // observer was promised at setObserver is due only while this has not moved since.
+    std::uint64_t stateEpoch = 0;
 
     Impl(webrtc::DataChannelInterface* channel, std::shared_ptr<PeerConnectionFactory> owner)
         : factory(std::move(owner)), native(channel) {}
@@ -40,7 +45,28 @@ struct RtcDataChannel::Impl : webrtc::DataChannelObserver {
     }
 
     void OnStateChange() override {
-        report([&](auto& target) { target.dataChannelDidChangeState(fromNative(native->state())); });
+        std::shared_ptr<quorvane::DataChannelObserver> target;
+        {
+            std::lock_guard lock(mutex);
+            ++stateEpoch;
+            target = observer.lock();
+        }
+        deliver(target, [&](auto& listener) { listener.dataChannelDidChangeState(fromNative(native->state())); });
+    }
+
+    /// The state of a channel that a new observer took over, unless it is still connecting (its
+    /// opening will be reported) or a state change or another observer came since `epoch`. On
+    /// the signaling thread, where the state changes, so none can slip in between.
+    void reportCurrentState(std::uint64_t epoch) {
+        const auto state = fromNative(native->state());
+        if (state == DataChannelState::connecting) return;
+        std::shared_ptr<quorvane::DataChannelObserver> target;
+        {
+            std::lock_guard lock(mutex);
+            if (stateEpoch != epoch) return;
+            target = observer.lock();
+        }
+        deliver(target, [&](auto& listener) { listener.dataChannelDidChangeState(state); });
     }
 
     void OnMessage(const webrtc::DataBuffer& buffer) override {
@@ -64,6 +90,11 @@ struct RtcDataChannel::Impl : webrtc::DataChannelObserver {
             std::lock_guard lock(mutex);
             target = observer.lock();
         }
+        deliver(target, call);
+    }
+
+    template <class Call>
+    static void deliver(const std::shared_ptr<quorvane::DataChannelObserver>& target, Call call) {
         if (!target) return;
         try {
             call(*target);
@@ -94,14 +125,20 @@ void RtcDataChannel::close() { impl_->native->Close(); }
 
 void RtcDataChannel::setObserver(std::weak_ptr<quorvane::DataChannelObserver> observer) {
     bool first = false;
+    std::uint64_t epoch = 0;
     {
         std::lock_guard lock(impl_->mutex);
         impl_->observer = std::move(observer);
         first = !impl_->registered;
         impl_->registered = true;
+        epoch = ++impl_->stateEpoch;
     }
     // Registering hands over the messages WebRTC kept while nobody listened.
     if (first) impl_->native->RegisterObserver(impl_.get());
+    // Reported later, like every report: the caller may hold locks that the observer takes.
+    impl_->factory->postToSignalingThread([weak = weak_from_this(), epoch] {
+        if (auto self = weak.lock()) self->impl_->reportCurrentState(epoch);
+    });
 }
 
 std::string RtcDataChannel::label() const { return impl_->native->label(); }
