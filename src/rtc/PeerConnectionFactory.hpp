@@ -36,6 +36,8 @@ public:
     /// Runs `task` soon on WebRTC's signaling thread, the thread of every peer-connection and
     /// data-channel report.
     void postToSignalingThread(std::function<void()> task);
+    /// Runs `task` on WebRTC's signaling thread and waits for it; inline when called there.
+    void runOnSignalingThread(const std::function<void()>& task);
 
 private:
     PeerConnectionFactory();

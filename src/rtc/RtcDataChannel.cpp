@@ -1,5 +1,6 @@
 #include "rtc/RtcDataChannel.hpp"
 
+#include <atomic>
 #include <mutex>
 
 #include <api/data_channel_interface.h>
@@ -34,6 +35,9 @@ struct RtcDataChannel::Impl : webrtc::DataChannelObserver {
     // Counts state reports and observer changes (guarded by mutex): a state report that an
     // observer was promised at setObserver is due only while this has not moved since.
     std::uint64_t stateEpoch = 0;
+    // The channel's buffered amount as of its latest send, drain or state change. It changes
+    // only on the signaling thread and only through those, so reading this spares a call there.
+    std::atomic<std::uint64_t> bufferedAmount{0};
 
     Impl(webrtc::DataChannelInterface* channel, std::shared_ptr<PeerConnectionFactory> owner)
         : factory(std::move(owner)), native(channel) {}
@@ -45,6 +49,7 @@ struct RtcDataChannel::Impl : webrtc::DataChannelObserver {
     }
 
     void OnStateChange() override {
+        bufferedAmount = native->buffered_amount();  // closing drops what was queued
         std::shared_ptr<quorvane::DataChannelObserver> target;
         {
             std::lock_guard lock(mutex);
@@ -77,7 +82,9 @@ struct RtcDataChannel::Impl : webrtc::DataChannelObserver {
 
     void OnBufferedAmountChange(std::uint64_t sentDataSize) override {
         // WebRTC passes what left the buffer; the observer wants what was buffered before.
-        std::uint64_t previous = native->buffered_amount() + sentDataSize;
+        const std::uint64_t amount = native->buffered_amount();
+        bufferedAmount = amount;
+        const std::uint64_t previous = amount + sentDataSize;
         report([&](auto& target) { target.dataChannelDidChangeBufferedAmount(previous); });
     }
 
@@ -115,10 +122,17 @@ RtcDataChannel::~RtcDataChannel() = default;
 
 DataChannelState RtcDataChannel::state() const { return fromNative(impl_->native->state()); }
 
-std::uint64_t RtcDataChannel::bufferedAmount() const { return impl_->native->buffered_amount(); }
+std::uint64_t RtcDataChannel::bufferedAmount() const { return impl_->bufferedAmount; }
 
 bool RtcDataChannel::send(std::span<const std::uint8_t> data, bool binary) {
-    return impl_->native->Send(webrtc::DataBuffer(::rtc::CopyOnWriteBuffer(data.data(), data.size()), binary));
+    webrtc::DataBuffer buffer(::rtc::CopyOnWriteBuffer(data.data(), data.size()), binary);
+    bool sent = false;
+    // One trip to the signaling thread for the write and the amount it leaves buffered.
+    impl_->factory->runOnSignalingThread([&] {
+        sent = impl_->native->Send(buffer);
+        impl_->bufferedAmount = impl_->native->buffered_amount();
+    });
+    return sent;
 }
 
 void RtcDataChannel::close() { impl_->native->Close(); }
