@@ -79,6 +79,14 @@ void PeerConnectionFactory::setLoopbackOnly(bool loopbackOnly) {
     impl_->factory->SetOptions(options);
 }
 
+void PeerConnectionFactory::postToSignalingThread(std::function<void()> task) {
+    impl_->signaling->PostTask([task = std::move(task)] { task(); });
+}
+
+void PeerConnectionFactory::runOnSignalingThread(const std::function<void()>& task) {
+    impl_->signaling->BlockingCall([&] { task(); });
+}
+
 std::shared_ptr<PeerConnection> PeerConnectionFactory::createPeerConnection(
     const PeerConnectionConfiguration& configuration, std::weak_ptr<PeerConnectionObserver> observer) {
     if (!impl_->factory) return nullptr;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <memory>
 
 #include "rtc/PeerConnectionConfiguration.hpp"
@@ -31,6 +32,12 @@ public:
     /// Null when WebRTC refuses to make it (for example an ICE server URL it cannot parse).
     std::shared_ptr<PeerConnection> createPeerConnection(const PeerConnectionConfiguration& configuration,
                                                          std::weak_ptr<PeerConnectionObserver> observer);
+
+    /// Runs `task` soon on WebRTC's signaling thread, the thread of every peer-connection and
+    /// data-channel report.
+    void postToSignalingThread(std::function<void()> task);
+    /// Runs `task` on WebRTC's signaling thread and waits for it; inline when called there.
+    void runOnSignalingThread(const std::function<void()>& task);
 
 private:
     PeerConnectionFactory();

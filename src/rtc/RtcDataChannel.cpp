@@ -1,8 +1,11 @@
 #include "rtc/RtcDataChannel.hpp"
 
+#include <atomic>
 #include <mutex>
 
 #include <api/data_channel_interface.h>
+
+#include "rtc/PeerConnectionFactory.hpp"
 
 namespace quorvane::rtc {
 
@@ -29,6 +32,12 @@ struct RtcDataChannel::Impl : webrtc::DataChannelObserver {
     std::mutex mutex;
     std::weak_ptr<quorvane::DataChannelObserver> observer;  // guarded by mutex
     bool registered = false;                                // guarded by mutex
+    // Counts state reports and observer changes (guarded by mutex): a state report that an
+    // observer was promised at setObserver is due only while this has not moved since.
+    std::uint64_t stateEpoch = 0;
+    // The channel's buffered amount as of its latest send, drain or state change. It changes
+    // only on the signaling thread and only through those, so reading this spares a call there.
+    std::atomic<std::uint64_t> bufferedAmount{0};
 
     Impl(webrtc::DataChannelInterface* channel, std::shared_ptr<PeerConnectionFactory> owner)
         : factory(std::move(owner)), native(channel) {}
@@ -40,7 +49,29 @@ struct RtcDataChannel::Impl : webrtc::DataChannelObserver {
     }
 
     void OnStateChange() override {
-        report([&](auto& target) { target.dataChannelDidChangeState(fromNative(native->state())); });
+        bufferedAmount = native->buffered_amount();  // closing drops what was queued
+        std::shared_ptr<quorvane::DataChannelObserver> target;
+        {
+            std::lock_guard lock(mutex);
+            ++stateEpoch;
+            target = observer.lock();
+        }
+        deliver(target, [&](auto& listener) { listener.dataChannelDidChangeState(fromNative(native->state())); });
+    }
+
+    /// The state of a channel that a new observer took over, unless it is still connecting (its
+    /// opening will be reported) or a state change or another observer came since `epoch`. On
+    /// the signaling thread, where the state changes, so none can slip in between.
+    void reportCurrentState(std::uint64_t epoch) {
+        const auto state = fromNative(native->state());
+        if (state == DataChannelState::connecting) return;
+        std::shared_ptr<quorvane::DataChannelObserver> target;
+        {
+            std::lock_guard lock(mutex);
+            if (stateEpoch != epoch) return;
+            target = observer.lock();
+        }
+        deliver(target, [&](auto& listener) { listener.dataChannelDidChangeState(state); });
     }
 
     void OnMessage(const webrtc::DataBuffer& buffer) override {
@@ -51,7 +82,9 @@ struct RtcDataChannel::Impl : webrtc::DataChannelObserver {
 
     void OnBufferedAmountChange(std::uint64_t sentDataSize) override {
         // WebRTC passes what left the buffer; the observer wants what was buffered before.
-        std::uint64_t previous = native->buffered_amount() + sentDataSize;
+        const std::uint64_t amount = native->buffered_amount();
+        bufferedAmount = amount;
+        const std::uint64_t previous = amount + sentDataSize;
         report([&](auto& target) { target.dataChannelDidChangeBufferedAmount(previous); });
     }
 
@@ -64,6 +97,11 @@ struct RtcDataChannel::Impl : webrtc::DataChannelObserver {
             std::lock_guard lock(mutex);
             target = observer.lock();
         }
+        deliver(target, call);
+    }
+
+    template <class Call>
+    static void deliver(const std::shared_ptr<quorvane::DataChannelObserver>& target, Call call) {
         if (!target) return;
         try {
             call(*target);
@@ -84,24 +122,37 @@ RtcDataChannel::~RtcDataChannel() = default;
 
 DataChannelState RtcDataChannel::state() const { return fromNative(impl_->native->state()); }
 
-std::uint64_t RtcDataChannel::bufferedAmount() const { return impl_->native->buffered_amount(); }
+std::uint64_t RtcDataChannel::bufferedAmount() const { return impl_->bufferedAmount; }
 
 bool RtcDataChannel::send(std::span<const std::uint8_t> data, bool binary) {
-    return impl_->native->Send(webrtc::DataBuffer(::rtc::CopyOnWriteBuffer(data.data(), data.size()), binary));
+    webrtc::DataBuffer buffer(::rtc::CopyOnWriteBuffer(data.data(), data.size()), binary);
+    bool sent = false;
+    // One trip to the signaling thread for the write and the amount it leaves buffered.
+    impl_->factory->runOnSignalingThread([&] {
+        sent = impl_->native->Send(buffer);
+        impl_->bufferedAmount = impl_->native->buffered_amount();
+    });
+    return sent;
 }
 
 void RtcDataChannel::close() { impl_->native->Close(); }
 
 void RtcDataChannel::setObserver(std::weak_ptr<quorvane::DataChannelObserver> observer) {
     bool first = false;
+    std::uint64_t epoch = 0;
     {
         std::lock_guard lock(impl_->mutex);
         impl_->observer = std::move(observer);
         first = !impl_->registered;
         impl_->registered = true;
+        epoch = ++impl_->stateEpoch;
     }
     // Registering hands over the messages WebRTC kept while nobody listened.
     if (first) impl_->native->RegisterObserver(impl_.get());
+    // Reported later, like every report: the caller may hold locks that the observer takes.
+    impl_->factory->postToSignalingThread([weak = weak_from_this(), epoch] {
+        if (auto self = weak.lock()) self->impl_->reportCurrentState(epoch);
+    });
 }
 
 std::string RtcDataChannel::label() const { return impl_->native->label(); }

@@ -16,9 +16,11 @@ class PeerConnectionFactory;
 
 /// A WebRTC data channel behind the library's data-channel interface. Observer calls come on
 /// WebRTC's signaling thread; received buffers are copied before the observer sees them.
-/// Messages that arrive before the first setObserver wait inside WebRTC and are delivered then;
-/// state changes before it are not replayed (read state()).
-class RtcDataChannel final : public DataChannel {
+/// Messages that arrive before the first setObserver wait inside WebRTC and are delivered then.
+/// A new observer of a channel that is already open (or closing, or closed) hears that state
+/// once, unless a state change reaches it first: it would otherwise never learn that the
+/// channel opened.
+class RtcDataChannel final : public DataChannel, public std::enable_shared_from_this<RtcDataChannel> {
 public:
     /// Wraps a channel of a peer connection made by `factory`. For the peer connection only.
     static std::shared_ptr<RtcDataChannel> wrap(webrtc::DataChannelInterface* channel,

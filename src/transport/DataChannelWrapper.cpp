@@ -22,8 +22,7 @@ DataChannelWrapper::DataChannelWrapper(std::shared_ptr<DataChannel> dataChannel,
     : log_(std::move(logger), "WebRtcDataChannel"),
       dataChannel_(std::move(dataChannel)),
       dispatchQueue_(std::move(dispatchQueue)),
-      qvDelegate_(std::move(delegate)),
-      internalDispatchQueue_(DispatchQueue::create("DataChannelWrapper")) {}
+      qvDelegate_(std::move(delegate)) {}
 
 DataChannelWrapper::~DataChannelWrapper() { log_.debug("Deinit", "WebRtcDataChannel deinitialized"); }
 
@@ -35,16 +34,14 @@ void DataChannelWrapper::close() {
         if (auto self = weak.lock()) {
             self->closed_ = true;
             self->heartbeatTimer_.reset();
+            self->releaseGate();
         }
-    });
-    internalDispatchQueue_->async([weak = weak_from_this()] {
-        if (auto self = weak.lock()) self->releaseGate();
     });
 }
 
 Promise<void> DataChannelWrapper::sendData(std::vector<std::uint8_t> buffer) {
     auto write = Promise<void>::pending();
-    internalDispatchQueue_->async([self = shared_from_this(), buffer = std::move(buffer), resolver = write.resolver]() mutable {
+    dispatchQueue_->async([self = shared_from_this(), buffer = std::move(buffer), resolver = write.resolver]() mutable {
         // A stalled transport may stop reporting its buffered amount: look before every write.
         if (self->dataChannel_->bufferedAmount() >= gateCloseAmount) self->closeGate();
         Guarantee<void> gate = self->waitForBuffer_ ? self->waitForBuffer_->guarantee : Guarantee<void>::value();
@@ -66,7 +63,7 @@ void DataChannelWrapper::dataChannelDidChangeState(DataChannelState state) {
         checkForHeartbeat();
         sendHeartbeat();
     } else if (state == DataChannelState::closing || state == DataChannelState::closed) {
-        internalDispatchQueue_->async([weak = weak_from_this()] {
+        dispatchQueue_->async([weak = weak_from_this()] {
             if (auto self = weak.lock()) self->releaseGate();
         });
     }
@@ -81,11 +78,11 @@ void DataChannelWrapper::dataChannelDidReceive(std::vector<std::uint8_t> data, b
 void DataChannelWrapper::dataChannelDidChangeBufferedAmount(std::uint64_t) {
     const std::uint64_t amount = dataChannel_->bufferedAmount();
     if (amount <= gateOpenAmount) {
-        internalDispatchQueue_->async([weak = weak_from_this()] {
+        dispatchQueue_->async([weak = weak_from_this()] {
             if (auto self = weak.lock()) self->openGate();
         });
     } else if (amount >= gateCloseAmount) {
-        internalDispatchQueue_->async([weak = weak_from_this()] {
+        dispatchQueue_->async([weak = weak_from_this()] {
             if (auto self = weak.lock()) self->closeGate();
         });
     }

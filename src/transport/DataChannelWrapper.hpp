@@ -62,7 +62,7 @@ private:
     void sendHeartbeat();
     void heartbeatTick();
 
-    // Gate steps, on the internal queue only.
+    // Gate steps, on dispatchQueue_ only.
     void openGate();
     void closeGate();
     /// Opens the gate for good: the channel is going away.
@@ -73,12 +73,10 @@ private:
     const DispatchQueuePtr dispatchQueue_;
     const std::weak_ptr<QVWebRtcDataChannelDelegate> qvDelegate_;
 
-    // On the internal queue only.
-    const DispatchQueuePtr internalDispatchQueue_;
+    // On dispatchQueue_ only. The gate lives on the queue of the writes: a write costs no hop to
+    // another thread and back.
     std::optional<PendingGuarantee<void>> waitForBuffer_;  // present: the gate is closed
     bool gateReleased_ = false;
-
-    // On dispatchQueue_ only.
     std::unique_ptr<BackgroundTimer> heartbeatTimer_;
     std::unique_ptr<BackgroundTimer> sendHeartbeatTimer_;
     bool closed_ = false;

@@ -69,10 +69,10 @@ void SendQueue::run() {
 
 Promise<void> SendQueue::send(Frame data) {
     return connected_.promise.then(
-        [weak = weak_from_this(), data = std::move(data)] {
+        [weak = weak_from_this(), data = std::move(data)]() mutable {
             auto self = weak.lock();
             if (!self || !self->dataChannel_) return Promise<void>::error(std::make_exception_ptr(WebRTCError::notInitialized()));
-            return self->dataChannel_->sendData(data);
+            return self->dataChannel_->sendData(std::move(data));
         },
         dispatchQueue_);
 }

@@ -114,6 +114,22 @@ TEST_F(RtcDataChannelTest, MessagesSentBeforeTheObserverIsSetAreNotLost) {
     EXPECT_EQ(answer->receivedBytes(), 300u);
 }
 
+TEST_F(RtcDataChannelTest, AnObserverOfAnOpenChannelHearsOpenOnce) {
+    auto waitForStates = [](ChannelEndpoint& endpoint) {
+        auto deadline = std::chrono::steady_clock::now() + 10s;
+        while (endpoint.states().empty() && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(5ms);
+        std::this_thread::sleep_for(100ms);  // room for a second report, which must not come
+        return endpoint.states();
+    };
+    auto first = ChannelEndpoint::attach(pair.answerChannel());
+    EXPECT_EQ(waitForStates(*first), std::vector{DataChannelState::open});
+
+    // A replacing observer learns it as well; the one it replaced hears nothing more.
+    auto second = ChannelEndpoint::attach(pair.answerChannel());
+    EXPECT_EQ(waitForStates(*second), std::vector{DataChannelState::open});
+    EXPECT_EQ(first->states().size(), 1u);
+}
+
 TEST_F(RtcDataChannelTest, LargeBatchesCrossBothWaysIntactBehindTheBufferedAmountGate) {
     auto offer = ChannelEndpoint::attach(pair.offerChannel());
     auto answer = ChannelEndpoint::attach(pair.answerChannel());
