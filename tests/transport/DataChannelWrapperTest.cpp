@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "support/WebRtcFailure.hpp"
 #include "async/Clock.hpp"
 #include "formats/MessageFrameWriter.hpp"
 #include "quorvane/Errors.hpp"
@@ -11,6 +12,7 @@
 #include "util/ZephLogger.hpp"
 
 using namespace quorvane;
+using quorvane::testing::webRtcFailure;
 using quorvane::testing::InMemoryDataChannel;
 
 namespace {
@@ -51,15 +53,6 @@ private:
 };
 
 std::vector<std::uint8_t> frame(std::uint8_t tag) { return std::vector<std::uint8_t>(8, tag); }
-
-bool failedToSend(const Promise<void>& write) {
-    try {
-        write.wait();
-    } catch (const WebRTCError& error) {
-        return error.kind() == WebRTCError::Kind::failedToSendData;
-    }
-    return false;
-}
 
 class DataChannelWrapperTest : public ::testing::Test {
 protected:
@@ -176,7 +169,7 @@ TEST_F(DataChannelWrapperTest, RefusedWriteFailsAloneAndLaterWritesGoOn) {
     local->refuseWrites(false);
     auto next = wrapper->sendData(frame(2));
     settle();
-    EXPECT_TRUE(failedToSend(refused));
+    EXPECT_EQ(webRtcFailure(refused), WebRTCError::Kind::failedToSendData);
     EXPECT_TRUE(next.isFulfilled());
 }
 
@@ -197,8 +190,9 @@ TEST_F(DataChannelWrapperTest, WritesWaitingOnTheGateFailWhenTheChannelGoesAway)
             wrapper->close();
         }
         settle();
-        EXPECT_TRUE(failedToSend(waiting));
-        EXPECT_TRUE(failedToSend(wrapper->sendData(frame(2)))) << "a closed channel never holds a write back";
+        EXPECT_EQ(webRtcFailure(waiting), WebRTCError::Kind::failedToSendData);
+        EXPECT_EQ(webRtcFailure(wrapper->sendData(frame(2))), WebRTCError::Kind::failedToSendData)
+            << "a closed channel never holds a write back";
     }
 }
 

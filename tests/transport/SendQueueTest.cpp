@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "support/WebRtcFailure.hpp"
 #include "async/Clock.hpp"
 #include "quorvane/Errors.hpp"
 #include "support/InMemoryDataChannel.hpp"
@@ -8,6 +9,7 @@
 #include "util/ZephLogger.hpp"
 
 using namespace quorvane;
+using quorvane::testing::webRtcFailure;
 using quorvane::testing::InMemoryDataChannel;
 
 namespace {
@@ -15,15 +17,6 @@ namespace {
 using Frames = std::vector<std::vector<std::uint8_t>>;
 
 std::vector<std::uint8_t> frame(std::uint8_t tag) { return std::vector<std::uint8_t>(8, tag); }
-
-std::optional<WebRTCError::Kind> failure(const Promise<void>& promise) {
-    try {
-        promise.wait();
-    } catch (const WebRTCError& error) {
-        return error.kind();
-    }
-    return std::nullopt;
-}
 
 class SendQueueTest : public ::testing::Test {
 protected:
@@ -92,7 +85,7 @@ TEST_F(SendQueueTest, DisconnectFailsOnlyTheFrameWaitingForTheConnection) {
     auto third = sendQueue->enqueue(frame(3));
     sendQueue->didDisconnect();
     settle();
-    EXPECT_EQ(failure(first), WebRTCError::Kind::connectionReset);
+    EXPECT_EQ(webRtcFailure(first), WebRTCError::Kind::connectionReset);
     EXPECT_TRUE(second.isPending());
     EXPECT_TRUE(third.isPending());
 
@@ -126,8 +119,8 @@ TEST_F(SendQueueTest, WithoutAWrapperFramesFailOneByOne) {
     auto second = sendQueue->enqueue(frame(2), true);
     sendQueue->didConnect();
     settle();
-    EXPECT_EQ(failure(first), WebRTCError::Kind::notInitialized);
-    EXPECT_EQ(failure(second), WebRTCError::Kind::notInitialized);
+    EXPECT_EQ(webRtcFailure(first), WebRTCError::Kind::notInitialized);
+    EXPECT_EQ(webRtcFailure(second), WebRTCError::Kind::notInitialized);
 }
 
 TEST_F(SendQueueTest, ARefusedFrameFailsAloneAndTheQueueMovesOn) {
@@ -139,7 +132,7 @@ TEST_F(SendQueueTest, ARefusedFrameFailsAloneAndTheQueueMovesOn) {
     local->refuseWrites(false);
     auto next = sendQueue->enqueue(frame(2));
     settle();
-    EXPECT_EQ(failure(refused), WebRTCError::Kind::failedToSendData);
+    EXPECT_EQ(webRtcFailure(refused), WebRTCError::Kind::failedToSendData);
     EXPECT_TRUE(next.isFulfilled());
 }
 
@@ -154,7 +147,7 @@ TEST_F(SendQueueTest, AClosingChannelDoesNotStallTheQueue) {
     sendQueue->didDisconnect();  // as the adapter does: the queue hears first, then the channel closes
     wrapper->close();
     settle();
-    EXPECT_EQ(failure(atGate), WebRTCError::Kind::failedToSendData);
+    EXPECT_EQ(webRtcFailure(atGate), WebRTCError::Kind::failedToSendData);
     EXPECT_TRUE(behind.isPending()) << "stays queued for the next channel";
 
     auto [nextLocal, nextRemote] = InMemoryDataChannel::makePair();

@@ -1,10 +1,12 @@
 #include <gtest/gtest.h>
 
+#include "support/WebRtcFailure.hpp"
 #include "formats/MessageFrameWriter.hpp"
 #include "quorvane/Errors.hpp"
 #include "transport/WebRtcChunkAdapterTesting.hpp"
 
 using namespace quorvane;
+using quorvane::testing::webRtcFailure;
 using namespace quorvane::testing;
 
 namespace {
@@ -40,15 +42,6 @@ protected:
     InMemoryDataChannel::Pointer local, remote;
     std::shared_ptr<RawPeer> peer = std::make_shared<RawPeer>();
 };
-
-std::optional<WebRTCError::Kind> failure(const Promise<void>& promise) {
-    try {
-        promise.wait();
-    } catch (const WebRTCError& error) {
-        return error.kind();
-    }
-    return std::nullopt;
-}
 
 }  // namespace
 
@@ -262,7 +255,7 @@ TEST_F(AdapterProtocolTest, IdsSkipUnacknowledgedMessagesAndRunOut) {
     for (int i = 0; i < 65536; ++i) sends.push_back(adapter->sendData({static_cast<std::uint8_t>(i)}, 1));
     auto refused = adapter->sendData({1}, 1);
     settle();
-    EXPECT_EQ(failure(refused), WebRTCError::Kind::failedToSendData);
+    EXPECT_EQ(webRtcFailure(refused), WebRTCError::Kind::failedToSendData);
 
     local->holdBufferedAmount(0);
     settle();
