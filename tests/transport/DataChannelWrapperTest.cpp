@@ -1,12 +1,12 @@
 #include <gtest/gtest.h>
 
-#include "support/WebRtcFailure.hpp"
 #include "async/Clock.hpp"
 #include "formats/MessageFrameWriter.hpp"
 #include "quorvane/Errors.hpp"
 #include "support/InMemoryDataChannel.hpp"
 #include "support/RecordingChannelObserver.hpp"
 #include "support/Settle.hpp"
+#include "support/WebRtcFailure.hpp"
 #include "transport/DataChannelWrapper.hpp"
 #include "util/RecordingLogger.hpp"
 #include "util/ZephLogger.hpp"

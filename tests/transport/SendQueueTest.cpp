@@ -1,10 +1,10 @@
 #include <gtest/gtest.h>
 
-#include "support/WebRtcFailure.hpp"
 #include "async/Clock.hpp"
 #include "quorvane/Errors.hpp"
 #include "support/InMemoryDataChannel.hpp"
 #include "support/Settle.hpp"
+#include "support/WebRtcFailure.hpp"
 #include "transport/SendQueue.hpp"
 #include "util/ZephLogger.hpp"
 

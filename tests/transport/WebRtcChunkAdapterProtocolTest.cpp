@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
-#include "support/WebRtcFailure.hpp"
 #include "formats/MessageFrameWriter.hpp"
 #include "quorvane/Errors.hpp"
+#include "support/WebRtcFailure.hpp"
 #include "transport/WebRtcChunkAdapterTesting.hpp"
 
 using namespace quorvane;
