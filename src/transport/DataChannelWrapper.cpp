@@ -41,21 +41,41 @@ void DataChannelWrapper::close() {
 
 Promise<void> DataChannelWrapper::sendData(std::vector<std::uint8_t> buffer) {
     auto write = Promise<void>::pending();
-    dispatchQueue_->async([self = shared_from_this(), buffer = std::move(buffer), resolver = write.resolver]() mutable {
-        // A stalled transport may stop reporting its buffered amount: look before every write.
-        if (self->dataChannel_->bufferedAmount() >= gateCloseAmount) self->closeGate();
-        Guarantee<void> gate = self->waitForBuffer_ ? self->waitForBuffer_->guarantee : Guarantee<void>::value();
-        gate.done(
-            [self, buffer = std::move(buffer), resolver] {
-                if (self->dataChannel_->send(buffer, true)) {
-                    resolver.fulfill();
-                } else {
-                    resolver.reject(WebRTCError::failedToSendData());
-                }
-            },
-            self->dispatchQueue_);
-    });
+    if (dispatchQueue_->isCurrent()) {
+        passGate(std::move(buffer), write.resolver);
+    } else {
+        dispatchQueue_->async([self = shared_from_this(), buffer = std::move(buffer), resolver = write.resolver]() mutable {
+            self->passGate(std::move(buffer), resolver);
+        });
+    }
     return write.promise;
+}
+
+void DataChannelWrapper::passGate(std::vector<std::uint8_t> buffer, const Resolver<void>& resolver) {
+    // A stalled transport may stop reporting its buffered amount: look before every write.
+    if (dataChannel_->bufferedAmount() >= gateCloseAmount) closeGate();
+    if (!waitForBuffer_ && waitingWrites_ == 0) {
+        // Open gate and no write ahead of this one: write at once.
+        write(buffer, resolver);
+        return;
+    }
+    // Behind the gate, or behind writes it has released and that are not written yet: in call order.
+    ++waitingWrites_;
+    Guarantee<void> gate = waitForBuffer_ ? waitForBuffer_->guarantee : Guarantee<void>::value();
+    gate.done(
+        [self = shared_from_this(), buffer = std::move(buffer), resolver] {
+            --self->waitingWrites_;
+            self->write(buffer, resolver);
+        },
+        dispatchQueue_);
+}
+
+void DataChannelWrapper::write(std::span<const std::uint8_t> buffer, const Resolver<void>& resolver) {
+    if (dataChannel_->send(buffer, true)) {
+        resolver.fulfill();
+    } else {
+        resolver.reject(WebRTCError::failedToSendData());
+    }
 }
 
 void DataChannelWrapper::dataChannelDidChangeState(DataChannelState state) {

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <span>
 #include <vector>
 
 #include "quorvane/DispatchQueue.hpp"
@@ -62,6 +63,10 @@ private:
     void sendHeartbeat();
     void heartbeatTick();
 
+    // Write steps, on dispatchQueue_ only.
+    void passGate(std::vector<std::uint8_t> buffer, const Resolver<void>& resolver);
+    void write(std::span<const std::uint8_t> buffer, const Resolver<void>& resolver);
+
     // Gate steps, on dispatchQueue_ only.
     void openGate();
     void closeGate();
@@ -77,6 +82,7 @@ private:
     // another thread and back.
     std::optional<PendingGuarantee<void>> waitForBuffer_;  // present: the gate is closed
     bool gateReleased_ = false;
+    std::size_t waitingWrites_ = 0;  // writes that passed the gate's check and are not written yet
     std::unique_ptr<BackgroundTimer> heartbeatTimer_;
     std::unique_ptr<BackgroundTimer> sendHeartbeatTimer_;
     bool closed_ = false;

@@ -68,13 +68,20 @@ void SendQueue::run() {
 }
 
 Promise<void> SendQueue::send(Frame data) {
+    // Connected already: write in this turn of the queue rather than the next.
+    if (connected_.promise.isFulfilled()) return write(std::move(data));
     return connected_.promise.then(
         [weak = weak_from_this(), data = std::move(data)]() mutable {
             auto self = weak.lock();
-            if (!self || !self->dataChannel_) return Promise<void>::error(std::make_exception_ptr(WebRTCError::notInitialized()));
-            return self->dataChannel_->sendData(std::move(data));
+            if (!self) return Promise<void>::error(std::make_exception_ptr(WebRTCError::notInitialized()));
+            return self->write(std::move(data));
         },
         dispatchQueue_);
+}
+
+Promise<void> SendQueue::write(Frame data) {
+    if (!dataChannel_) return Promise<void>::error(std::make_exception_ptr(WebRTCError::notInitialized()));
+    return dataChannel_->sendData(std::move(data));
 }
 
 }  // namespace quorvane

@@ -62,6 +62,8 @@ private:
     void run();
     /// Writes one frame once the channel is open.
     Promise<void> send(Frame data);
+    /// Hands the frame to the current wrapper.
+    Promise<void> write(Frame data);
 
     const DispatchQueuePtr dispatchQueue_;
     // On dispatchQueue_ only.
