@@ -17,29 +17,21 @@
 #include "async/Clock.hpp"
 #include "support/ClockPump.hpp"
 #include "support/LoopbackPeerPair.hpp"
+#include "support/Pattern.hpp"
 #include "transport/WebRtcChunkAdapter.hpp"
 #include "util/ZephLogger.hpp"
 
 namespace quorvane {
 namespace {
 
+using quorvane::testing::patternByte;
+using quorvane::testing::patterned;
 using namespace std::chrono_literals;
 using quorvane::testing::ClockPump;
 using quorvane::testing::LoopbackPeerPair;
 
 /// Virtual seconds per real second while frames flow.
 constexpr double transferSpeed = 10;
-
-std::uint8_t patternByte(std::size_t offset, std::uint8_t seed) {
-    return static_cast<std::uint8_t>((offset * 131) ^ (offset >> 9) ^ (offset >> 17) ^ seed);
-}
-
-/// Bytes that differ at every chunk position and from one seed to the next.
-std::vector<std::uint8_t> patterned(std::size_t size, std::uint8_t seed) {
-    std::vector<std::uint8_t> data(size);
-    for (std::size_t i = 0; i < size; ++i) data[i] = patternByte(i, seed);
-    return data;
-}
 
 /// One adapter's delegate. Checks each delivery against the pattern its peer sends with
 /// `peerSeed` right away and keeps only the outcome, so that large messages are not held twice.

@@ -7,10 +7,13 @@
 
 #include "support/ChannelEndpoint.hpp"
 #include "support/LoopbackPeerPair.hpp"
+#include "support/Pattern.hpp"
 
 namespace quorvane::rtc {
 namespace {
 
+using quorvane::testing::patternByte;
+using quorvane::testing::patterned;
 using quorvane::testing::ChannelEndpoint;
 using quorvane::testing::LoopbackPeerPair;
 using namespace std::chrono_literals;
@@ -18,16 +21,6 @@ using namespace std::chrono_literals;
 constexpr std::size_t kFrameSize = 16 * 1024;
 constexpr std::size_t kFrameHeader = 4;
 constexpr std::size_t kFramePayload = kFrameSize - kFrameHeader;
-
-std::uint8_t patternByte(std::uint64_t offset, std::uint8_t seed) {
-    return static_cast<std::uint8_t>((offset * 131) ^ (offset >> 9) ^ seed);
-}
-
-std::vector<std::uint8_t> patterned(std::size_t size, std::uint8_t seed) {
-    std::vector<std::uint8_t> data(size);
-    for (std::size_t i = 0; i < size; ++i) data[i] = patternByte(i, seed);
-    return data;
-}
 
 std::size_t frameCount(std::uint64_t size) { return (size + kFramePayload - 1) / kFramePayload; }
 

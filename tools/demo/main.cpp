@@ -15,27 +15,20 @@
 #include <vector>
 
 #include "support/LoopbackPeerPair.hpp"
+#include "support/Pattern.hpp"
 #include "transport/WebRtcChunkAdapter.hpp"
 #include "util/ZephLogger.hpp"
 
 namespace {
 
+using quorvane::testing::patternByte;
+using quorvane::testing::patterned;
 using namespace quorvane;
 using SteadyClock = std::chrono::steady_clock;
 
 const std::vector<std::size_t> messageSizes = {100, 15360, 15361, 1 << 20, 16 << 20};
 /// How long one message may take, recovery of frames the channel gave up included.
 constexpr auto messageTimeout = std::chrono::seconds(45);
-
-std::uint8_t patternByte(std::size_t offset, std::uint8_t seed) {
-    return static_cast<std::uint8_t>((offset * 131) ^ (offset >> 9) ^ seed);
-}
-
-std::vector<std::uint8_t> patterned(std::size_t size, std::uint8_t seed) {
-    std::vector<std::uint8_t> data(size);
-    for (std::size_t i = 0; i < size; ++i) data[i] = patternByte(i, seed);
-    return data;
-}
 
 /// One peer's view of its adapter: what arrived (checked against the pattern the other peer
 /// sends), and whether anything failed.

@@ -1,5 +1,6 @@
 #include "MockRestService.hpp"
 
+#include <atomic>
 #include <chrono>
 #include <map>
 #include <mutex>
@@ -36,6 +37,7 @@ struct MockRestService::Impl {
     MockRestOptions options;
     std::unique_ptr<httplib::Server> server;
     std::thread thread;
+    std::atomic<bool> listenEnded{false};
 
     mutable std::mutex mutex;  // guards everything below
     std::mt19937_64 random;
@@ -198,7 +200,13 @@ std::string MockRestService::start(int port) {
         impl_->server.reset();
         throw std::runtime_error("Cannot listen on 127.0.0.1 port " + std::to_string(port));
     }
-    impl_->thread = std::thread([&server] { server.listen_after_bind(); });
+    impl_->listenEnded = false;
+    impl_->thread = std::thread([impl = impl_.get()] {
+        impl->server->listen_after_bind();
+        impl->listenEnded = true;
+    });
+    // A stop() that comes before the server runs would be missed and leave it listening for good.
+    while (!server.is_running() && !impl_->listenEnded) std::this_thread::sleep_for(std::chrono::milliseconds(1));
     return std::string(secure ? "https" : "http") + "://127.0.0.1:" + std::to_string(bound);
 }
 
