@@ -4,10 +4,10 @@
 #include <cstdint>
 #include <string_view>
 
-#include "formats/ConnectionInformation.hpp"
-#include "formats/DecodingError.hpp"
-#include "formats/JsonFields.hpp"
-#include "formats/QuorvaneSession.hpp"
+#include "rest/ConnectionInformation.hpp"
+#include "rest/DecodingError.hpp"
+#include "rest/JsonFields.hpp"
+#include "rest/QuorvaneSession.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     std::string_view body(reinterpret_cast<const char*>(data), size);

@@ -1,6 +1,6 @@
 #include "rtc/PeerConnectionFactory.hpp"
 
-#include "formats/OpenSsl.hpp"
+#include "util/OpenSsl.hpp"
 
 #include <api/audio_codecs/builtin_audio_decoder_factory.h>
 #include <api/audio_codecs/builtin_audio_encoder_factory.h>

@@ -8,9 +8,9 @@
 #include <vector>
 
 #include "formats/MessageFrameView.hpp"
+#include "log/ClassLogger.hpp"
 #include "quorvane/Promise.hpp"
 #include "transport/ChunkHelper.hpp"
-#include "util/ClassLogger.hpp"
 
 namespace quorvane {
 

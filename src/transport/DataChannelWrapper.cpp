@@ -1,6 +1,7 @@
 #include "transport/DataChannelWrapper.hpp"
 
 #include "formats/MessageFrameWriter.hpp"
+#include "model/FormatSeconds.hpp"
 #include "quorvane/Errors.hpp"
 #include "transport/ErrorDescription.hpp"
 

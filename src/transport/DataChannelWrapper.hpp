@@ -6,12 +6,12 @@
 #include <span>
 #include <vector>
 
+#include "log/ClassLogger.hpp"
 #include "quorvane/DispatchQueue.hpp"
 #include "quorvane/Promise.hpp"
 #include "transport/DataChannel.hpp"
 #include "transport/QVWebRtcDataChannelDelegate.hpp"
 #include "util/BackgroundTimer.hpp"
-#include "util/ClassLogger.hpp"
 
 namespace quorvane {
 

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "formats/MessageFrameView.hpp"
+#include "log/ClassLogger.hpp"
 #include "quorvane/DispatchQueue.hpp"
 #include "quorvane/Promise.hpp"
 #include "transport/ChunkAdapterDelegate.hpp"
@@ -22,7 +23,6 @@
 #include "transport/QVWebRtcDataChannelDelegate.hpp"
 #include "transport/SendQueue.hpp"
 #include "transport/SingleChunk.hpp"
-#include "util/ClassLogger.hpp"
 
 namespace quorvane {
 

@@ -2,9 +2,9 @@
 
 #include <stdexcept>
 
-#include "formats/WireTesting.hpp"
 #include "formats/MessageFrameView.hpp"
 #include "formats/MessageFrameWriter.hpp"
+#include "formats/WireTesting.hpp"
 #include "support/ReadAll.hpp"
 
 using namespace quorvane;

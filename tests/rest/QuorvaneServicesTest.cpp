@@ -6,10 +6,10 @@
 #include <fstream>
 
 #include "MockRestService.hpp"
-#include "formats/DecodingError.hpp"
-#include "formats/PlatformError.hpp"
-#include "formats/QuorvaneServices.hpp"
+#include "model/PlatformError.hpp"
 #include "quorvane/Errors.hpp"
+#include "rest/DecodingError.hpp"
+#include "rest/QuorvaneServices.hpp"
 #include "support/FakeReachabilitySource.hpp"
 #include "support/Queues.hpp"
 

@@ -1,9 +1,9 @@
 #include <gtest/gtest.h>
 
-#include "formats/ConnectionInformation.hpp"
-#include "formats/DecodingError.hpp"
-#include "formats/JsonFields.hpp"
-#include "formats/QuorvaneSession.hpp"
+#include "rest/ConnectionInformation.hpp"
+#include "rest/DecodingError.hpp"
+#include "rest/JsonFields.hpp"
+#include "rest/QuorvaneSession.hpp"
 
 using namespace quorvane;
 using Json = nlohmann::json;

@@ -6,11 +6,11 @@
 #include "async/Clock.hpp"
 #include "formats/MessageFrameWriter.hpp"
 #include "quorvane/Errors.hpp"
+#include "support/RecordingLogger.hpp"
 #include "transport/ChunkAssembler.hpp"
 #include "transport/ChunkTesting.hpp"
 #include "transport/Chunker.hpp"
 #include "transport/SingleChunk.hpp"
-#include "util/RecordingLogger.hpp"
 
 using namespace quorvane;
 using namespace quorvane::testing;

@@ -2,14 +2,14 @@
 
 #include "async/Clock.hpp"
 #include "formats/MessageFrameWriter.hpp"
+#include "log/ZephLogger.hpp"
 #include "quorvane/Errors.hpp"
 #include "support/InMemoryDataChannel.hpp"
 #include "support/RecordingChannelObserver.hpp"
+#include "support/RecordingLogger.hpp"
 #include "support/Settle.hpp"
 #include "support/WebRtcFailure.hpp"
 #include "transport/DataChannelWrapper.hpp"
-#include "util/RecordingLogger.hpp"
-#include "util/ZephLogger.hpp"
 
 using namespace quorvane;
 using quorvane::testing::webRtcFailure;

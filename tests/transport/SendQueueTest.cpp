@@ -1,12 +1,12 @@
 #include <gtest/gtest.h>
 
 #include "async/Clock.hpp"
+#include "log/ZephLogger.hpp"
 #include "quorvane/Errors.hpp"
 #include "support/InMemoryDataChannel.hpp"
 #include "support/Settle.hpp"
 #include "support/WebRtcFailure.hpp"
 #include "transport/SendQueue.hpp"
-#include "util/ZephLogger.hpp"
 
 using namespace quorvane;
 using quorvane::testing::webRtcFailure;

@@ -12,10 +12,10 @@
 
 #include "async/Clock.hpp"
 #include "formats/MessageFrameView.hpp"
+#include "log/ZephLogger.hpp"
 #include "support/InMemoryDataChannel.hpp"
 #include "support/Settle.hpp"
 #include "transport/WebRtcChunkAdapter.hpp"
-#include "util/ZephLogger.hpp"
 
 namespace quorvane::testing {
 

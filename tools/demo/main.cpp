@@ -14,10 +14,10 @@
 #include <thread>
 #include <vector>
 
+#include "log/ZephLogger.hpp"
 #include "support/LoopbackPeerPair.hpp"
 #include "support/Pattern.hpp"
 #include "transport/WebRtcChunkAdapter.hpp"
-#include "util/ZephLogger.hpp"
 
 namespace {
 
