@@ -1,24 +1,45 @@
 // The data channel on loopback WebRTC, in one run:
-//  (a) the bare channel's throughput with full-chunk frames behind the message layer's
-//      buffered-amount gate, the baseline;
-//  (b) the throughput of two chunk adapters carrying 1 MiB and 64 MiB messages one way;
-//  (c) the round trip of 100-byte messages through the adapters (p50, p99).
-// Prints each (b) figure over (a). Both count message bytes: (a) sends the very frames the
-// adapter cuts a 64 MiB message into, so the framing weighs the same on both sides.
+//  (a) throughput in one process: two chunk adapters carrying a message, and in turn the bare
+//      channel of a second connection carrying the message's frames behind the message layer's
+//      buffered-amount gate (the baseline), for 1 MiB, 64 MiB and 256 MiB messages; the adapter
+//      figure over its baseline;
+//  (b) the round trip of 100-byte messages through the adapters (p50, p99);
+//  (c) peak resident memory of sender and receiver of one 256 MiB message, each peer in a process
+//      of its own, over the message size;
+//  (d) stalls: fresh connections, each carrying 1 MiB and 16 MiB each way, counted when a
+//      message needed a retry request or took over 5 s; each peer in its own process (with WebRTC
+//      threads of its own), then both peers in this process; the kernel's UDP receive-buffer
+//      drops beside them.
+// Flags: --stall_runs=N (or QUORVANE_BENCH_STALL_RUNS; default 50), --memory_bytes=N (default
+// 256 MiB), and Google Benchmark's own (--benchmark_filter=^$ skips (a) and (b)).
 
 #include <benchmark/benchmark.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <condition_variable>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iterator>
 #include <map>
 #include <mutex>
+#include <optional>
+#include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "formats/MessageFrameWriter.hpp"
+#include "log/ZephLogger.hpp"
 #include "support/ChannelEndpoint.hpp"
 #include "support/LoopbackPeerPair.hpp"
-#include "transport/Chunker.hpp"
+#include "support/Pattern.hpp"
+#include "support/SocketPeer.hpp"
 #include "transport/WebRtcChunkAdapter.hpp"
 
 namespace {
@@ -26,50 +47,58 @@ namespace {
 using namespace quorvane;
 using quorvane::testing::ChannelEndpoint;
 using quorvane::testing::LoopbackPeerPair;
+using quorvane::testing::patternByte;
+using quorvane::testing::SocketPeer;
 using namespace std::chrono_literals;
 using SteadyClock = std::chrono::steady_clock;
 
-constexpr std::size_t rawMessageBytes = 64 << 20;
-
 /// A fresh association loses a few frames in its first bulk transfer and needs time to reach
-/// its full rate: every benchmark moves this much first, unmeasured.
+/// its full rate: every throughput benchmark moves this much first, unmeasured.
 constexpr std::size_t warmUpBytes = 8 << 20;
 
-/// (a) Bare channel: the frames of a 64 MiB message one way, written behind the gate (closes at
-/// >= 10485760 bytes buffered, opens again at <= 16384). Time runs from the first write to the
-/// last arrival; frames the channel gave up are not counted as carried.
-void rawChannel(benchmark::State& state) {
-    LoopbackPeerPair pair;
-    auto sender = ChannelEndpoint::attach(pair.offerChannel(), false, {10485760, 16384});
-    auto receiver = ChannelEndpoint::attach(pair.answerChannel(), false);
-    const Chunker message(std::vector<std::uint8_t>(rawMessageBytes, 0x5a), 0, 1);
-    const auto& frames = *message.chunks();
+// --- (a), (b): throughput and round trip in one process ------------------------------------------
 
-    auto sendAll = [&](std::size_t count) {
-        const auto before = receiver->messageCount();
-        std::size_t sent = 0;
-        for (const auto& [position, frame] : frames) {
-            if (sent++ == count) break;
-            sender->send(frame);
-        }
-        receiver->waitForMessagesOrQuiet(before + std::min(count, frames.size()), 2s);
-        return receiver->messageCount() - before;
-    };
-    sendAll(warmUpBytes / maxChunkBytes);
-
-    std::uint64_t carried = 0;
-    std::uint64_t sent = 0;
-    for (auto _ : state) {
-        const auto start = SteadyClock::now();
-        const auto arrived = sendAll(frames.size());
-        state.SetIterationTime(std::chrono::duration<double>(receiver->lastArrival() - start).count());
-        // Every frame but the last carries a full chunk.
-        carried += std::min<std::uint64_t>(arrived * maxChunkBytes, rawMessageBytes);
-        sent += rawMessageBytes;
+/// The frames the adapter cuts a message of `size` bytes into (size above one frame).
+std::vector<std::vector<std::uint8_t>> framesOf(std::size_t size) {
+    const std::vector<std::uint8_t> piece(maxChunkBytes, 0x5a);
+    const auto count = static_cast<std::uint16_t>((size + maxChunkBytes - 1) / maxChunkBytes);
+    std::vector<std::vector<std::uint8_t>> frames;
+    for (std::uint16_t position = 0; position < count; ++position) {
+        const std::size_t length = std::min(maxChunkBytes, size - std::size_t{position} * maxChunkBytes);
+        frames.push_back(MessageFrameWriter::chunkedMessage(0, 1, position, count, {piece.data(), length}));
     }
-    state.SetBytesProcessed(static_cast<std::int64_t>(carried));
-    state.counters["carried"] = static_cast<double>(carried) / static_cast<double>(sent);
+    return frames;
 }
+
+/// The bare channel of a loopback pair carrying the frames of one message one way, written behind
+/// the gate (closes at >= 10485760 bytes buffered, opens again at <= 16384).
+class BareChannel {
+public:
+    explicit BareChannel(std::size_t messageBytes) : messageBytes_(messageBytes), frames_(framesOf(messageBytes)) {
+        for (std::size_t sent = 0; sent < warmUpBytes / maxChunkBytes; ++sent) sender_->send(frames_[sent % frames_.size()]);
+        receiver_->waitForMessagesOrQuiet(warmUpBytes / maxChunkBytes, 2s);
+    }
+
+    /// Sends the frames once; the seconds from the first write to the last arrival, and the
+    /// message bytes carried (frames the channel gave up are not).
+    std::pair<double, std::uint64_t> transfer() {
+        const auto before = receiver_->messageCount();
+        const auto start = SteadyClock::now();
+        for (const auto& frame : frames_) sender_->send(frame);
+        receiver_->waitForMessagesOrQuiet(before + frames_.size(), 2s);
+        const auto arrived = receiver_->messageCount() - before;
+        // Every frame but the last carries a full chunk.
+        return {std::chrono::duration<double>(receiver_->lastArrival() - start).count(),
+                std::min<std::uint64_t>(arrived * maxChunkBytes, messageBytes_)};
+    }
+
+private:
+    const std::size_t messageBytes_;
+    const std::vector<std::vector<std::uint8_t>> frames_;
+    LoopbackPeerPair pair_;
+    std::shared_ptr<ChannelEndpoint> sender_ = ChannelEndpoint::attach(pair_.offerChannel(), false, {10485760, 16384});
+    std::shared_ptr<ChannelEndpoint> receiver_ = ChannelEndpoint::attach(pair_.answerChannel(), false);
+};
 
 /// Remembers when messages arrive and lets the benchmark wait for them; optionally echoes each
 /// message back through its adapter.
@@ -94,10 +123,6 @@ public:
     bool waitFor(std::uint64_t count, std::chrono::seconds timeout) {
         std::unique_lock lock(mutex_);
         return changed_.wait_for(lock, timeout, [&] { return count_ >= count || failed_; }) && !failed_;
-    }
-    std::uint64_t count() {
-        std::lock_guard lock(mutex_);
-        return count_;
     }
     SteadyClock::time_point lastArrival() {
         std::lock_guard lock(mutex_);
@@ -140,27 +165,46 @@ struct AdapterPair {
     std::shared_ptr<ArrivalDelegate> receiverHears;
 };
 
-/// (b) Adapter pair: one message of `state.range(0)` bytes at a time, from sendData to its
-/// delivery on the other side.
-void adapterPair(benchmark::State& state) {
+/// The adapter pair against the bare channel: one message of `state.range(0)` bytes at a time,
+/// through two adapters (from sendData to its delivery on the other side) and, in turn, as bare
+/// frames over a second loopback pair, so that both meet the same load of the machine. The
+/// iteration time is the adapters'.
+void adapterPairAndBareChannel(benchmark::State& state) {
+    const auto size = static_cast<std::size_t>(state.range(0));
+    BareChannel bare(size);
     AdapterPair adapters(false);
-    const std::vector<std::uint8_t> message(static_cast<std::size_t>(state.range(0)), 0x5a);
     std::uint64_t delivered = 0;
-    for (std::size_t warm = 0; warm < warmUpBytes; warm += message.size()) {
-        adapters.sender->sendData(message, 1);
+    const std::vector<std::uint8_t> warmUp(std::min(size, warmUpBytes), 0x5a);
+    for (std::size_t warm = 0; warm < warmUpBytes; warm += warmUp.size()) {
+        adapters.sender->sendData(warmUp, 1);
         if (!adapters.receiverHears->waitFor(++delivered, 120s)) return state.SkipWithError("warm-up failed");
     }
+    const std::vector<std::uint8_t> message(size, 0x5a);
+    double adapterSeconds = 0;
+    double bareSeconds = 0;
+    std::uint64_t bareBytes = 0;
     for (auto _ : state) {
+        const auto [seconds, carried] = bare.transfer();
+        bareSeconds += seconds;
+        bareBytes += carried;
+
         auto copy = message;  // sendData takes its bytes; the copy is not the adapter's cost
         const auto start = SteadyClock::now();
         adapters.sender->sendData(std::move(copy), 1);
-        if (!adapters.receiverHears->waitFor(++delivered, 120s)) return state.SkipWithError("message not delivered");
-        state.SetIterationTime(std::chrono::duration<double>(adapters.receiverHears->lastArrival() - start).count());
+        if (!adapters.receiverHears->waitFor(++delivered, 300s)) return state.SkipWithError("message not delivered");
+        const double elapsed = std::chrono::duration<double>(adapters.receiverHears->lastArrival() - start).count();
+        adapterSeconds += elapsed;
+        state.SetIterationTime(elapsed);
     }
-    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * message.size()));
+    const double adapterRate = static_cast<double>(state.iterations() * size) / adapterSeconds;
+    const double bareRate = static_cast<double>(bareBytes) / bareSeconds;
+    state.counters["adapter_MBps"] = adapterRate / 1e6;
+    state.counters["bare_MBps"] = bareRate / 1e6;
+    state.counters["ratio"] = adapterRate / bareRate;
+    state.counters["bare_carried"] = static_cast<double>(bareBytes) / static_cast<double>(state.iterations() * size);
 }
 
-/// (c) Round trip: a 100-byte message to the other side, which sends it back through its adapter.
+/// Round trip: a 100-byte message to the other side, which sends it back through its adapter.
 void adapterRoundTrip(benchmark::State& state) {
     AdapterPair adapters(true);
     const std::vector<std::uint8_t> message(100, 0x5a);
@@ -184,47 +228,417 @@ void adapterRoundTrip(benchmark::State& state) {
     state.counters["p99_us"] = quantile(0.99);
 }
 
-BENCHMARK(rawChannel)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(3);
-BENCHMARK(adapterPair)->Arg(1 << 20)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(30);
-BENCHMARK(adapterPair)->Arg(64 << 20)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(3);
-BENCHMARK(adapterRoundTrip)->Unit(benchmark::kMicrosecond)->UseManualTime()->Iterations(2000);
+const std::vector<std::pair<std::int64_t, std::int64_t>> throughputSizes = {
+    {1 << 20, 30}, {64 << 20, 4}, {256 << 20, 2}};  // message bytes, iterations
 
-/// The console output, plus each run's bytes per second for the ratios.
-class RateReporter : public benchmark::ConsoleReporter {
+void registerBenchmarks() {
+    for (const auto& [size, iterations] : throughputSizes) {
+        benchmark::RegisterBenchmark("adapterPairAndBareChannel", adapterPairAndBareChannel)
+            ->Arg(size)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(iterations);
+    }
+    benchmark::RegisterBenchmark("adapterRoundTrip", adapterRoundTrip)
+        ->Unit(benchmark::kMicrosecond)->UseManualTime()->Iterations(2000);
+}
+
+/// The console output, plus the counters of each run for the summary.
+class CountersReporter : public benchmark::ConsoleReporter {
 public:
     void ReportRuns(const std::vector<Run>& runs) override {
         for (const auto& run : runs) {
-            auto found = run.counters.find("bytes_per_second");
-            if (!run.error_occurred && found != run.counters.end()) rates[run.benchmark_name()] = found->second.value;
+            if (run.error_occurred) continue;
+            for (const auto& [name, counter] : run.counters) counters[run.benchmark_name()][name] = counter.value;
         }
         ConsoleReporter::ReportRuns(runs);
     }
-    /// The rate of the first run whose name starts with `prefix`, or 0.
-    double rate(const std::string& prefix) const {
-        for (const auto& [name, value] : rates) {
-            if (name.rfind(prefix, 0) == 0) return value;
+    /// The counters of the first run whose name starts with `prefix`.
+    std::map<std::string, double> of(const std::string& prefix) const {
+        for (const auto& [name, values] : counters) {
+            if (name.rfind(prefix, 0) == 0) return values;
         }
-        return 0;
+        return {};
     }
 
 private:
-    std::map<std::string, double> rates;
+    std::map<std::string, std::map<std::string, double>> counters;
 };
+
+// --- (c), (d): peers that each run a script of transfers -----------------------------------------
+
+/// One message of a script: which side sends it, and its size.
+struct Transfer {
+    SocketPeer::Role from;
+    std::size_t size;
+};
+
+const char* nameOf(SocketPeer::Role role) { return role == SocketPeer::Role::offer ? "offer" : "answer"; }
+std::uint8_t seedOf(SocketPeer::Role role) { return role == SocketPeer::Role::offer ? 11 : 97; }
+
+/// "o1048576,a16777216": the offer side sends 1 MiB, then the answer side 16 MiB.
+std::string scriptText(const std::vector<Transfer>& script) {
+    std::string text;
+    for (const auto& transfer : script) {
+        if (!text.empty()) text += ',';
+        text += (transfer.from == SocketPeer::Role::offer ? 'o' : 'a') + std::to_string(transfer.size);
+    }
+    return text;
+}
+
+std::vector<Transfer> parseScript(const std::string& text) {
+    std::vector<Transfer> script;
+    std::istringstream items(text);
+    for (std::string item; std::getline(items, item, ',');) {
+        script.push_back({item[0] == 'o' ? SocketPeer::Role::offer : SocketPeer::Role::answer, std::stoull(item.substr(1))});
+    }
+    return script;
+}
+
+/// A field of /proc/self/status in bytes ("VmHWM", "VmRSS").
+std::uint64_t statusBytes(const std::string& field) {
+    std::ifstream status("/proc/self/status");
+    for (std::string line; std::getline(status, line);) {
+        if (line.rfind(field + ":", 0) == 0) return std::stoull(line.substr(field.size() + 1)) * 1024;
+    }
+    return 0;
+}
+
+/// The kernel's count of UDP datagrams dropped for a full receive buffer, machine-wide.
+std::uint64_t udpReceiveBufferErrors() {
+    std::ifstream snmp("/proc/net/snmp");
+    std::vector<std::string> names;
+    for (std::string line; std::getline(snmp, line);) {
+        if (line.rfind("Udp:", 0) != 0) continue;
+        std::istringstream fields(line.substr(4));
+        std::vector<std::string> values{std::istream_iterator<std::string>(fields), {}};
+        if (names.empty()) {
+            names = values;
+            continue;
+        }
+        for (std::size_t i = 0; i < names.size() && i < values.size(); ++i) {
+            if (names[i] == "RcvbufErrors") return std::stoull(values[i]);
+        }
+    }
+    return 0;
+}
+
+/// Counts the retry requests an adapter sends, from its log lines.
+class RetryCounter : public Logger {
+public:
+    std::uint64_t count() const { return count_; }
+    void debug(const std::string& message, const DataList&) override {
+        if (message.rfind("Sent retry request", 0) == 0) ++count_;
+    }
+    void trace(const std::string&, const DataList&) override {}
+    void error(const std::string&, const DataList&) override {}
+    void info(const std::string&, const DataList&) override {}
+    void warn(const std::string&, const DataList&) override {}
+
+private:
+    std::atomic<std::uint64_t> count_{0};
+};
+
+/// What one peer hears from its adapter: the messages of the other side, checked as they come.
+class ScriptReceiver : public ChunkAdapterDelegate {
+public:
+    struct Arrival {
+        std::size_t size;
+        bool intact;
+        double seconds;  // from the sender's stamp to the delivery
+    };
+
+    explicit ScriptReceiver(std::uint8_t senderSeed) : senderSeed_(senderSeed) {}
+
+    void dataChannelDidReceive(const std::vector<std::uint8_t>& data, std::uint16_t) override {
+        const auto now = SteadyClock::now();
+        bool intact = data.size() >= sizeof(std::int64_t);
+        std::int64_t stamp = 0;
+        if (intact) std::memcpy(&stamp, data.data(), sizeof stamp);
+        for (std::size_t i = sizeof stamp; i < data.size() && intact; ++i) intact = data[i] == patternByte(i, senderSeed_);
+        const double seconds = std::chrono::duration<double>(now.time_since_epoch() - SteadyClock::duration(stamp)).count();
+        std::lock_guard lock(mutex_);
+        arrivals_.push_back({data.size(), intact, seconds});
+        changed_.notify_all();
+    }
+    void dataChannelFailedToSend(const std::vector<std::uint8_t>&, std::uint16_t) override { fail(); }
+    void dataChannelFailedToReceiveMessage(std::uint16_t, std::uint16_t) override { fail(); }
+    void dataChannelDidChange(DataChannelState) override {}
+    void dataChannelWillReceiveMessage(std::uint16_t, std::uint16_t, std::uint16_t, std::uint16_t) override {}
+    void dataChannelFiredHeartbeatTimeout() override {}
+
+    /// The `count`-th arrival (1-based) once it is there; nothing after `timeout` or a failure.
+    std::optional<Arrival> waitFor(std::size_t count, std::chrono::seconds timeout) {
+        std::unique_lock lock(mutex_);
+        changed_.wait_for(lock, timeout, [&] { return arrivals_.size() >= count || failed_; });
+        if (arrivals_.size() < count) return std::nullopt;
+        return arrivals_[count - 1];
+    }
+
+private:
+    void fail() {
+        std::lock_guard lock(mutex_);
+        failed_ = true;
+        changed_.notify_all();
+    }
+
+    const std::uint8_t senderSeed_;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::vector<Arrival> arrivals_;
+    bool failed_ = false;
+};
+
+/// A message of `size` bytes: the send time, then the pattern of `seed`.
+std::vector<std::uint8_t> stampedMessage(std::size_t size, std::uint8_t seed) {
+    std::vector<std::uint8_t> message(std::max(size, sizeof(std::int64_t)));
+    for (std::size_t i = sizeof(std::int64_t); i < message.size(); ++i) message[i] = patternByte(i, seed);
+    const std::int64_t stamp = SteadyClock::now().time_since_epoch().count();
+    std::memcpy(message.data(), &stamp, sizeof stamp);
+    return message;
+}
+
+constexpr auto transferTimeout = 60s;
+
+/// One peer: connects over `socket`, runs `script` through its adapter and writes what happened
+/// to `report`, one line each: "transfer FROM SIZE SECONDS RETRIES INTACT" for each message it
+/// received, "memory ROLE PEAK BEFORE" at the end, "failed WHAT" when something went wrong.
+/// Returns 0 when the whole script ran.
+int runPeer(SocketPeer::Role role, int socket, int report, const std::vector<Transfer>& script) {
+    auto write = [report](std::string line) {
+        line += '\n';
+        return ::write(report, line.data(), line.size());
+    };
+    try {
+        SocketPeer peer(socket, role);
+        auto retries = std::make_shared<RetryCounter>();
+        auto adapter = std::make_shared<WebRtcChunkAdapter>(std::make_shared<ZephLogger>(retries, LogLevel::DEBUG, false));
+        const auto other = role == SocketPeer::Role::offer ? SocketPeer::Role::answer : SocketPeer::Role::offer;
+        auto hears = std::make_shared<ScriptReceiver>(seedOf(other));
+        adapter->setDelegate(hears);
+        adapter->set(peer.channel());
+        const auto before = statusBytes("VmRSS");
+        std::size_t received = 0;
+        for (const auto& transfer : script) {
+            if (transfer.from == role) {
+                adapter->sendData(stampedMessage(transfer.size, seedOf(role)), 1);
+                if (!peer.readLine(transferTimeout + 10s)) throw std::runtime_error("the receiver did not answer");
+                continue;
+            }
+            const auto retriesBefore = retries->count();
+            const auto arrival = hears->waitFor(++received, transferTimeout);
+            if (!arrival) throw std::runtime_error(std::to_string(transfer.size) + "-byte message not delivered");
+            write("transfer " + std::string(nameOf(transfer.from)) + " " + std::to_string(arrival->size) + " " +
+                  std::to_string(arrival->seconds) + " " + std::to_string(retries->count() - retriesBefore) + " " +
+                  (arrival->intact ? "1" : "0"));
+            peer.sendLine("done");
+        }
+        write("memory " + std::string(nameOf(role)) + " " + std::to_string(statusBytes("VmHWM")) + " " +
+              std::to_string(before));
+        adapter->closeDataChannel();
+        return 0;
+    } catch (const std::exception& error) {
+        write(std::string("failed ") + nameOf(role) + ": " + error.what());
+        return 1;
+    }
+}
+
+/// What the two peers of one connection reported.
+struct Outcome {
+    struct Received {
+        std::string from;
+        std::size_t size;
+        double seconds;
+        int retries;
+        bool intact;
+    };
+    struct Memory {
+        std::uint64_t peak, before;
+    };
+    std::vector<Received> received;
+    std::map<std::string, Memory> memory;
+    std::string failure;
+};
+
+Outcome parseReport(const std::string& text) {
+    Outcome outcome;
+    std::istringstream lines(text);
+    for (std::string line; std::getline(lines, line);) {
+        std::istringstream fields(line);
+        std::string kind;
+        fields >> kind;
+        if (kind == "transfer") {
+            Outcome::Received received;
+            int intact = 0;
+            fields >> received.from >> received.size >> received.seconds >> received.retries >> intact;
+            received.intact = intact == 1;
+            outcome.received.push_back(received);
+        } else if (kind == "memory") {
+            std::string role;
+            Outcome::Memory memory{};
+            fields >> role >> memory.peak >> memory.before;
+            outcome.memory[role] = memory;
+        } else if (kind == "failed") {
+            outcome.failure += line.substr(7) + "; ";
+        }
+    }
+    return outcome;
+}
+
+std::string readAll(int fd) {
+    std::string text;
+    char buffer[4096];
+    for (ssize_t got; (got = ::read(fd, buffer, sizeof buffer)) > 0;) text.append(buffer, static_cast<std::size_t>(got));
+    return text;
+}
+
+/// Runs `script` on a fresh connection: each peer in a process of its own (this program again,
+/// started with --peer), or both in this process, on its WebRTC threads.
+Outcome runConnection(const std::vector<Transfer>& script, bool separateProcesses) {
+    int sockets[2];
+    int report[2];
+    if (::socketpair(AF_UNIX, SOCK_STREAM, 0, sockets) != 0 || ::pipe(report) != 0) return {{}, {}, "no socket"};
+    const std::string scriptArgument = "--script=" + scriptText(script);
+    if (!separateProcesses) {
+        std::thread offer([&] { runPeer(SocketPeer::Role::offer, sockets[0], report[1], script); });
+        std::thread answer([&] { runPeer(SocketPeer::Role::answer, sockets[1], report[1], script); });
+        offer.join();
+        answer.join();
+        ::close(report[1]);
+        const auto text = readAll(report[0]);
+        ::close(report[0]);
+        return parseReport(text);
+    }
+    char self[4096] = {};
+    if (::readlink("/proc/self/exe", self, sizeof self - 1) <= 0) return {{}, {}, "no path to this program"};
+    std::vector<pid_t> children;
+    for (int side = 0; side < 2; ++side) {
+        std::string roleArgument = side == 0 ? "--peer=offer" : "--peer=answer";
+        char* argv[] = {self, roleArgument.data(), const_cast<char*>(scriptArgument.c_str()), nullptr};
+        const pid_t child = ::fork();
+        if (child == 0) {
+            // Only async-signal-safe calls until exec: its socket on 3, the report on 4, nothing else.
+            ::dup2(sockets[side], 3);
+            ::dup2(report[1], 4);
+            ::close_range(5, ~0U, 0);
+            ::execv(self, argv);
+            ::_exit(127);
+        }
+        if (child > 0) children.push_back(child);
+    }
+    ::close(sockets[0]);
+    ::close(sockets[1]);
+    ::close(report[1]);
+    const auto text = readAll(report[0]);
+    ::close(report[0]);
+    for (pid_t child : children) ::waitpid(child, nullptr, 0);
+    auto outcome = parseReport(text);
+    if (children.size() != 2) outcome.failure += "could not start the peers; ";
+    return outcome;
+}
+
+/// This program started as one peer of runConnection.
+int runAsPeer(const std::string& role, const std::string& script) {
+    return runPeer(role == "offer" ? SocketPeer::Role::offer : SocketPeer::Role::answer, 3, 4, parseScript(script));
+}
+
+/// False when the message did not arrive intact.
+bool reportMemory(std::size_t messageBytes) {
+    std::printf("\nPeak resident memory, one %zu-byte message, each peer in its own process:\n", messageBytes);
+    const auto outcome = runConnection({{SocketPeer::Role::offer, messageBytes}}, true);
+    if (!outcome.failure.empty() || outcome.memory.size() != 2 || outcome.received.size() != 1 ||
+        !outcome.received[0].intact) {
+        std::printf("  FAILED: %s\n", outcome.failure.c_str());
+        return false;
+    }
+    for (const auto& [role, side] : {std::pair{"offer", "sender"}, std::pair{"answer", "receiver"}}) {
+        const auto& memory = outcome.memory.at(role);
+        std::printf("  %-8s peak %7.1f MB = %.2f x the message (%.2f x above its resident memory before the transfer)\n",
+                    side, static_cast<double>(memory.peak) / 1e6,
+                    static_cast<double>(memory.peak) / static_cast<double>(messageBytes),
+                    static_cast<double>(memory.peak - std::min(memory.peak, memory.before)) /
+                        static_cast<double>(messageBytes));
+    }
+    return true;
+}
+
+/// False when a message did not arrive intact.
+bool reportStalls(int runs, bool separateProcesses) {
+    const std::vector<Transfer> script = {{SocketPeer::Role::offer, 1 << 20},
+                                          {SocketPeer::Role::offer, 16 << 20},
+                                          {SocketPeer::Role::answer, 1 << 20},
+                                          {SocketPeer::Role::answer, 16 << 20}};
+    int stalledRuns = 0;
+    int stalledTransfers = 0;
+    int failedRuns = 0;
+    bool intact = true;
+    std::vector<double> largeSeconds;
+    const auto dropsBefore = udpReceiveBufferErrors();
+    for (int run = 0; run < runs; ++run) {
+        const auto outcome = runConnection(script, separateProcesses);
+        bool stalled = !outcome.failure.empty() || outcome.received.size() != script.size();
+        if (stalled) {
+            ++failedRuns;
+            std::printf("  run %d failed: %s\n", run + 1, outcome.failure.c_str());
+        }
+        for (const auto& received : outcome.received) {
+            const bool slow = received.retries > 0 || received.seconds > 5.0 || !received.intact;
+            stalledTransfers += slow ? 1 : 0;
+            intact = intact && received.intact;
+            stalled = stalled || slow;
+            if (received.size == (16u << 20)) largeSeconds.push_back(received.seconds);
+            if (slow) {
+                std::printf("  run %d: %zu bytes from the %s side took %.1f s, %d retry request(s)%s\n", run + 1,
+                            received.size, received.from.c_str(), received.seconds, received.retries,
+                            received.intact ? "" : ", corrupted");
+            }
+        }
+        stalledRuns += stalled ? 1 : 0;
+    }
+    std::sort(largeSeconds.begin(), largeSeconds.end());
+    const double median = largeSeconds.empty() ? 0 : largeSeconds[largeSeconds.size() / 2];
+    std::printf("  %s: %d of %d runs stalled (%d of %d messages needed a retry request or over 5 s; %d runs "
+                "failed); 16 MiB median %.2f s; UDP receive-buffer drops %llu\n",
+                separateProcesses ? "each peer in its own process" : "both peers in this process", stalledRuns, runs,
+                stalledTransfers, runs * static_cast<int>(script.size()), failedRuns, median,
+                static_cast<unsigned long long>(udpReceiveBufferErrors() - dropsBefore));
+    return intact && failedRuns == 0;
+}
+
+/// The value of `--name=value` among the arguments, if given.
+std::optional<std::string> flag(int argc, char** argv, const std::string& name) {
+    const std::string prefix = "--" + name + "=";
+    for (int i = 1; i < argc; ++i) {
+        if (std::string(argv[i]).rfind(prefix, 0) == 0) return std::string(argv[i]).substr(prefix.size());
+    }
+    return std::nullopt;
+}
 
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (auto role = flag(argc, argv, "peer")) return runAsPeer(*role, flag(argc, argv, "script").value_or(""));
+
+    int stallRuns = 50;
+    if (const char* runs = std::getenv("QUORVANE_BENCH_STALL_RUNS")) stallRuns = std::atoi(runs);
+    if (auto runs = flag(argc, argv, "stall_runs")) stallRuns = std::stoi(*runs);
+    std::size_t memoryBytes = 256 << 20;
+    if (auto bytes = flag(argc, argv, "memory_bytes")) memoryBytes = std::stoull(*bytes);
+
+    registerBenchmarks();
     benchmark::Initialize(&argc, argv);
-    RateReporter reporter;
+    CountersReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
-    const double raw = reporter.rate("rawChannel");
-    for (const auto* size : {"1048576", "67108864"}) {
-        const double adapter = reporter.rate(std::string("adapterPair/") + size);
-        if (raw > 0 && adapter > 0) {
-            std::printf("adapter pair, %s-byte messages: %.1f MB/s; bare channel %.1f MB/s; ratio %.3f\n", size,
-                        adapter / 1e6, raw / 1e6, adapter / raw);
-        }
+    for (const auto& [size, iterations] : throughputSizes) {
+        auto values = reporter.of("adapterPairAndBareChannel/" + std::to_string(size) + "/");
+        if (values.empty()) continue;
+        std::printf("%4lld MiB messages: adapter pair %.1f MB/s, bare channel %.1f MB/s, ratio %.3f\n",
+                    static_cast<long long>(size >> 20), values["adapter_MBps"], values["bare_MBps"], values["ratio"]);
     }
     benchmark::Shutdown();
-    return 0;
+
+    bool delivered = memoryBytes == 0 || reportMemory(memoryBytes);
+    if (stallRuns > 0) {
+        std::printf("\nStalls, %d fresh connections each carrying 1 MiB and 16 MiB each way:\n", stallRuns);
+        delivered = reportStalls(stallRuns, true) && delivered;
+        delivered = reportStalls(stallRuns, false) && delivered;
+    }
+    return delivered ? 0 : 1;
 }

@@ -18,7 +18,6 @@ namespace quorvane::rtc {
 namespace {
 
 constexpr const char* kDataChannelLabel = "quorvane";
-constexpr int kDataChannelMaxRetransmits = 10;
 
 std::exception_ptr toException(const webrtc::RTCError& error) {
     return std::make_exception_ptr(RtcError(webrtc::ToString(error.type()), error.message()));
@@ -316,7 +315,9 @@ Promise<void> PeerConnection::addIceCandidate(const IceCandidate& candidate) {
 std::shared_ptr<RtcDataChannel> PeerConnection::createDataChannel() {
     webrtc::DataChannelInit init;
     init.ordered = false;
-    init.maxRetransmits = kDataChannelMaxRetransmits;
+    // No retransmission limit: under load the transport resends a lost chunk again and again
+    // behind acknowledgements of older ones, and with a limit it gives the chunk up, which costs
+    // the message layer a 15 s wait for its retry request.
     auto created = impl_->native->CreateDataChannelOrError(kDataChannelLabel, &init);
     if (!created.ok()) return nullptr;
     return RtcDataChannel::wrap(created.value().get(), impl_->factory);

@@ -48,8 +48,8 @@ public:
     /// Adds one of the peer's candidates.
     Promise<void> addIceCandidate(const IceCandidate& candidate);
 
-    /// Opens the session's data channel: label "quorvane", unordered, at most 10 retransmissions
-    /// of a message. Null when WebRTC refuses (for example once the connection is closed).
+    /// Opens the session's data channel: label "quorvane", unordered, without a retransmission
+    /// limit. Null when WebRTC refuses (for example once the connection is closed).
     std::shared_ptr<RtcDataChannel> createDataChannel();
 
     SignalingState signalingState() const;

@@ -1,9 +1,12 @@
 #include "transport/ChunkAssembler.hpp"
 
+#include <algorithm>
+#include <cstring>
 #include <string>
 
 #include "formats/MessageFrameWriter.hpp"
 #include "quorvane/Errors.hpp"
+#include "transport/ChunkDigest.hpp"
 
 namespace quorvane {
 
@@ -17,6 +20,8 @@ ChunkAssembler::ChunkAssembler(std::uint16_t id, std::uint16_t category, const C
       missing_(first.length, true),
       missingCount_(first.length),
       pending_(Promise<std::vector<std::uint8_t>>::pending()) {
+    // Address room only: memory is taken as chunks are written.
+    message_.reserve(std::size_t{totalChunks_} * maxChunkBytes);
     addChunk(first.data, first.position);
 }
 
@@ -33,9 +38,16 @@ void ChunkAssembler::addChunk(std::span<const std::uint8_t> bytes, std::uint16_t
     }
     if (missingCount_ == 0) return;  // already joined: a late copy changes nothing
 
-    auto& stored = chunks_[position];
-    bytesHeld_ = bytesHeld_ - stored.size() + bytes.size();
-    stored.assign(bytes.begin(), bytes.end());
+    const std::size_t offset = std::size_t{position} * maxChunkBytes;
+    if (message_.size() < offset + bytes.size()) message_.resize(offset + bytes.size());
+    std::copy(bytes.begin(), bytes.end(), message_.begin() + static_cast<std::ptrdiff_t>(offset));
+    if (bytes.size() < maxChunkBytes) {
+        short_[position] = bytes.size();
+    } else {
+        short_.erase(position);
+    }
+    if (digests_.size() <= position) digests_.resize(std::size_t{position} + 1);
+    digests_[position] = chunkDigest(bytes);
     if (!missing_[position]) return;  // a repeat replaces the bytes but is not new
 
     missing_[position] = false;
@@ -45,12 +57,18 @@ void ChunkAssembler::addChunk(std::span<const std::uint8_t> bytes, std::uint16_t
 }
 
 void ChunkAssembler::join() {
-    std::vector<std::uint8_t> message;
-    message.reserve(bytesHeld_);
-    for (auto& [position, bytes] : chunks_) message.insert(message.end(), bytes.begin(), bytes.end());
-    chunks_.clear();
-    bytesHeld_ = 0;
-    pending_.resolver.fulfill(std::move(message));
+    // Chunk p sits at p * 15360; each one after a shorter chunk moves up behind its predecessor.
+    std::size_t end = 0;
+    for (std::size_t position = 0; position < totalChunks_; ++position) {
+        const auto found = short_.find(static_cast<std::uint16_t>(position));
+        const std::size_t size = found == short_.end() ? maxChunkBytes : found->second;
+        const std::size_t offset = position * maxChunkBytes;
+        if (end != offset) std::memmove(message_.data() + end, message_.data() + offset, size);
+        end += size;
+    }
+    message_.resize(end);
+    short_.clear();
+    pending_.resolver.fulfill(std::move(message_));
 }
 
 bool ChunkAssembler::shouldRetry() {

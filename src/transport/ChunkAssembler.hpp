@@ -17,6 +17,12 @@ namespace quorvane {
 /// Collects the chunks of one incoming multi-frame message in any order and joins them once none
 /// is missing; builds the acknowledgement, retry request and failure frames for that message.
 ///
+/// Each chunk is written once, at position times 15360 bytes, into the buffer that becomes the
+/// message: room for the whole message is reserved when the first chunk arrives, and memory is
+/// taken as far as the furthest chunk received. When all have come, a buffer laid out by a sender
+/// that cuts at 15360 bytes is the message as it stands; shorter chunks (another sender's choice)
+/// are moved up in place.
+///
 /// Every number in a received frame comes from the peer, so: the chunk count is the one the first
 /// chunk announced; the missing positions are a bitmap of that count (at most 8 KiB); a chunk whose
 /// position is not below the count, or that carries more than 15360 bytes, is dropped with a log
@@ -35,14 +41,14 @@ public:
     ChunkAssembler(std::uint16_t id, std::uint16_t category, const ChunkedMessageDataView& first,
                    std::shared_ptr<ZephLogger> logger);
 
-    /// Stores `bytes` at `position` (copied). When that fills the last missing position, the
-    /// chunks are joined in position order and completion() is fulfilled with the whole message.
+    /// Stores `bytes` at `position`. When that fills the last missing position, completion() is
+    /// fulfilled with the whole message: the chunks in position order.
     void addChunk(std::span<const std::uint8_t> bytes, std::uint16_t position);
 
     std::uint16_t numChunksReceived() const { return static_cast<std::uint16_t>(totalChunks_ - missingCount_); }
     std::uint16_t totalChunks() const { return totalChunks_; }
-    /// Bytes of the chunks held while the message is incomplete (0 once it was joined).
-    std::size_t bytesHeld() const { return bytesHeld_; }
+    /// By position, the chunkDigest of each chunk received so far; 0 where none has come.
+    const std::vector<std::uint64_t>& chunkDigests() const { return digests_; }
 
     /// Decides whether another retry request is granted, and counts it: true four times, then
     /// false for ever.
@@ -63,6 +69,7 @@ public:
     void timedOut() override;
 
 private:
+    /// Moves shorter chunks up behind their predecessors and hands the message over.
     void join();
 
     ClassLogger log_;
@@ -71,8 +78,9 @@ private:
     std::uint16_t totalChunks_;
     std::vector<bool> missing_;  // by position, below totalChunks_
     std::size_t missingCount_;
-    std::map<std::uint16_t, std::vector<std::uint8_t>> chunks_;
-    std::size_t bytesHeld_ = 0;
+    std::vector<std::uint8_t> message_;           // chunk p at p * 15360, as far as received
+    std::map<std::uint16_t, std::size_t> short_;  // sizes of the chunks shorter than 15360
+    std::vector<std::uint64_t> digests_;
     PendingPromise<std::vector<std::uint8_t>> pending_;
     int retryAttempts_ = 0;
 };

@@ -8,31 +8,30 @@
 
 namespace quorvane {
 
+namespace {
+
+std::uint16_t chunkCountOf(std::size_t size) {
+    if (size > Chunker::maxMessageBytes) return 0;
+    if (size <= maxChunkBytes) return 1;
+    return static_cast<std::uint16_t>((size + maxChunkBytes - 1) / maxChunkBytes);
+}
+
+}  // namespace
+
 Chunker::Chunker(std::vector<std::uint8_t> data, std::uint16_t id, std::uint16_t category)
     : ChunkHelper(initialTimeout),
       id_(id),
       category_(category),
       data_(std::move(data)),
-      chunks_(chunkMessage(data_, id_, category_)),
+      chunkCount_(chunkCountOf(data_.size())),
       pending_(Promise<void>::pending()) {}
 
-std::optional<Chunker::Frames> Chunker::chunkMessage(const std::vector<std::uint8_t>& data, std::uint16_t id,
-                                                     std::uint16_t category) {
-    const std::size_t size = data.size();
-    if (size > maxMessageBytes) return std::nullopt;
-    const std::span<const std::uint8_t> bytes(data);
-    Frames frames;
-    if (size <= maxChunkBytes) {
-        frames.emplace(0, MessageFrameWriter::singleMessage(id, category, bytes));
-        return frames;
-    }
-    const auto count = static_cast<std::uint16_t>((size + maxChunkBytes - 1) / maxChunkBytes);
-    for (std::uint16_t position = 0; position < count; ++position) {
-        const std::size_t offset = std::size_t{position} * maxChunkBytes;
-        const auto piece = bytes.subspan(offset, std::min(maxChunkBytes, size - offset));
-        frames.emplace(position, MessageFrameWriter::chunkedMessage(id, category, position, count, piece));
-    }
-    return frames;
+std::vector<std::uint8_t> Chunker::frame(std::uint16_t position) const {
+    const std::span<const std::uint8_t> bytes(data_);
+    if (isSingleChunk()) return MessageFrameWriter::singleMessage(id_, category_, bytes);
+    const std::size_t offset = std::size_t{position} * maxChunkBytes;
+    return MessageFrameWriter::chunkedMessage(id_, category_, position, chunkCount_,
+                                              bytes.subspan(offset, std::min(maxChunkBytes, bytes.size() - offset)));
 }
 
 bool Chunker::shouldRetry() {

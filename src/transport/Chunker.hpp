@@ -2,8 +2,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <map>
-#include <optional>
 #include <vector>
 
 #include "quorvane/Promise.hpp"
@@ -14,18 +12,17 @@ namespace quorvane {
 /// One outgoing message from the moment the adapter takes it until the peer acknowledges it, the
 /// peer reports it failed, or it expires.
 ///
-/// At creation the message is cut into finished MessageFrame buffers: one SingleMessageData frame
-/// when it has at most 15360 bytes, else ChunkedMessageData frames of 15360 bytes (the last one
-/// shorter) at positions 0 up to the count less one. A message of more than 65535 chunks gets no
-/// frames (chunks() is absent), so the adapter can refuse it. After each time-out the adapter may
-/// send a single-frame message again, three times at most; a multi-frame message is never sent
-/// again whole (its missing chunks are served on the peer's retry requests).
+/// It keeps the message and makes each of its MessageFrame buffers when that frame is written,
+/// so that the frames never all exist at once: one SingleMessageData frame when the message has at
+/// most 15360 bytes, else ChunkedMessageData frames of 15360 bytes (the last one shorter) at
+/// positions 0 up to the count less one. A message of more than 65535 chunks has no frames
+/// (chunkCount() is 0), so the adapter can refuse it. After each time-out the adapter may send a
+/// single-frame message again, three times at most; a multi-frame message is never sent again
+/// whole (its missing chunks are served on the peer's retry requests).
 ///
 /// Used on the adapter's queue only.
 class Chunker : public ChunkHelper {
 public:
-    using Frames = std::map<std::uint16_t, std::vector<std::uint8_t>>;
-
     /// Most bytes of one message: 65535 chunks of 15360 bytes.
     static constexpr std::size_t maxMessageBytes = maxChunkCount * maxChunkBytes;
     /// Time-out from creation, and from each retry decision on.
@@ -42,8 +39,11 @@ public:
     const std::vector<std::uint8_t>& data() const { return data_; }
     /// True when the message fits in one frame (at most 15360 bytes).
     bool isSingleChunk() const { return data_.size() <= maxChunkBytes; }
-    /// The frames by position, built once at creation; absent when the message could not be cut.
-    const std::optional<Frames>& chunks() const { return chunks_; }
+    /// The number of frames: 1 up to 15360 bytes, one per started 15360 bytes above, 0 for a
+    /// message too large to cut.
+    std::uint16_t chunkCount() const { return chunkCount_; }
+    /// The finished frame at `position`, which lies below chunkCount(); made on every call.
+    std::vector<std::uint8_t> frame(std::uint16_t position) const;
 
     /// Decides whether a resend is granted, and counts it: sets the time-out to 30 s; when granted,
     /// completion() becomes a fresh pending promise (the old one stays as it was).
@@ -58,13 +58,10 @@ public:
     void timedOut() override;
 
 private:
-    static std::optional<Frames> chunkMessage(const std::vector<std::uint8_t>& data, std::uint16_t id,
-                                              std::uint16_t category);
-
     std::uint16_t id_;
     std::uint16_t category_;
     std::vector<std::uint8_t> data_;
-    std::optional<Frames> chunks_;
+    std::uint16_t chunkCount_;
     PendingPromise<void> pending_;
     int retryAttempts_ = 0;
 };

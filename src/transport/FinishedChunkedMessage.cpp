@@ -1,30 +1,16 @@
 #include "transport/FinishedChunkedMessage.hpp"
 
-#include <algorithm>
+#include "transport/ChunkDigest.hpp"
 
 namespace quorvane {
 
-FinishedChunkedMessage::FinishedChunkedMessage(std::uint16_t totalChunks, bool delivered)
-    : ChunkHelper(retentionTimeout), totalChunks_(totalChunks), delivered_(delivered) {}
-
-std::shared_ptr<FinishedChunkedMessage> FinishedChunkedMessage::delivered(std::uint16_t totalChunks,
-                                                                          std::span<const std::uint8_t> message) {
-    std::shared_ptr<FinishedChunkedMessage> record(new FinishedChunkedMessage(totalChunks, true));
-    for (std::size_t offset = 0; offset < message.size(); offset += maxChunkBytes) {
-        const auto chunk = message.subspan(offset, std::min(maxChunkBytes, message.size() - offset));
-        record->chunkDigests_.push_back(SingleChunk::digestOf(chunk));
-    }
-    return record;
-}
-
-std::shared_ptr<FinishedChunkedMessage> FinishedChunkedMessage::refused(std::uint16_t totalChunks) {
-    return std::shared_ptr<FinishedChunkedMessage>(new FinishedChunkedMessage(totalChunks, false));
-}
+FinishedChunkedMessage::FinishedChunkedMessage(std::uint16_t totalChunks, std::vector<std::uint64_t> chunkDigests)
+    : ChunkHelper(retentionTimeout), totalChunks_(totalChunks), chunkDigests_(std::move(chunkDigests)) {}
 
 bool FinishedChunkedMessage::matches(const ChunkedMessageDataView& chunk) const {
     if (chunk.length != totalChunks_) return false;
-    if (!delivered_) return true;
-    return chunk.position < chunkDigests_.size() && SingleChunk::digestOf(chunk.data) == chunkDigests_[chunk.position];
+    if (chunk.position >= chunkDigests_.size() || chunkDigests_[chunk.position] == 0) return true;
+    return chunkDigest(chunk.data) == chunkDigests_[chunk.position];
 }
 
 }  // namespace quorvane

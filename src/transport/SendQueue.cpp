@@ -39,7 +39,11 @@ void SendQueue::didDisconnect() {
     });
 }
 
-Promise<void> SendQueue::enqueue(Frame chunk, bool priority, bool singleChunk, std::function<void()> passedOn) {
+Promise<void> SendQueue::enqueue(Frame chunk, bool priority, bool singleChunk) {
+    return enqueue([chunk = std::move(chunk)]() mutable { return std::move(chunk); }, priority, singleChunk);
+}
+
+Promise<void> SendQueue::enqueue(FrameSource chunk, bool priority, bool singleChunk, std::function<void()> passedOn) {
     auto pending = Promise<void>::pending();
     dispatchQueue_->async([self = shared_from_this(), item = Item{pending.resolver, std::move(chunk), std::move(passedOn)},
                            priority, singleChunk]() mutable {
@@ -70,12 +74,12 @@ void SendQueue::run() {
 
 Promise<void> SendQueue::send(Item& item) {
     // Connected already: write in this turn of the queue rather than the next.
-    if (connected_.promise.isFulfilled()) return write(std::move(item.chunk), std::move(item.passedOn));
+    if (connected_.promise.isFulfilled()) return write(item.chunk(), std::move(item.passedOn));
     return connected_.promise.then(
-        [weak = weak_from_this(), data = std::move(item.chunk), passedOn = std::move(item.passedOn)]() mutable {
+        [weak = weak_from_this(), chunk = std::move(item.chunk), passedOn = std::move(item.passedOn)]() mutable {
             auto self = weak.lock();
             if (!self) return Promise<void>::error(std::make_exception_ptr(WebRTCError::notInitialized()));
-            return self->write(std::move(data), std::move(passedOn));
+            return self->write(chunk(), std::move(passedOn));
         },
         dispatchQueue_);
 }

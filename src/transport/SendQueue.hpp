@@ -25,12 +25,14 @@ namespace quorvane {
 class SendQueue : public std::enable_shared_from_this<SendQueue> {
 public:
     using Frame = std::vector<std::uint8_t>;
+    /// Makes a frame when its turn to be written comes.
+    using FrameSource = std::function<Frame()>;
 
-    /// A frame, the resolver of the promise its enqueuer holds, and what its enqueuer wants to
-    /// hear once the channel has passed the frame on.
+    /// A frame (made when written), the resolver of the promise its enqueuer holds, and what its
+    /// enqueuer wants to hear once the channel has passed the frame on.
     struct Item {
         Resolver<void> seal;
-        Frame chunk;
+        FrameSource chunk;
         std::function<void()> passedOn;
     };
 
@@ -64,8 +66,10 @@ public:
     /// write or of the wait for the connection. Once the channel has taken the frame, `passedOn`
     /// (if given) runs on the owner's queue when the channel has passed it on or gone away
     /// (DataChannelWrapper::sendData).
-    Promise<void> enqueue(Frame chunk, bool priority = false, bool singleChunk = true,
+    Promise<void> enqueue(FrameSource chunk, bool priority = false, bool singleChunk = true,
                           std::function<void()> passedOn = {});
+    /// As above, for a frame made already.
+    Promise<void> enqueue(Frame chunk, bool priority = false, bool singleChunk = true);
 
 private:
     /// Sends the next frame unless one is in flight.

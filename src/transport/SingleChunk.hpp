@@ -4,6 +4,7 @@
 #include <span>
 
 #include "quorvane/Promise.hpp"
+#include "transport/ChunkDigest.hpp"
 #include "transport/ChunkHelper.hpp"
 
 namespace quorvane {
@@ -11,7 +12,7 @@ namespace quorvane {
 /// The record of a single-frame message that was delivered, kept so that a copy the sender
 /// resends is acknowledged but not delivered again.
 ///
-/// The record knows the message's id and a 64-bit FNV-1a digest of its bytes: a message that
+/// The record knows the message's id and a digest of its bytes (chunkDigest): a message that
 /// reuses the id after the 16-bit counter wrapped, but carries other bytes, is not a copy. It is
 /// kept for the sender's whole resend window and then expires silently.
 class SingleChunk : public ChunkHelper {
@@ -25,12 +26,10 @@ public:
     std::uint16_t id() const { return id_; }
     std::uint64_t digest() const { return digest_; }
     /// True when `bytes` are those of the recorded message.
-    bool matches(std::span<const std::uint8_t> bytes) const { return digestOf(bytes) == digest_; }
+    bool matches(std::span<const std::uint8_t> bytes) const { return chunkDigest(bytes) == digest_; }
 
     /// An already fulfilled promise.
     Promise<void> completion() const { return Promise<void>::value(); }
-
-    static std::uint64_t digestOf(std::span<const std::uint8_t> bytes);
 
 private:
     std::uint16_t id_;

@@ -1,6 +1,7 @@
 #include "transport/WebRtcChunkAdapter.hpp"
 
 #include <limits>
+#include <numeric>
 #include <set>
 
 #include "async/Clock.hpp"
@@ -23,8 +24,8 @@ constexpr double whileInChannel = std::numeric_limits<double>::infinity();
 
 /// Every position of the message, to send it whole.
 std::vector<std::uint16_t> allPositions(const Chunker& chunker) {
-    std::vector<std::uint16_t> positions;
-    for (const auto& [position, frame] : *chunker.chunks()) positions.push_back(position);
+    std::vector<std::uint16_t> positions(chunker.chunkCount());
+    std::iota(positions.begin(), positions.end(), std::uint16_t{0});
     return positions;
 }
 
@@ -194,7 +195,8 @@ Promise<void> WebRtcChunkAdapter::writeFrames(const std::shared_ptr<Chunker>& ch
         auto left = [weak = weak_from_this(), chunker] {
             if (auto self = weak.lock()) self->frameLeftChannel(chunker);
         };
-        auto write = queue_->enqueue(chunker->chunks()->at(position), priority, true, left);
+        // The frame is made when its turn comes: a message's frames never all exist at once.
+        auto write = queue_->enqueue([chunker, position] { return chunker->frame(position); }, priority, true, left);
         write.catchError([left](const std::exception_ptr&) { left(); }, dispatchQueue_);
         if (asked) {
             write.ensure(
@@ -388,7 +390,7 @@ void WebRtcChunkAdapter::startChunkedMessage(std::uint16_t id, std::uint16_t cat
 void WebRtcChunkAdapter::refuseChunkedMessage(std::uint16_t id, std::uint16_t category, std::uint16_t totalChunks,
                                               const std::string& reason) {
     log_.error(receiveOperation, "Refused chunked message " + std::to_string(id) + ": " + reason);
-    finishedChunked_.set(id, FinishedChunkedMessage::refused(totalChunks));
+    finishedChunked_.set(id, std::make_shared<FinishedChunkedMessage>(totalChunks, std::vector<std::uint64_t>{}));
     if (auto delegate = this->delegate()) delegate->dataChannelFailedToReceiveMessage(id, category);
     enqueueControl(MessageFrameWriter::messageFailed(id, category))
         .catchError(
@@ -402,7 +404,7 @@ void WebRtcChunkAdapter::receiveRetry(const MessageChunkView& chunk) {
     const std::uint16_t id = chunk.msgid();
     const auto positions = chunk.chunkedMessageRetry();
     const auto chunker = chunkers_.get(id);
-    if (!positions || !chunker || !chunker->chunks() || chunker->chunks()->empty()) {
+    if (!positions || !chunker || chunker->chunkCount() == 0) {
         log_.error(receiveOperation, "Received retry request for a message that doesn't exist");
         return;
     }
@@ -411,7 +413,7 @@ void WebRtcChunkAdapter::receiveRetry(const MessageChunkView& chunk) {
     const auto* entry = outgoing(*chunker);
     std::vector<std::uint16_t> asked;
     for (std::uint16_t position : std::set<std::uint16_t>(positions->begin(), positions->end())) {
-        if (chunker->chunks()->contains(position) && !(entry && entry->askedPositions.contains(position))) {
+        if (position < chunker->chunkCount() && !(entry && entry->askedPositions.contains(position))) {
             asked.push_back(position);
         }
     }
@@ -461,7 +463,7 @@ void WebRtcChunkAdapter::unchunkerDelivered(const std::shared_ptr<ChunkAssembler
     if (auto delegate = this->delegate()) delegate->dataChannelDidReceive(message, id);
     unchunkers_.removeValue(id);
     forgetIncoming(id);
-    finishedChunked_.set(id, FinishedChunkedMessage::delivered(assembler->totalChunks(), message));
+    finishedChunked_.set(id, std::make_shared<FinishedChunkedMessage>(assembler->totalChunks(), assembler->chunkDigests()));
     enqueueControl(assembler->buildAck())
         .catchError(
             [log = log_](const std::exception_ptr& error) {
@@ -487,7 +489,7 @@ void WebRtcChunkAdapter::unchunkerFailed(const std::shared_ptr<ChunkAssembler>& 
         kind = "error response";
         unchunkers_.removeValue(id);
         forgetIncoming(id);
-        finishedChunked_.set(id, FinishedChunkedMessage::refused(assembler->totalChunks()));
+        finishedChunked_.set(id, std::make_shared<FinishedChunkedMessage>(assembler->totalChunks(), std::vector<std::uint64_t>{}));
         if (auto delegate = this->delegate()) delegate->dataChannelFailedToReceiveMessage(id, category);
     }
     auto written = enqueueControl(std::move(frame));

@@ -1,9 +1,8 @@
 // Two chunk adapters over the two real data channels of a loopback peer pair.
 //
-// WebRTC runs in real time, and under bulk load in both directions at once a fresh channel gives
-// up a few frames (it is unordered with at most 10 retransmissions). The adapters recover them
-// only through their time-outs: retry requests after 15 s of silence, swept every 5 s, and
-// resends of single-frame messages after 90 s. So the adapters run on a virtual clock that a
+// WebRTC runs in real time. Should a frame or an acknowledgement still go missing, the adapters
+// recover only through their time-outs: retry requests after 15 s of silence, swept every 5 s,
+// and resends of single-frame messages after 90 s. So the adapters run on a virtual clock that a
 // helper thread moves at ten times real time: recovery takes a second or two instead of twenty,
 // while every time-out still spans many frame times of the real channel.
 

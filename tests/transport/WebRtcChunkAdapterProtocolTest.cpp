@@ -1,8 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <fstream>
+#include <string>
+
 #include "formats/MessageFrameWriter.hpp"
 #include "quorvane/Errors.hpp"
 #include "support/WebRtcFailure.hpp"
+#include "transport/Chunker.hpp"
 #include "transport/WebRtcChunkAdapterTesting.hpp"
 
 using namespace quorvane;
@@ -43,7 +48,60 @@ protected:
     std::shared_ptr<RawPeer> peer = std::make_shared<RawPeer>();
 };
 
+/// Resident bytes of this process: now, and at most since the peak was last reset.
+struct ResidentMemory {
+    std::uint64_t now = 0;
+    std::uint64_t peak = 0;
+
+    static ResidentMemory read() {
+        ResidentMemory memory;
+        std::ifstream status("/proc/self/status");
+        for (std::string line; std::getline(status, line);) {
+            if (line.rfind("VmRSS:", 0) == 0) memory.now = std::stoull(line.substr(6)) * 1024;
+            if (line.rfind("VmHWM:", 0) == 0) memory.peak = std::stoull(line.substr(6)) * 1024;
+        }
+        return memory;
+    }
+    static void resetPeak() { std::ofstream("/proc/self/clear_refs") << "5"; }
+};
+
+/// Notes the size of each delivered message, without keeping it.
+class SizeDelegate : public RecordingAdapterDelegate {
+public:
+    void dataChannelDidReceive(const std::vector<std::uint8_t>& data, std::uint16_t) override { delivered = data.size(); }
+    std::atomic<std::size_t> delivered{0};
+};
+
 }  // namespace
+
+TEST_F(AdapterProtocolTest, EachSideHoldsALargeMessageOnce) {
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "the address sanitizer keeps freed memory for a while";
+#endif
+    constexpr std::size_t size = 64 << 20;
+    start();
+    auto sizes = std::make_shared<SizeDelegate>();
+    adapter->setDelegate(sizes);
+
+    local->holdBufferedAmount(DataChannelWrapper::gateCloseAmount);
+    auto message = pattern(size, 1);
+    auto before = ResidentMemory::read();
+    adapter->sendData(std::move(message), 1);
+    settle();
+    EXPECT_LT(ResidentMemory::read().now, before.now + size / 4) << "frames are made as they are written";
+
+    const Chunker incoming(pattern(size, 2), 7, 1);
+    ResidentMemory::resetPeak();
+    before = ResidentMemory::read();
+    for (std::uint16_t position = 0; position < incoming.chunkCount(); ++position) {
+        ASSERT_TRUE(remote->send(incoming.frame(position), true));
+        if (position % 64 == 0) settle();
+    }
+    settle();
+    ASSERT_EQ(sizes->delivered, size);
+    EXPECT_LT(ResidentMemory::read().peak, before.now + size + size / 4)
+        << "each chunk is written once into the message handed over";
+}
 
 TEST_F(AdapterProtocolTest, UnacknowledgedShortMessageIsResentThreeTimesThenReportedOnce) {
     start();
