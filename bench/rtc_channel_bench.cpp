@@ -39,6 +39,7 @@
 #include "support/ChannelEndpoint.hpp"
 #include "support/LoopbackPeerPair.hpp"
 #include "support/Pattern.hpp"
+#include "support/ResidentMemory.hpp"
 #include "support/SocketPeer.hpp"
 #include "transport/WebRtcChunkAdapter.hpp"
 
@@ -48,6 +49,7 @@ using namespace quorvane;
 using quorvane::testing::ChannelEndpoint;
 using quorvane::testing::LoopbackPeerPair;
 using quorvane::testing::patternByte;
+using quorvane::testing::ResidentMemory;
 using quorvane::testing::SocketPeer;
 using namespace std::chrono_literals;
 using SteadyClock = std::chrono::steady_clock;
@@ -100,17 +102,44 @@ private:
     std::shared_ptr<ChannelEndpoint> receiver_ = ChannelEndpoint::attach(pair_.answerChannel(), false);
 };
 
-/// Remembers when messages arrive and lets the benchmark wait for them; optionally echoes each
-/// message back through its adapter.
-class ArrivalDelegate : public ChunkAdapterDelegate {
+/// A message of `size` bytes (at least 8): the time it is sent, then the pattern of `seed`.
+std::vector<std::uint8_t> patternMessage(std::size_t size, std::uint8_t seed) {
+    std::vector<std::uint8_t> message(std::max(size, sizeof(std::int64_t)));
+    for (std::size_t i = sizeof(std::int64_t); i < message.size(); ++i) message[i] = patternByte(i, seed);
+    return message;
+}
+
+/// Writes the present time into the first bytes of `message`, right before it is sent.
+std::vector<std::uint8_t>& stamp(std::vector<std::uint8_t>& message) {
+    const std::int64_t now = SteadyClock::now().time_since_epoch().count();
+    std::memcpy(message.data(), &now, sizeof now);
+    return message;
+}
+
+/// What an adapter's owner hears: each message the other side sent with the pattern of
+/// `senderSeed`, checked as it comes, with the seconds since its stamp; with `echoThrough`, each
+/// message is first sent back through that adapter.
+class Receiver : public ChunkAdapterDelegate {
 public:
-    explicit ArrivalDelegate(std::weak_ptr<WebRtcChunkAdapter> echoThrough = {}) : echo_(std::move(echoThrough)) {}
+    struct Arrival {
+        std::size_t size;
+        bool intact;
+        double seconds;  // from the sender's stamp to the delivery
+    };
+
+    explicit Receiver(std::uint8_t senderSeed, std::weak_ptr<WebRtcChunkAdapter> echoThrough = {})
+        : senderSeed_(senderSeed), echo_(std::move(echoThrough)) {}
 
     void dataChannelDidReceive(const std::vector<std::uint8_t>& data, std::uint16_t) override {
+        const auto now = SteadyClock::now();
         if (auto adapter = echo_.lock()) adapter->sendData(data, 1);
+        bool intact = data.size() >= sizeof(std::int64_t);
+        std::int64_t stamp = 0;
+        if (intact) std::memcpy(&stamp, data.data(), sizeof stamp);
+        for (std::size_t i = sizeof stamp; i < data.size() && intact; ++i) intact = data[i] == patternByte(i, senderSeed_);
+        const double seconds = std::chrono::duration<double>(now.time_since_epoch() - SteadyClock::duration(stamp)).count();
         std::lock_guard lock(mutex_);
-        ++count_;
-        lastArrival_ = SteadyClock::now();
+        arrivals_.push_back({data.size(), intact, seconds});
         changed_.notify_all();
     }
     void dataChannelFailedToSend(const std::vector<std::uint8_t>&, std::uint16_t) override { fail(); }
@@ -119,14 +148,12 @@ public:
     void dataChannelWillReceiveMessage(std::uint16_t, std::uint16_t, std::uint16_t, std::uint16_t) override {}
     void dataChannelFiredHeartbeatTimeout() override {}
 
-    /// Waits until `count` messages have arrived in all; false after `timeout` or a failure.
-    bool waitFor(std::uint64_t count, std::chrono::seconds timeout) {
+    /// The `count`-th arrival (1-based) once it is there; nothing after `timeout` or a failure.
+    std::optional<Arrival> waitFor(std::size_t count, std::chrono::seconds timeout) {
         std::unique_lock lock(mutex_);
-        return changed_.wait_for(lock, timeout, [&] { return count_ >= count || failed_; }) && !failed_;
-    }
-    SteadyClock::time_point lastArrival() {
-        std::lock_guard lock(mutex_);
-        return lastArrival_;
+        changed_.wait_for(lock, timeout, [&] { return arrivals_.size() >= count || failed_; });
+        if (arrivals_.size() < count) return std::nullopt;
+        return arrivals_[count - 1];
     }
 
 private:
@@ -136,18 +163,20 @@ private:
         changed_.notify_all();
     }
 
+    const std::uint8_t senderSeed_;
     const std::weak_ptr<WebRtcChunkAdapter> echo_;
     std::mutex mutex_;
     std::condition_variable changed_;
-    std::uint64_t count_ = 0;
+    std::vector<Arrival> arrivals_;
     bool failed_ = false;
-    SteadyClock::time_point lastArrival_;
 };
+
+constexpr std::uint8_t benchSeed = 5;
 
 /// Two adapters on the channels of a loopback pair, on the process's real clock.
 struct AdapterPair {
     explicit AdapterPair(bool echo) {
-        receiverHears = std::make_shared<ArrivalDelegate>(echo ? receiver : nullptr);
+        receiverHears = std::make_shared<Receiver>(benchSeed, echo ? receiver : nullptr);
         sender->setDelegate(senderHears);
         receiver->setDelegate(receiverHears);
         sender->set(pair.offerChannel());
@@ -161,8 +190,8 @@ struct AdapterPair {
     LoopbackPeerPair pair;
     std::shared_ptr<WebRtcChunkAdapter> sender = std::make_shared<WebRtcChunkAdapter>(nullptr);
     std::shared_ptr<WebRtcChunkAdapter> receiver = std::make_shared<WebRtcChunkAdapter>(nullptr);
-    std::shared_ptr<ArrivalDelegate> senderHears = std::make_shared<ArrivalDelegate>();
-    std::shared_ptr<ArrivalDelegate> receiverHears;
+    std::shared_ptr<Receiver> senderHears = std::make_shared<Receiver>(benchSeed);
+    std::shared_ptr<Receiver> receiverHears;
 };
 
 /// The adapter pair against the bare channel: one message of `state.range(0)` bytes at a time,
@@ -174,12 +203,12 @@ void adapterPairAndBareChannel(benchmark::State& state) {
     BareChannel bare(size);
     AdapterPair adapters(false);
     std::uint64_t delivered = 0;
-    const std::vector<std::uint8_t> warmUp(std::min(size, warmUpBytes), 0x5a);
+    auto warmUp = patternMessage(std::min(size, warmUpBytes), benchSeed);
     for (std::size_t warm = 0; warm < warmUpBytes; warm += warmUp.size()) {
-        adapters.sender->sendData(warmUp, 1);
+        adapters.sender->sendData(stamp(warmUp), 1);
         if (!adapters.receiverHears->waitFor(++delivered, 120s)) return state.SkipWithError("warm-up failed");
     }
-    const std::vector<std::uint8_t> message(size, 0x5a);
+    const auto message = patternMessage(size, benchSeed);
     double adapterSeconds = 0;
     double bareSeconds = 0;
     std::uint64_t bareBytes = 0;
@@ -189,12 +218,11 @@ void adapterPairAndBareChannel(benchmark::State& state) {
         bareBytes += carried;
 
         auto copy = message;  // sendData takes its bytes; the copy is not the adapter's cost
-        const auto start = SteadyClock::now();
-        adapters.sender->sendData(std::move(copy), 1);
-        if (!adapters.receiverHears->waitFor(++delivered, 300s)) return state.SkipWithError("message not delivered");
-        const double elapsed = std::chrono::duration<double>(adapters.receiverHears->lastArrival() - start).count();
-        adapterSeconds += elapsed;
-        state.SetIterationTime(elapsed);
+        adapters.sender->sendData(std::move(stamp(copy)), 1);
+        const auto arrival = adapters.receiverHears->waitFor(++delivered, 300s);
+        if (!arrival || !arrival->intact) return state.SkipWithError("message not delivered intact");
+        adapterSeconds += arrival->seconds;
+        state.SetIterationTime(arrival->seconds);
     }
     const double adapterRate = static_cast<double>(state.iterations() * size) / adapterSeconds;
     const double bareRate = static_cast<double>(bareBytes) / bareSeconds;
@@ -207,20 +235,19 @@ void adapterPairAndBareChannel(benchmark::State& state) {
 /// Round trip: a 100-byte message to the other side, which sends it back through its adapter.
 void adapterRoundTrip(benchmark::State& state) {
     AdapterPair adapters(true);
-    const std::vector<std::uint8_t> message(100, 0x5a);
+    auto message = patternMessage(100, benchSeed);
     std::uint64_t returned = 0;
     for (int warm = 0; warm < 100; ++warm) {
-        adapters.sender->sendData(message, 1);
+        adapters.sender->sendData(stamp(message), 1);
         if (!adapters.senderHears->waitFor(++returned, 120s)) return state.SkipWithError("warm-up failed");
     }
     std::vector<double> microseconds;
     for (auto _ : state) {
-        const auto start = SteadyClock::now();
-        adapters.sender->sendData(message, 1);
-        if (!adapters.senderHears->waitFor(++returned, 120s)) return state.SkipWithError("message not returned");
-        const double seconds = std::chrono::duration<double>(adapters.senderHears->lastArrival() - start).count();
-        state.SetIterationTime(seconds);
-        microseconds.push_back(seconds * 1e6);
+        adapters.sender->sendData(stamp(message), 1);
+        const auto arrival = adapters.senderHears->waitFor(++returned, 120s);
+        if (!arrival) return state.SkipWithError("message not returned");
+        state.SetIterationTime(arrival->seconds);
+        microseconds.push_back(arrival->seconds * 1e6);
     }
     std::sort(microseconds.begin(), microseconds.end());
     auto quantile = [&](double q) { return microseconds[static_cast<std::size_t>(q * (microseconds.size() - 1))]; };
@@ -292,15 +319,6 @@ std::vector<Transfer> parseScript(const std::string& text) {
     return script;
 }
 
-/// A field of /proc/self/status in bytes ("VmHWM", "VmRSS").
-std::uint64_t statusBytes(const std::string& field) {
-    std::ifstream status("/proc/self/status");
-    for (std::string line; std::getline(status, line);) {
-        if (line.rfind(field + ":", 0) == 0) return std::stoull(line.substr(field.size() + 1)) * 1024;
-    }
-    return 0;
-}
-
 /// The kernel's count of UDP datagrams dropped for a full receive buffer, machine-wide.
 std::uint64_t udpReceiveBufferErrors() {
     std::ifstream snmp("/proc/net/snmp");
@@ -336,65 +354,6 @@ private:
     std::atomic<std::uint64_t> count_{0};
 };
 
-/// What one peer hears from its adapter: the messages of the other side, checked as they come.
-class ScriptReceiver : public ChunkAdapterDelegate {
-public:
-    struct Arrival {
-        std::size_t size;
-        bool intact;
-        double seconds;  // from the sender's stamp to the delivery
-    };
-
-    explicit ScriptReceiver(std::uint8_t senderSeed) : senderSeed_(senderSeed) {}
-
-    void dataChannelDidReceive(const std::vector<std::uint8_t>& data, std::uint16_t) override {
-        const auto now = SteadyClock::now();
-        bool intact = data.size() >= sizeof(std::int64_t);
-        std::int64_t stamp = 0;
-        if (intact) std::memcpy(&stamp, data.data(), sizeof stamp);
-        for (std::size_t i = sizeof stamp; i < data.size() && intact; ++i) intact = data[i] == patternByte(i, senderSeed_);
-        const double seconds = std::chrono::duration<double>(now.time_since_epoch() - SteadyClock::duration(stamp)).count();
-        std::lock_guard lock(mutex_);
-        arrivals_.push_back({data.size(), intact, seconds});
-        changed_.notify_all();
-    }
-    void dataChannelFailedToSend(const std::vector<std::uint8_t>&, std::uint16_t) override { fail(); }
-    void dataChannelFailedToReceiveMessage(std::uint16_t, std::uint16_t) override { fail(); }
-    void dataChannelDidChange(DataChannelState) override {}
-    void dataChannelWillReceiveMessage(std::uint16_t, std::uint16_t, std::uint16_t, std::uint16_t) override {}
-    void dataChannelFiredHeartbeatTimeout() override {}
-
-    /// The `count`-th arrival (1-based) once it is there; nothing after `timeout` or a failure.
-    std::optional<Arrival> waitFor(std::size_t count, std::chrono::seconds timeout) {
-        std::unique_lock lock(mutex_);
-        changed_.wait_for(lock, timeout, [&] { return arrivals_.size() >= count || failed_; });
-        if (arrivals_.size() < count) return std::nullopt;
-        return arrivals_[count - 1];
-    }
-
-private:
-    void fail() {
-        std::lock_guard lock(mutex_);
-        failed_ = true;
-        changed_.notify_all();
-    }
-
-    const std::uint8_t senderSeed_;
-    std::mutex mutex_;
-    std::condition_variable changed_;
-    std::vector<Arrival> arrivals_;
-    bool failed_ = false;
-};
-
-/// A message of `size` bytes: the send time, then the pattern of `seed`.
-std::vector<std::uint8_t> stampedMessage(std::size_t size, std::uint8_t seed) {
-    std::vector<std::uint8_t> message(std::max(size, sizeof(std::int64_t)));
-    for (std::size_t i = sizeof(std::int64_t); i < message.size(); ++i) message[i] = patternByte(i, seed);
-    const std::int64_t stamp = SteadyClock::now().time_since_epoch().count();
-    std::memcpy(message.data(), &stamp, sizeof stamp);
-    return message;
-}
-
 constexpr auto transferTimeout = 60s;
 
 /// One peer: connects over `socket`, runs `script` through its adapter and writes what happened
@@ -411,14 +370,15 @@ int runPeer(SocketPeer::Role role, int socket, int report, const std::vector<Tra
         auto retries = std::make_shared<RetryCounter>();
         auto adapter = std::make_shared<WebRtcChunkAdapter>(std::make_shared<ZephLogger>(retries, LogLevel::DEBUG, false));
         const auto other = role == SocketPeer::Role::offer ? SocketPeer::Role::answer : SocketPeer::Role::offer;
-        auto hears = std::make_shared<ScriptReceiver>(seedOf(other));
+        auto hears = std::make_shared<Receiver>(seedOf(other));
         adapter->setDelegate(hears);
         adapter->set(peer.channel());
-        const auto before = statusBytes("VmRSS");
+        const auto before = ResidentMemory::read().now;
         std::size_t received = 0;
         for (const auto& transfer : script) {
             if (transfer.from == role) {
-                adapter->sendData(stampedMessage(transfer.size, seedOf(role)), 1);
+                auto message = patternMessage(transfer.size, seedOf(role));
+                adapter->sendData(std::move(stamp(message)), 1);
                 if (!peer.readLine(transferTimeout + 10s)) throw std::runtime_error("the receiver did not answer");
                 continue;
             }
@@ -430,7 +390,7 @@ int runPeer(SocketPeer::Role role, int socket, int report, const std::vector<Tra
                   (arrival->intact ? "1" : "0"));
             peer.sendLine("done");
         }
-        write("memory " + std::string(nameOf(role)) + " " + std::to_string(statusBytes("VmHWM")) + " " +
+        write("memory " + std::string(nameOf(role)) + " " + std::to_string(ResidentMemory::read().peak) + " " +
               std::to_string(before));
         adapter->closeDataChannel();
         return 0;

@@ -5,6 +5,7 @@
 
 #include "rtc/PeerConnection.hpp"
 #include "rtc/RtcDataChannel.hpp"
+#include "support/PeerSide.hpp"
 
 namespace quorvane::testing {
 
@@ -27,9 +28,8 @@ public:
     const std::shared_ptr<rtc::RtcDataChannel>& answerChannel() const { return answerChannel_; }
 
 private:
-    class Side;
-    std::shared_ptr<Side> offer_;
-    std::shared_ptr<Side> answer_;
+    std::shared_ptr<PeerSide> offer_;
+    std::shared_ptr<PeerSide> answer_;
     std::shared_ptr<rtc::RtcDataChannel> offerChannel_;
     std::shared_ptr<rtc::RtcDataChannel> answerChannel_;
 };

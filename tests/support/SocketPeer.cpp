@@ -45,88 +45,26 @@ rtc::IceCandidate decodeCandidate(const std::string& text) {
 
 }  // namespace
 
-/// Sends the connection's candidates to the other side, adds the other side's once the remote
-/// description is in place, and keeps the channel the other side opened.
-class SocketPeer::Observer : public rtc::PeerConnectionObserver {
-public:
-    explicit Observer(SocketPeer& peer) : peer_(peer) {}
-
-    void addRemoteCandidate(rtc::IceCandidate candidate) {
-        std::shared_ptr<rtc::PeerConnection> target;
-        {
-            std::lock_guard lock(mutex_);
-            if (!remoteApplied_) return early_.push_back(std::move(candidate));
-            target = peer_.connection_;
-        }
-        target->addIceCandidate(candidate);
-    }
-
-    void remoteApplied() {
-        std::vector<rtc::IceCandidate> early;
-        {
-            std::lock_guard lock(mutex_);
-            remoteApplied_ = true;
-            early.swap(early_);
-        }
-        for (const auto& candidate : early) peer_.connection_->addIceCandidate(candidate);
-    }
-
-    std::shared_ptr<rtc::RtcDataChannel> waitForChannel(SteadyClock::time_point deadline) {
-        std::unique_lock lock(mutex_);
-        channelArrived_.wait_until(lock, deadline, [this] { return channel_ != nullptr; });
-        return std::move(channel_);
-    }
-
-    void peerConnectionDidGenerateIceCandidate(const std::shared_ptr<rtc::PeerConnection>&,
-                                               rtc::IceCandidate candidate) override {
-        peer_.send(candidateRecord, encode(candidate));
-    }
-    void peerConnectionDidOpenDataChannel(const std::shared_ptr<rtc::PeerConnection>&,
-                                          std::shared_ptr<rtc::RtcDataChannel> channel) override {
-        std::lock_guard lock(mutex_);
-        channel_ = std::move(channel);
-        channelArrived_.notify_all();
-    }
-    void peerConnectionDidChangeSignalingState(const std::shared_ptr<rtc::PeerConnection>&,
-                                               rtc::SignalingState) override {}
-    void peerConnectionDidAddReceiver(const std::shared_ptr<rtc::PeerConnection>&,
-                                      std::vector<std::string>) override {}
-    void peerConnectionDidChangeConnectionState(const std::shared_ptr<rtc::PeerConnection>&,
-                                                rtc::PeerConnectionState) override {}
-    void peerConnectionShouldNegotiate(const std::shared_ptr<rtc::PeerConnection>&) override {}
-    void peerConnectionDidChangeIceConnectionState(const std::shared_ptr<rtc::PeerConnection>&,
-                                                   rtc::IceConnectionState) override {}
-    void peerConnectionDidChangeIceGatheringState(const std::shared_ptr<rtc::PeerConnection>&,
-                                                  rtc::IceGatheringState) override {}
-    void peerConnectionDidRemoveIceCandidates(const std::shared_ptr<rtc::PeerConnection>&,
-                                              std::vector<rtc::IceCandidate>) override {}
-
-private:
-    SocketPeer& peer_;
-    std::mutex mutex_;
-    bool remoteApplied_ = false;
-    std::vector<rtc::IceCandidate> early_;
-    std::condition_variable channelArrived_;
-    std::shared_ptr<rtc::RtcDataChannel> channel_;
-};
-
 SocketPeer::SocketPeer(int socket, Role role, std::chrono::milliseconds timeout)
-    : socket_(socket), role_(role), observer_(std::make_shared<Observer>(*this)) {
+    : socket_(socket),
+      role_(role),
+      side_(std::make_shared<PeerSide>([this](rtc::IceCandidate candidate) { send(candidateRecord, encode(candidate)); })) {
     const auto deadline = SteadyClock::now() + timeout;
     auto factory = rtc::PeerConnectionFactory::shared();
     factory->setLoopbackOnly(true);
-    connection_ = factory->createPeerConnection({}, observer_);
+    side_->setConnection(factory->createPeerConnection({}, side_));
     reader_ = std::thread([this] { read(); });
     try {
-        if (!connection_) throw std::runtime_error("No peer connection");
+        auto connection = side_->connection();
+        if (!connection) throw std::runtime_error("No peer connection");
         if (role_ == Role::offer) {
-            channel_ = connection_->createDataChannel();
+            channel_ = connection->createDataChannel();
             if (!channel_) throw std::runtime_error("No data channel");
-            auto offer = connection_->createOffer(std::nullopt, std::nullopt).wait();
-            connection_->setLocalDescription(rtc::SdpType::offer, offer).wait();
+            auto offer = connection->createOffer(std::nullopt, std::nullopt).wait();
+            connection->setLocalDescription(rtc::SdpType::offer, offer).wait();
             send(offerRecord, offer);
         } else {
-            channel_ = observer_->waitForChannel(deadline);
+            channel_ = side_->waitForChannel(deadline);
             if (!channel_) throw std::runtime_error("The answer side received no data channel");
         }
         while (channel_->state() != DataChannelState::open) {
@@ -146,7 +84,7 @@ void SocketPeer::shutDown() {
     ::shutdown(socket_, SHUT_RDWR);
     if (reader_.joinable()) reader_.join();
     channel_.reset();
-    connection_.reset();
+    side_->setConnection(nullptr);
     if (socket_ >= 0) ::close(socket_);
     socket_ = -1;
 }
@@ -198,19 +136,20 @@ void SocketPeer::read() {
 void SocketPeer::handle(char kind, const std::string& payload) {
     switch (kind) {
         case offerRecord: {
-            connection_->setRemoteDescription(rtc::SdpType::offer, payload).wait();
-            observer_->remoteApplied();
-            auto answer = connection_->createAnswer(std::nullopt, std::nullopt).wait();
-            connection_->setLocalDescription(rtc::SdpType::answer, answer).wait();
+            auto connection = side_->connection();
+            connection->setRemoteDescription(rtc::SdpType::offer, payload).wait();
+            side_->remoteDescriptionApplied();
+            auto answer = connection->createAnswer(std::nullopt, std::nullopt).wait();
+            connection->setLocalDescription(rtc::SdpType::answer, answer).wait();
             send(answerRecord, answer);
             break;
         }
         case answerRecord:
-            connection_->setRemoteDescription(rtc::SdpType::answer, payload).wait();
-            observer_->remoteApplied();
+            side_->connection()->setRemoteDescription(rtc::SdpType::answer, payload).wait();
+            side_->remoteDescriptionApplied();
             break;
         case candidateRecord:
-            observer_->addRemoteCandidate(decodeCandidate(payload));
+            side_->addRemoteCandidate(decodeCandidate(payload));
             break;
         case lineRecord: {
             std::lock_guard lock(mutex_);

@@ -9,8 +9,8 @@
 #include <string>
 #include <thread>
 
-#include "rtc/PeerConnection.hpp"
 #include "rtc/RtcDataChannel.hpp"
+#include "support/PeerSide.hpp"
 
 namespace quorvane::testing {
 
@@ -38,8 +38,6 @@ public:
     std::optional<std::string> readLine(std::chrono::milliseconds timeout);
 
 private:
-    class Observer;
-
     void send(char kind, const std::string& payload);
     /// Reads records until the socket closes: the negotiation, then lines.
     void read();
@@ -48,8 +46,7 @@ private:
 
     int socket_;
     const Role role_;
-    std::shared_ptr<Observer> observer_;
-    std::shared_ptr<rtc::PeerConnection> connection_;
+    std::shared_ptr<PeerSide> side_;
     std::shared_ptr<rtc::RtcDataChannel> channel_;
     std::mutex writeMutex_;
     std::thread reader_;

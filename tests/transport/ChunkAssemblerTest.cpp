@@ -1,15 +1,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <fstream>
 #include <map>
 #include <random>
-#include <string>
 
 #include "async/Clock.hpp"
 #include "formats/MessageFrameWriter.hpp"
 #include "quorvane/Errors.hpp"
 #include "support/RecordingLogger.hpp"
+#include "support/ResidentMemory.hpp"
 #include "transport/ChunkAssembler.hpp"
 #include "transport/ChunkTesting.hpp"
 #include "transport/Chunker.hpp"
@@ -41,15 +40,6 @@ struct PeerChunk {
 
 PeerChunk peerChunk(std::uint16_t position, std::uint16_t length, const Bytes& data) {
     return {MessageFrameWriter::chunkedMessage(7, 2, position, length, data)};
-}
-
-/// The resident memory of this process.
-std::uint64_t residentBytes() {
-    std::ifstream status("/proc/self/status");
-    for (std::string line; std::getline(status, line);) {
-        if (line.rfind("VmRSS:", 0) == 0) return std::stoull(line.substr(6)) * 1024;
-    }
-    return 0;
 }
 
 std::string timeoutOperation(std::exception_ptr error) {
@@ -172,10 +162,10 @@ TEST(ChunkAssembler, RetryRequestListsExactlyTheMissingPositionsAndRenewsTheComp
 }
 
 TEST(ChunkAssembler, AHugeAnnouncedCountTakesMemoryOnlyAsFarAsItsChunksReach) {
-    const auto before = residentBytes();
+    const auto before = ResidentMemory::read().now;
     auto first = peerChunk(1, 65535, {1, 2, 3});
     ChunkAssembler assembler(7, 2, first.view(), nullptr);
-    EXPECT_LT(residentBytes(), before + (64u << 20)) << "room for 1 GB is reserved, not taken";
+    EXPECT_LT(ResidentMemory::read().now, before + (64u << 20)) << "room for 1 GB is reserved, not taken";
     EXPECT_EQ(assembler.totalChunks(), 65535);
     EXPECT_EQ(assembler.numChunksReceived(), 1);
     auto retry = readChunkFrame(assembler.buildRetry());

@@ -1,11 +1,10 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <fstream>
-#include <string>
 
 #include "formats/MessageFrameWriter.hpp"
 #include "quorvane/Errors.hpp"
+#include "support/ResidentMemory.hpp"
 #include "support/WebRtcFailure.hpp"
 #include "transport/Chunker.hpp"
 #include "transport/WebRtcChunkAdapterTesting.hpp"
@@ -46,23 +45,6 @@ protected:
     std::shared_ptr<RecordingAdapterDelegate> hears;
     InMemoryDataChannel::Pointer local, remote;
     std::shared_ptr<RawPeer> peer = std::make_shared<RawPeer>();
-};
-
-/// Resident bytes of this process: now, and at most since the peak was last reset.
-struct ResidentMemory {
-    std::uint64_t now = 0;
-    std::uint64_t peak = 0;
-
-    static ResidentMemory read() {
-        ResidentMemory memory;
-        std::ifstream status("/proc/self/status");
-        for (std::string line; std::getline(status, line);) {
-            if (line.rfind("VmRSS:", 0) == 0) memory.now = std::stoull(line.substr(6)) * 1024;
-            if (line.rfind("VmHWM:", 0) == 0) memory.peak = std::stoull(line.substr(6)) * 1024;
-        }
-        return memory;
-    }
-    static void resetPeak() { std::ofstream("/proc/self/clear_refs") << "5"; }
 };
 
 /// Notes the size of each delivered message, without keeping it.
