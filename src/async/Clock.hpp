@@ -54,10 +54,13 @@ protected:
 };
 
 /// Shared state of one scheduled task, between its handle and the clock.
-struct TimerState {
+struct TimerState : std::enable_shared_from_this<TimerState> {
     TimerState(DispatchQueuePtr q, double i, std::function<void()> t)
-        : queue(std::move(q)), interval(i), task_(std::move(t)) {}
+        : queue(std::move(q)), interval(i), task_(std::make_shared<const std::function<void()>>(std::move(t))) {}
 
+    /// Posts a run to `queue` unless one is still waiting there: the deadlines that pass while the
+    /// queue is behind are run once.
+    void post();
     /// Runs the task unless cancelled; the caller is on `queue`.
     void runIfActive();
     void cancel();
@@ -69,7 +72,9 @@ struct TimerState {
 private:
     std::recursive_mutex mutex_;  // held while the task runs
     std::atomic<bool> cancelled_{false};
-    std::function<void()> task_;
+    std::atomic<bool> posted_{false};
+    // Shared with a run in progress, so a task that releases its own timer lives until it returns.
+    std::shared_ptr<const std::function<void()>> task_;
 };
 
 /// Wall clock and steady clock of the machine; timers run on one internal thread that posts due
