@@ -134,10 +134,11 @@ private:
         });
     }
 
-    /// Runs the line with the turn held until it is empty or a caller of sync() is at the front,
-    /// then passes the turn on.
+    /// Runs the line with the turn held until a caller of sync() is at the front, then passes the
+    /// turn on. Work posted meanwhile waits for the next turn, so that one busy queue does not keep
+    /// a pool thread from the other queues.
     void runLine(std::unique_lock<std::mutex>& lock) {
-        while (!line_.empty() && !line_.front().caller) {
+        for (auto left = line_.size(); left > 0 && !line_.front().caller; --left) {
             auto work = std::move(line_.front().work);
             line_.pop_front();
             lock.unlock();

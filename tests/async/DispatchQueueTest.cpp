@@ -136,6 +136,28 @@ TEST(DispatchQueue, SyncCompletesWhileEveryPoolThreadWaitsInSync) {
     EXPECT_EQ(ranOnTarget, callers);
 }
 
+TEST(DispatchQueue, QueuesThatAlwaysHaveWorkLeaveThePoolToOthers) {
+    constexpr int busy = 64;  // more than the shared pool has threads
+    std::atomic<bool> stop{false};
+    std::vector<DispatchQueuePtr> queues;
+    std::function<void(const DispatchQueuePtr&)> again = [&](const DispatchQueuePtr& queue) {
+        if (!stop) queue->async([&, queue] { again(queue); });
+    };
+    for (int i = 0; i < busy; ++i) {
+        queues.push_back(DispatchQueue::create("busy"));
+        again(queues.back());
+    }
+    finishesOrAborts("a queue among busy ones", [] {
+        std::promise<void> ran;
+        DispatchQueue::create("quiet")->async([&] { ran.set_value(); });
+        ran.get_future().wait();
+    });
+    stop = true;
+    for (int pass = 0; pass < 2; ++pass) {  // the second catches work posted by work that was running
+        for (auto& queue : queues) queue->sync([] {});
+    }
+}
+
 TEST(DispatchQueue, ThrowingWorkDoesNotStopTheQueue) {
     auto queue = DispatchQueue::create("throwing");
     queue->async([] { throw std::runtime_error("ignored"); });
