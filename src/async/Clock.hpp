@@ -13,7 +13,8 @@ namespace quorvane {
 struct TimerState;
 
 /// A scheduled task. Releasing the handle (or calling cancel()) stops it: once cancel() has
-/// returned, the task is never started again.
+/// returned, the task is never started again. The task may release or cancel its own timer; it
+/// then runs to its end with its captures alive.
 class Timer {
 public:
     explicit Timer(std::shared_ptr<TimerState> state);
@@ -39,7 +40,8 @@ public:
     virtual double monotonic() const = 0;
 
     /// Runs `task` on `queue` after `delay` seconds, then every `interval` seconds when
-    /// `interval` is positive (on a fixed grid from the first deadline).
+    /// `interval` is positive (on a fixed grid from the first deadline). Deadlines that pass while
+    /// the queue has not yet run the task for an earlier one are covered by that one run.
     std::unique_ptr<Timer> schedule(DispatchQueuePtr queue, double delay, double interval,
                                     std::function<void()> task);
     /// A one-shot task that nobody can cancel.
