@@ -91,7 +91,12 @@ void AbstractMediaStreamContainer::stopCapture() {
 }
 
 std::function<void(std::exception_ptr)> AbstractMediaStreamContainer::issueStart(Resolver<void> resolver) {
-    return [weak = weak_from_this(), request = issueRequest(), resolver = std::move(resolver)](std::exception_ptr error) {
+    std::uint64_t request = 0;
+    {
+        std::lock_guard state(stateMutex_);
+        request = ++lastRequest_;
+    }
+    return [weak = weak_from_this(), request, resolver = std::move(resolver)](std::exception_ptr error) {
         if (auto self = weak.lock()) self->requestFinished(request, !error);
         if (error) {
             resolver.reject(error);
@@ -102,20 +107,26 @@ std::function<void(std::exception_ptr)> AbstractMediaStreamContainer::issueStart
 }
 
 std::function<void()> AbstractMediaStreamContainer::issueStop(Resolver<void> resolver) {
-    return [weak = weak_from_this(), request = issueRequest(), resolver = std::move(resolver)] {
+    std::uint64_t request = 0;
+    {
+        std::lock_guard state(stateMutex_);
+        request = ++lastRequest_;
+        lastStopRequest_ = request;
+    }
+    return [weak = weak_from_this(), request, resolver = std::move(resolver)] {
         if (auto self = weak.lock()) self->requestFinished(request, false);
         resolver.fulfill();
     };
 }
 
-std::uint64_t AbstractMediaStreamContainer::issueRequest() {
-    std::lock_guard state(stateMutex_);
-    return ++lastRequest_;
-}
-
 void AbstractMediaStreamContainer::requestFinished(std::uint64_t request, bool capturing) {
     std::lock_guard state(stateMutex_);
-    if (request == lastRequest_) isActive_ = capturing;
+    // A start answered after a later stop was issued is about to end.
+    if (!capturing) {
+        isActive_ = false;
+    } else if (request > lastStopRequest_) {
+        isActive_ = true;
+    }
 }
 
 std::shared_ptr<rtc::VideoSource> AbstractMediaStreamContainer::videoSource() const {

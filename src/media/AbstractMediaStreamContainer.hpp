@@ -21,10 +21,9 @@ class VideoSource;
 /// The work common to camera and screen streams: source, track, stream id and the state of
 /// capture. Owned by std::shared_ptr.
 ///
-/// Capture state follows the capturer: requests are numbered in the order they are issued (the
-/// capturer carries them out in that order), and only the answer to the latest request sets
-/// isActive: true when it started capture, false when it stopped capture or failed to start it.
-/// stopCapture() clears isActive at once.
+/// Capture state follows the capturer, which carries out requests in the order they were issued:
+/// isActive turns false when a stop completes or a start fails, and true when a start succeeds
+/// that no stop was issued after. stopCapture() clears it at once.
 class AbstractMediaStreamContainer : public MediaStreamContainer,
                                      public std::enable_shared_from_this<AbstractMediaStreamContainer> {
 public:
@@ -79,8 +78,7 @@ protected:
     bool isInitialized() const { return videoSource() != nullptr; }
 
 private:
-    std::uint64_t issueRequest();
-    /// The capturer's answer to `request`: capturing or not.
+    /// The capturer's answer to request number `request`: capturing or not.
     void requestFinished(std::uint64_t request, bool capturing);
 
     const std::shared_ptr<rtc::PeerConnectionFactory> factory_;
@@ -95,6 +93,7 @@ private:
     std::shared_ptr<rtc::VideoTrack> videoTrack_;
     bool isActive_ = false;
     std::uint64_t lastRequest_ = 0;
+    std::uint64_t lastStopRequest_ = 0;
     std::optional<Promise<void>> starting_;
 };
 
