@@ -29,12 +29,12 @@ public:
     /// A new controller of this stream.
     std::shared_ptr<Controller> createController();
 
-    /// Stops capture and, without waiting, starts it on the first camera of the last catalogue
-    /// refresh named `cameraName`, with the capture format matching `format`, at its highest
-    /// rate. Settles once both have been answered, with the start's outcome.
+private:
+    /// For the controller: stops capture and, without waiting, starts it on the first camera of
+    /// the last catalogue refresh named `cameraName`, with the capture format matching `format`,
+    /// at its highest rate. Settles once both have been answered, with the start's outcome.
     Promise<void> restartCapture(const std::string& cameraName, const FrameFormat& format);
 
-private:
     std::shared_ptr<VideoRenderer> localRenderTarget() const override;
     void createCapturer(const std::shared_ptr<rtc::VideoSource>& source) override;
     Promise<void> beginCapture() override;

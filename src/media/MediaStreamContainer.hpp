@@ -14,8 +14,9 @@ class VideoTrack;
 
 /// What the peer connection needs of a video stream: its track, made once on the peer-connection
 /// factory the stream was built with, added to each peer connection, and capture started and
-/// stopped. Every operation may be called from any thread and returns without waiting for a
-/// capture device: capturers work on threads of their own.
+/// stopped. Every operation may be called from any thread. Capture itself runs on the capturer's
+/// own thread, but startCapture() looks the device up on the calling thread (camera enumeration,
+/// opening the X display): call it from a queue of the caller's, not from WebRTC's threads.
 class MediaStreamContainer {
 public:
     virtual ~MediaStreamContainer() = default;

@@ -65,8 +65,6 @@ VideoSource::VideoSource(std::shared_ptr<PeerConnectionFactory> factory, bool is
 
 VideoSource::~VideoSource() = default;
 
-bool VideoSource::isScreencast() const { return impl_->source->is_screencast(); }
-
 void VideoSource::deliverFrame(std::shared_ptr<const PixelBuffer> pixels, std::int64_t timestampNs) {
     auto frame = webrtc::VideoFrame::Builder()
                      .set_video_frame_buffer(::rtc::make_ref_counted<PixelFrameBuffer>(std::move(pixels)))

@@ -15,15 +15,13 @@ namespace quorvane::rtc {
 class PeerConnectionFactory;
 
 /// The source of a video track, made by PeerConnectionFactory: every frame handed to it goes to
-/// the tracks made from it. Frames may come from any thread.
+/// the tracks made from it. Frames may come from any thread. A screencast source tells encoders
+/// to favour sharpness over motion.
 class VideoSource {
 public:
     ~VideoSource();
     VideoSource(const VideoSource&) = delete;
     VideoSource& operator=(const VideoSource&) = delete;
-
-    /// True for a screen source: encoders then favour sharpness over motion.
-    bool isScreencast() const;
 
     /// One picture taken at `timestampNs` (nanoseconds), upright. The frame wraps `pixels`
     /// without copying; it is converted only when a consumer needs another layout.

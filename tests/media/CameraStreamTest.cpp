@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <set>
 #include <stdexcept>
 #include <thread>
 
@@ -193,13 +192,6 @@ TEST_F(CameraStream, AStartAnsweredAfterALaterStopDoesNotCountAsCapturing) {
     EXPECT_TRUE(container->isActive());
 }
 
-TEST_F(CameraStream, ReleasingTheStreamSettlesTheStartUnderWay) {
-    auto started = container->startCapture();
-    container.reset();
-    capturer.reset();
-    EXPECT_EQ(failureOf(started), "capturer released");
-}
-
 TEST(MediaStreamContainer, AnswersSafelyBeforeInitializeAndMakesOneTrack) {
     auto configuration = std::make_shared<VideoStreamConfiguration<CameraFormat>>(CameraFormat(), nullptr);
     auto container = std::make_shared<CameraMediaStreamContainer>(
@@ -227,18 +219,17 @@ TEST(MediaStreamContainer, AnswersSafelyBeforeInitializeAndMakesOneTrack) {
 }
 
 TEST(MediaStreamContainer, StreamIdsAreDistinctAndConsecutive) {
-    constexpr int kThreads = 8;
-    std::vector<std::int64_t> ids(kThreads * 50);
+    std::vector<std::int64_t> ids(400);
     std::vector<std::thread> threads;
-    for (int t = 0; t < kThreads; ++t) {
+    for (int t = 0; t < 8; ++t) {
         threads.emplace_back([&, t] {
-            for (int i = 0; i < 50; ++i) ids[t * 50 + i] = AbstractMediaStreamContainer::getNextStreamId();
+            for (int i = t; i < 400; i += 8) ids[i] = AbstractMediaStreamContainer::getNextStreamId();
         });
     }
     for (auto& thread : threads) thread.join();
     std::sort(ids.begin(), ids.end());
-    EXPECT_EQ(std::set<std::int64_t>(ids.begin(), ids.end()).size(), ids.size());
-    EXPECT_EQ(ids.back() - ids.front() + 1, static_cast<std::int64_t>(ids.size()));
+    EXPECT_EQ(std::adjacent_find(ids.begin(), ids.end()), ids.end());
+    EXPECT_EQ(ids.back() - ids.front() + 1, 400);
 }
 
 }  // namespace
