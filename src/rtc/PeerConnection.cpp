@@ -12,6 +12,7 @@
 #include "rtc/PeerConnectionFactory.hpp"
 #include "rtc/RtcDataChannel.hpp"
 #include "rtc/RtcError.hpp"
+#include "rtc/VideoTrack.hpp"
 
 namespace quorvane::rtc {
 
@@ -320,6 +321,12 @@ std::shared_ptr<RtcDataChannel> PeerConnection::createDataChannel() {
     auto created = impl_->native->CreateDataChannelOrError(kDataChannelLabel, &init);
     if (!created.ok()) return nullptr;
     return RtcDataChannel::wrap(created.value().get(), impl_->factory);
+}
+
+bool PeerConnection::addTrack(const VideoTrack& track, const std::vector<std::string>& streamIds) {
+    auto sender = impl_->native->AddTrack(::rtc::scoped_refptr<webrtc::MediaStreamTrackInterface>(track.native()),
+                                          streamIds);
+    return sender.ok();
 }
 
 SignalingState PeerConnection::signalingState() const { return fromNative(impl_->native->signaling_state()); }

@@ -4,6 +4,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "quorvane/Promise.hpp"
 #include "rtc/IceCandidate.hpp"
@@ -19,6 +20,7 @@ namespace quorvane::rtc {
 
 class PeerConnectionFactory;
 class RtcDataChannel;
+class VideoTrack;
 
 /// One WebRTC peer connection, made by PeerConnectionFactory. Its operations may be called from
 /// any thread. Asynchronous results are promises whose WebRTC failures arrive as RtcError,
@@ -51,6 +53,10 @@ public:
     /// Opens the session's data channel: label "quorvane", unordered, at most 10 retransmissions
     /// of a message. Null when WebRTC refuses (for example once the connection is closed).
     std::shared_ptr<RtcDataChannel> createDataChannel();
+
+    /// Sends `track` to the peer as part of the streams `streamIds`. False when WebRTC refuses
+    /// (for example once the connection is closed, or when the track is on it already).
+    bool addTrack(const VideoTrack& track, const std::vector<std::string>& streamIds);
 
     SignalingState signalingState() const;
     /// The configuration in force, as WebRTC reports it.
