@@ -193,8 +193,10 @@ TEST_F(QuorvaneServicesTest, AnswerBodiesAreLimitedTo16MiB) {
                        Fault{.path = "/connection", .endlessBody = true, .count = 1}}) {
         service_->injectFault(fault);
         ::testing::internal::CaptureStdout();
-        auto tooLarge = rejection<QuorvaneError>(services->getConnectionInformation());
+        auto answer = services->getConnectionInformation();
+        awaitSettled(answer);
         EXPECT_EQ(::testing::internal::GetCapturedStdout(), "GET " + base_ + "/connection\nNo response status code\n");
+        auto tooLarge = rejection<QuorvaneError>(answer);
         EXPECT_EQ(tooLarge.title(), "Get Connection Information Failed");
         EXPECT_STREQ(tooLarge.what(), "The answer body is larger than the limit of 16777216 bytes");
     }
