@@ -152,7 +152,7 @@ void HttpSession::run() {
 long HttpSession::abortStalled() {
     // Real time: the transfers run on real sockets.
     auto now = SteadyClock::now();
-    auto next = now + std::chrono::seconds(1);
+    double wait = 1;
     std::vector<Transfer*> stalled;
     for (auto& transfer : active_) {
         auto progress = progressOf(transfer->easy);
@@ -160,13 +160,11 @@ long HttpSession::abortStalled() {
             transfer->progress = progress;
             transfer->lastProgress = now;
         }
-        auto timeout = std::chrono::duration_cast<SteadyClock::duration>(
-            std::chrono::duration<double>(transfer->request.timeoutSeconds));
-        auto deadline = transfer->lastProgress + timeout;
-        if (deadline <= now) {
+        double left = transfer->request.timeoutSeconds - std::chrono::duration<double>(now - transfer->lastProgress).count();
+        if (left <= 0) {
             stalled.push_back(transfer.get());
         } else {
-            next = std::min(next, deadline);
+            wait = std::min(wait, left);
         }
     }
     for (auto* transfer : stalled) {
@@ -174,7 +172,7 @@ long HttpSession::abortStalled() {
                             std::to_string(std::llround(transfer->request.timeoutSeconds * 1000)) + " milliseconds";
         finish(transfer, CURLE_OPERATION_TIMEDOUT);
     }
-    return std::chrono::ceil<std::chrono::milliseconds>(next - now).count();
+    return static_cast<long>(std::ceil(wait * 1000));
 }
 
 void HttpSession::begin(std::unique_ptr<Transfer> transfer) {
