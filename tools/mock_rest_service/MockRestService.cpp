@@ -1,5 +1,6 @@
 #include "MockRestService.hpp"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <map>
@@ -38,6 +39,7 @@ struct MockRestService::Impl {
     std::unique_ptr<httplib::Server> server;
     std::thread thread;
     std::atomic<bool> listenEnded{false};
+    std::atomic<bool> stopping{false};  // ends endless answers
 
     mutable std::mutex mutex;  // guards everything below
     std::mt19937_64 random;
@@ -70,10 +72,16 @@ struct MockRestService::Impl {
         if (fault && fault->delaySeconds > 0) {
             std::this_thread::sleep_for(std::chrono::duration<double>(fault->delaySeconds));
         }
-        if (fault && fault->dropConnection) {
-            // Headers promise a body that never comes: the client sees the connection close.
-            response.set_content_provider(
-                64, "application/json", [](size_t, size_t, httplib::DataSink&) { return false; });
+        if (fault && (fault->body || fault->dropConnection)) {
+            answerBody(response, *fault);
+            return true;
+        }
+        if (fault && fault->endlessBody) {
+            response.status = 200;
+            response.set_chunked_content_provider("application/json", [this](size_t, httplib::DataSink& sink) {
+                static const std::string piece(64 * 1024, ' ');
+                return !stopping && sink.write(piece.data(), piece.size());
+            });
             return true;
         }
         if (fault && !fault->redirectTo.empty()) {
@@ -95,6 +103,23 @@ struct MockRestService::Impl {
             return true;
         }
         return false;
+    }
+
+    /// Answers with the fault's body: at once, a few bytes at a time, or followed by a dropped
+    /// connection (the headers promise more than comes).
+    static void answerBody(httplib::Response& response, const Fault& fault) {
+        response.status = fault.status != 0 ? fault.status : 200;
+        std::string body = fault.body.value_or("");
+        if (!fault.dropConnection && fault.trickleSeconds <= 0) return response.set_content(body, "application/json");
+        std::size_t length = body.size() + (fault.dropConnection ? 64 : 0);
+        response.set_content_provider(
+            length, "application/json",
+            [body, pause = fault.trickleSeconds](size_t offset, size_t, httplib::DataSink& sink) {
+                if (offset >= body.size()) return false;
+                std::size_t piece = pause > 0 ? std::min<std::size_t>(16, body.size() - offset) : body.size() - offset;
+                std::this_thread::sleep_for(std::chrono::duration<double>(pause));
+                return sink.write(body.data() + offset, piece);
+            });
     }
 
     nlohmann::json newSession() {
@@ -212,9 +237,11 @@ std::string MockRestService::start(int port) {
 
 void MockRestService::stop() {
     if (!impl_->server) return;
+    impl_->stopping = true;
     impl_->server->stop();
     impl_->thread.join();
     impl_->server.reset();
+    impl_->stopping = false;
 }
 
 void MockRestService::injectFault(Fault fault) {
@@ -260,6 +287,8 @@ Fault parseFault(const std::string& text) {
             fault.malformedJson = true;
         } else if (key == "drop") {
             fault.dropConnection = true;
+        } else if (key == "endless") {
+            fault.endlessBody = true;
         } else {
             throw std::invalid_argument("Unknown fault item \"" + item + "\"");
         }

@@ -12,13 +12,16 @@ namespace quorvane::mock {
 /// A misbehaviour the service shows for matching requests, in place of its normal answer (a
 /// delay alone is followed by the normal answer).
 struct Fault {
-    std::string path;            ///< applies to requests whose path starts with this; empty: all
-    int status = 0;              ///< answer with this HTTP status and a small JSON body
-    bool malformedJson = false;  ///< answer 200 with a body that is not JSON
-    double delaySeconds = 0;     ///< wait this long before answering
-    bool dropConnection = false; ///< close the connection in the middle of the answer
-    std::string redirectTo;      ///< answer 307 with this location
-    int count = -1;              ///< the number of requests it applies to; -1: every request
+    std::string path;                 ///< applies to requests whose path starts with this; empty: all
+    int status = 0;                   ///< answer with this HTTP status and a small JSON body
+    std::optional<std::string> body;  ///< answer with this body, and `status` or 200
+    bool malformedJson = false;       ///< answer 200 with a body that is not JSON
+    double delaySeconds = 0;          ///< wait this long before answering
+    bool dropConnection = false;      ///< close the connection in the middle of the answer (after `body`)
+    double trickleSeconds = 0;        ///< send `body` 16 bytes at a time, pausing this long before each
+    bool endlessBody = false;         ///< answer 200 with a body that never ends
+    std::string redirectTo;           ///< answer 307 with this location
+    int count = -1;                   ///< the number of requests it applies to; -1: every request
 };
 
 /// One ICE server handed out by "/connection"; absent fields are left out.
@@ -76,7 +79,7 @@ private:
 };
 
 /// Reads a fault from "key=value" items separated by commas: path=, status=, delay=, count=,
-/// redirect=, and the flags malformed and drop. Throws std::invalid_argument.
+/// redirect=, and the flags malformed, drop and endless. Throws std::invalid_argument.
 Fault parseFault(const std::string& text);
 
 }  // namespace quorvane::mock

@@ -21,7 +21,7 @@ const char* usage =
     "  --mqtt-wss-port N, --mqtt-ws-port N, --mqtt-tcp-port N\n"
     "  --ice-server URL[,USERNAME,CREDENTIAL]   an ICE server handed out (repeatable)\n"
     "  --fault SPEC           e.g. status=500,path=/connection,count=1 | delay=2 | malformed |\n"
-    "                         drop | redirect=URL (repeatable)\n";
+    "                         drop | endless | redirect=URL (repeatable)\n";
 
 quorvane::mock::MockIceServer parseIceServer(const std::string& text) {
     std::stringstream items(text);
