@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -105,13 +106,24 @@ private:
                  std::string publishTopic, std::string subscribeTopic, int timeout,
                  std::shared_ptr<ZephLogger> logger, const MqttTransportFactory& makeTransport);
 
+    /// Runs `work` on dispatchQueue_ unless the client is gone by then.
+    void onQueue(std::function<void(SignalClient&)> work);
+    /// The same, rejecting `resolver` with MQTTError::resetting when the client is gone.
+    void onQueueOrReject(const Resolver<void>& resolver, std::function<void(SignalClient&)> work);
+    /// A promise step that holds the client weakly: `work(client)`, or MQTTError::resetting
+    /// once the client is gone.
+    template <class Work>
+    auto step(Work work);
+
     // Connect sequence and MQTT steps; on dispatchQueue_.
     Promise<void> startConnect();
+    void armConnectTimeout(const std::shared_ptr<ConnectAttempt>& attempt);
     Promise<void> mqttConnect();
     Promise<void> mqttSubscribe(const std::string& topic);
+    /// Publishes `string` when given, else `payload`; fulfilled when the broker has the message.
     Promise<void> mqttSend(const std::string& topic, std::vector<std::uint8_t> payload,
                            std::optional<std::string> string = std::nullopt);
-    /// A step of the signal senders that waits until connected and joined, then publishes.
+    /// Publishes a signal on the peer's inbox once connected and joined.
     Promise<void> sendWhenJoined(std::vector<std::uint8_t> payload, std::string operation, std::string sent);
 
     // MQTT events; on dispatchQueue_.
@@ -132,11 +144,16 @@ private:
     void reconnect();
     void resubscribe();
 
-    /// Rejects everything that waits on the connection with `error`; on dispatchQueue_ or from
-    /// the destructor.
-    void giveUpWaiting(const std::exception_ptr& error);
+    // Giving up; on dispatchQueue_ (endMqttWork also from the destructor).
     void doReset();
-    void doTearDown();
+    void endMqttWork();
+    /// Rejects with `error` the connect under way and every subscription and publish that waits,
+    /// and stops reconnecting.
+    void giveUpWaiting(const std::exception_ptr& error);
+    /// giveUpWaiting, then closes the connection and drops what the MQTT client still holds.
+    void abandonConnection(const std::exception_ptr& error);
+
+    /// Now in whole seconds since 1970, within the unsigned 32-bit range.
     std::uint32_t timestamp() const;
 
     const DispatchQueuePtr dispatchQueue_;
@@ -147,21 +164,21 @@ private:
     const std::string clientId_;
     const SupportTopics topics_;
 
-    // Everything below is read and written on dispatchQueue_ only (the destructor aside).
+    // Everything below is read and written on dispatchQueue_ only (and by the destructor).
     std::weak_ptr<SignalClientDelegate> delegate_;
-    std::unique_ptr<MqttTransport> mqtt_;                 ///< null once torn down
-    std::optional<MqttTransport::Attempt> attempt_;      ///< the connection attempt events count for
-    std::vector<std::string> announced_;                 ///< ids heard, at most 16
+    std::unique_ptr<MqttTransport> mqtt_;                  ///< null once torn down
+    std::optional<MqttTransport::Attempt> attempt_;       ///< the connection events count for
+    std::vector<std::string> announced_;                  ///< ids heard, at most 16
     PendingPromise<void> hasConnected_;
     PendingPromise<void> hasJoined_;
-    std::map<int, Resolver<void>> pendingMessagesSent_;  ///< publishes waiting for their report
-    std::map<int, Resolver<void>> pendingSubscriptions_; ///< subscriptions waiting for their SUBACK
+    std::map<int, Resolver<void>> pendingMessagesSent_;   ///< publishes waiting for the broker
+    std::map<int, Resolver<void>> pendingSubscriptions_;  ///< subscriptions waiting for their SUBACK
     std::optional<Resolver<void>> pendingConnectAck_;
-    std::shared_ptr<ConnectAttempt> connecting_;         ///< the connect() under way
-    bool reconnecting_ = false;                          ///< restoring a lost connection
+    std::shared_ptr<ConnectAttempt> connecting_;          ///< the connect sequence under way
+    bool autoReconnect_ = false;                          ///< connected by connect(), not reset since
     double reconnectDelay_ = 1;
     std::unique_ptr<Timer> reconnectTimer_;
-    bool announcementDue_ = false;                       ///< a failed announcement waits for the connection
+    bool announcementDue_ = false;                        ///< a failed announcement waits for the connection
 
     // Mirrors for readers on other threads.
     std::atomic<bool> connected_{false};
