@@ -9,6 +9,7 @@ public:
 
     ~Transport() override {
         std::lock_guard lock(fake_->mutex_);
+        if (fake_->current_ != this) return;  // a newer transport took over the script
         fake_->destroyed_ = true;
         fake_->events_ = {};
         ++fake_->activity_;
@@ -85,7 +86,13 @@ private:
 };
 
 MqttTransportFactory FakeMqttTransport::factory() {
-    return [self = shared_from_this()](const MqttSettings&) { return std::make_unique<Transport>(self); };
+    return [self = shared_from_this()](const MqttSettings&) {
+        auto transport = std::make_unique<Transport>(self);
+        std::lock_guard lock(self->mutex_);
+        self->current_ = transport.get();
+        self->destroyed_ = false;
+        return transport;
+    };
 }
 
 void FakeMqttTransport::answerConnect(std::optional<int> returnCode) {

@@ -17,7 +17,8 @@ namespace quorvane::testing {
 /// publish acknowledged, each at once from the calling thread. Tests switch each answer to
 /// manual or to a refusal, then answer by hand. It records every call.
 ///
-/// Make the transports with factory(); the test keeps the FakeMqttTransport.
+/// Make the transports with factory(); the test keeps the FakeMqttTransport. The latest transport
+/// made is the one scripted.
 class FakeMqttTransport : public std::enable_shared_from_this<FakeMqttTransport> {
 public:
     using Attempt = MqttTransport::Attempt;
@@ -60,7 +61,7 @@ public:
     std::vector<std::string> texts(const std::string& topic) const;
     std::vector<int> pendingSubscriptions() const;
     MqttTransport::State state() const;
-    /// Whether the transport has been destroyed.
+    /// Whether the latest transport has been destroyed.
     bool destroyed() const;
     /// Grows with every call and event; for settling tests.
     std::uint64_t activity() const;
@@ -73,6 +74,7 @@ private:
 
     mutable std::mutex mutex_;
     MqttTransport::Events events_;
+    const Transport* current_ = nullptr;  ///< the latest transport made; it alone owns the events
     std::optional<int> connectAnswer_ = 0;
     bool startConnects_ = true;
     std::optional<bool> subscribeAnswer_ = true;
