@@ -309,9 +309,8 @@ void SignalClient::didConnectAck(MqttTransport::Attempt attempt, int returnCode)
         return;
     }
     log_.warn("mqttConnect", "Connection request rejected by MQTT server");
-    if (pendingConnectAck_) {
-        std::exchange(pendingConnectAck_, std::nullopt)->reject(signalError("Connection request rejected by MQTT client"));
-    }
+    // The broker closes the connection next; a reconnection then simply tries again later.
+    if (connecting_) abandonConnection(signalError("Connection request rejected by MQTT client"));
 }
 
 void SignalClient::didDisconnect(MqttTransport::Attempt attempt, std::exception_ptr error) {
