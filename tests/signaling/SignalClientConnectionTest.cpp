@@ -125,11 +125,13 @@ TEST_F(SignalClientConnection, AFailingStepRejectsConnectAndLeavesNothingBehind)
         settle();
         c.during(*this);
         settle();
-        EXPECT_EQ(outcome(connected), c.error);
+        ASSERT_EQ(outcome(connected), c.error);
         try {
             std::rethrow_exception(connected.error());
         } catch (const PlatformError& error) {
             EXPECT_TRUE(error.domain() == "SignalClient" || error.domain() == "mosquitto");
+        } catch (...) {
+            ADD_FAILURE() << "not a PlatformError";
         }
         EXPECT_FALSE(client->isConnected());
         EXPECT_EQ(mqtt->state(), MqttTransport::State::disconnected);
