@@ -103,7 +103,7 @@ std::optional<MqttTransport::Attempt> MosquittoTransport::connect() {
     Attempt attempt = 0;
     {
         std::lock_guard lock(mutex_);
-        if (stopping_) return std::nullopt;
+        if (stopping_ || unusable_) return std::nullopt;
         attempt = currentAttempt_ = ++lastAttempt_;
         connectRequest_ = attempt;
         state_ = State::connecting;
@@ -191,8 +191,16 @@ void MosquittoTransport::closeConnection() {
     socketOpen_ = false;
     // A fresh handle: the old socket is closed and messages still queued are never sent.
     std::lock_guard lock(handleMutex_);
-    mosquitto_reinitialise(mosq_, settings_.clientId.c_str(), true, this);
-    configure();
+    try {
+        if (mosquitto_reinitialise(mosq_, settings_.clientId.c_str(), true, this) != MOSQ_ERR_SUCCESS) {
+            throw std::runtime_error("Cannot reset the MQTT client");
+        }
+        configure();
+    } catch (const std::exception&) {
+        // Never connect with a handle whose settings (TLS among them) may be missing.
+        std::lock_guard state(mutex_);
+        unusable_ = true;
+    }
 }
 
 void MosquittoTransport::connectionEnded(std::exception_ptr error) {

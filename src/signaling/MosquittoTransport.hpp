@@ -73,6 +73,7 @@ private:
     std::optional<Attempt> connectRequest_;
     bool disconnectRequest_ = false;
     bool stopping_ = false;
+    bool unusable_ = false;  ///< the handle could not be set up again
 
     // The network thread's own.
     Attempt loopAttempt_ = 0;  ///< the attempt whose socket the loop serves

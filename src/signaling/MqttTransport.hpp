@@ -22,8 +22,9 @@ struct MqttSettings {
 /// The MQTT 3.1.1 client under SignalClient: one connection to one broker, subscriptions and
 /// publishes at QoS 1, clean session, keep-alive 60 s, TLS. It never reconnects by itself.
 ///
-/// Events come on the transport's own thread, one at a time; the handlers must not call back
-/// into the transport. Once the transport is destroyed no event is delivered any more.
+/// Events come on the transport's own thread, one at a time; a handler may subscribe and
+/// publish, but not connect or disconnect. Once the transport is destroyed no event is delivered
+/// any more.
 class MqttTransport {
 public:
     enum class State { disconnected, connecting, connected };

@@ -69,6 +69,15 @@ std::uint16_t checkedPort(const MQTTPortSpecification& ports) {
     return static_cast<std::uint16_t>(*port);
 }
 
+using ClientWork = std::function<void(SignalClient&)>;
+
+/// Runs `work` with the client on `queue`, unless the client is gone by then.
+void runOnQueue(std::weak_ptr<SignalClient> client, const DispatchQueuePtr& queue, ClientWork work) {
+    queue->async([client = std::move(client), work = std::move(work)] {
+        if (auto self = client.lock()) work(*self);
+    });
+}
+
 void rejectAll(std::map<int, Resolver<void>>& resolvers, const std::exception_ptr& error) {
     for (auto& [id, resolver] : resolvers) resolver.reject(error);
     resolvers.clear();
@@ -97,12 +106,10 @@ std::shared_ptr<SignalClient> SignalClient::create(std::shared_ptr<QuorvaneServi
         std::move(topicRoot), std::move(publishTopic), std::move(subscribeTopic), timeout, std::move(logger),
         makeTransport ? makeTransport : MosquittoTransport::factory()));
 
-    // Every event moves to the client's queue and is dropped once the client is gone.
-    using Work = std::function<void(SignalClient&)>;
-    auto onQueue = [weak = std::weak_ptr<SignalClient>(client), queue = client->dispatchQueue_](Work work) {
-        queue->async([weak, work = std::move(work)] {
-            if (auto self = weak.lock()) work(*self);
-        });
+    // Every event moves to the client's queue and is dropped once the client is gone. The
+    // network thread never holds the client itself.
+    auto onQueue = [weak = std::weak_ptr<SignalClient>(client), queue = client->dispatchQueue_](ClientWork work) {
+        runOnQueue(weak, queue, std::move(work));
     };
     MqttTransport::Events events;
     events.connectAck = [onQueue](MqttTransport::Attempt attempt, int returnCode) {
@@ -159,11 +166,7 @@ bool SignalClient::isConnected() const { return connected_; }
 
 bool SignalClient::hasJoined() const { return joined_; }
 
-void SignalClient::onQueue(std::function<void(SignalClient&)> work) {
-    dispatchQueue_->async([weak = weak_from_this(), work = std::move(work)] {
-        if (auto self = weak.lock()) work(*self);
-    });
-}
+void SignalClient::onQueue(ClientWork work) { runOnQueue(weak_from_this(), dispatchQueue_, std::move(work)); }
 
 template <class Work>
 auto SignalClient::step(Work work) {
@@ -518,7 +521,9 @@ Promise<void> SignalClient::sendWhenJoined(std::vector<std::uint8_t> payload, st
         const auto queue = self.dispatchQueue_;
         self.hasConnected_.promise
             .then(self.step([](SignalClient& self) { return self.hasJoined_.promise; }), queue)
-            .then(self.step([payload](SignalClient& self) { return self.mqttSend(self.topics_.publishTopic, payload); }),
+            .then(self.step([payload](SignalClient& self) {
+                      return self.mqttSend(self.topics_.publishTopic, payload);
+                  }),
                   queue)
             .then(self.step([operation, sent](SignalClient& self) {
                       self.log_.debug(operation, sent);

@@ -49,7 +49,8 @@ public:
     /// `publishTopic` is the peer's inbox, `subscribeTopic` this side's; the announce topic is
     /// `topicRoot` + "/announce". `timeout` (seconds) bounds connect(). `makeTransport` replaces
     /// the libmosquitto client (tests). Throws std::invalid_argument when the broker has no
-    /// usable port or its port lies outside 1-65535.
+    /// usable port or its port lies outside 1-65535, std::runtime_error when the MQTT client
+    /// cannot be set up.
     static std::shared_ptr<SignalClient> create(std::shared_ptr<QuorvaneServices> services,
                                                 const MQTTConnectionInformation& broker, std::string username,
                                                 std::string token, std::string clientId, std::string topicRoot,
