@@ -181,7 +181,7 @@ struct DispatchQueue::Impl {
 };
 
 DispatchQueue::DispatchQueue(std::string label)
-    : impl_(std::make_unique<Impl>(std::make_shared<SerialTurn>(std::move(label)))) {}
+    : impl_(std::make_unique<Impl>(Impl{std::make_shared<SerialTurn>(std::move(label))})) {}
 
 DispatchQueue::~DispatchQueue() = default;
 
