@@ -22,7 +22,7 @@
 //                                                    /*retainLogs*/ true, /*timeout*/ 30,
 //                                                    nullptr, host, nullptr);
 //     std::string pin = client->initiateSupportSession().wait();
-//     client->sendChat("hello", "text/plain; charset=utf-8", quorvane::QVCategory::Chat);
+//     client->sendChat("hello", quorvane::DefaultTag::Chat().get(), quorvane::DefaultCategory::Chat().get());
 //
 // Threads. Every operation may be called from any thread and returns at once; none of them
 // blocks on the network or on the peer. Results arrive as promises (see Promise.hpp: their

@@ -108,7 +108,7 @@ Promise<void> QuorvaneClientImpl::connectToSupportSession(const std::string& pin
         .then([](const StartedSession& started) { return started.transport->connectAsAnswer(); });
 }
 
-Promise<StartedSession> QuorvaneClientImpl::startTransport(Promise<QuorvaneSession> found, WebRtcClientRole role) {
+Promise<QuorvaneClientImpl::StartedSession> QuorvaneClientImpl::startTransport(Promise<QuorvaneSession> found, WebRtcClientRole role) {
     std::weak_ptr<QuorvaneClientImpl> weak = weak_from_this();
     using Found = std::pair<QuorvaneSession, ConnectionInformation>;
     return found

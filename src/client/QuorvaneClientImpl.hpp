@@ -101,7 +101,7 @@ private:
         double wait;     // the time-out as waited for
         double timeout;  // the time-out as the host gave it, for the error text
         std::uint64_t timerGeneration = 0;  // tells an expiry whether its timer is still current
-        std::shared_ptr<BackgroundTimer> timer;
+        std::shared_ptr<BackgroundTimer> timer = nullptr;
     };
 
     // --- Start-up and shut-down (QuorvaneClientImpl.cpp) ------------------------------------------

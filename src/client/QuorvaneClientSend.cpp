@@ -184,7 +184,7 @@ void QuorvaneClientImpl::armQueryTimer(const std::string& id, PendingQuery& quer
 void QuorvaneClientImpl::queryExpired(const std::string& id, std::uint64_t timerGeneration) {
     auto entry = pendingQueries_.find(id);
     if (entry == pendingQueries_.end() || entry->second.timerGeneration != timerGeneration) return;
-    const auto& description = QuorvaneError::queryTimedOut(entry->second.timeout).errorDescription();
+    const auto description = QuorvaneError::queryTimedOut(entry->second.timeout).errorDescription();
     failQuery(id, std::make_exception_ptr(QVError(description.empty() ? "Timed out" : description, 500)));
 }
 
