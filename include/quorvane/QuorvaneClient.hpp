@@ -55,8 +55,8 @@
 
 namespace quorvane {
 
-class CameraFormat;
-class ScreenFormat;
+struct CameraFormat;
+struct ScreenFormat;
 template <class Source>
 class VideoStreamConfiguration;
 

@@ -42,7 +42,14 @@ QuorvaneClientImpl::QuorvaneClientImpl(std::string apiUrlBase, std::string apiKe
       delegate_(delegate),
       dispatchQueue_(dispatchQueue) {}
 
-QuorvaneClientImpl::~QuorvaneClientImpl() { log_.debug("Deinit", "QuorvaneClient deinitialized"); }
+QuorvaneClientImpl::~QuorvaneClientImpl() {
+    log_.debug("Deinit", "QuorvaneClient deinitialized");
+    // Their time-outs go with the client: settle them now rather than never.
+    for (auto& [id, query] : pendingQueries_) {
+        query.receipt.completion.resolver.reject(
+            QuorvaneError::failedToInitialize("Deinitialized", "Quorvane Client has been deinitialized"));
+    }
+}
 
 // --- Properties ----------------------------------------------------------------------------------
 
