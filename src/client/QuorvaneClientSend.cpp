@@ -27,8 +27,9 @@ Promise<void> failed(const E& error) {
     return Promise<void>::error(std::make_exception_ptr(error));
 }
 
-QVQueryReceipt failedReceipt(QVQueryReceipt receipt, const std::exception& error) {
-    receipt.completion.resolver.reject(std::make_exception_ptr(error));
+template <class E>
+QVQueryReceipt failedReceipt(QVQueryReceipt receipt, const E& error) {
+    receipt.completion.resolver.reject(error);
     return receipt;
 }
 

@@ -121,9 +121,11 @@ ClientTest::~ClientTest() { service_.stop(); }
 
 std::shared_ptr<QuorvaneClient> ClientTest::makeClient(FakeTransportFactory& transports,
                                                        const std::shared_ptr<QuorvaneDelegate>& delegate,
-                                                       const DispatchQueuePtr& queue) {
+                                                       const DispatchQueuePtr& queue,
+                                                       std::function<std::string()> makeMessageId) {
     QuorvaneClientDependencies dependencies;
     dependencies.makeTransport = transports.factory();
+    dependencies.makeMessageId = std::move(makeMessageId);
     dependencies.networkStatus = gate_;
     return makeQuorvaneClient(base_, apiKey, true, 30, console_, delegate, queue, std::move(dependencies));
 }
@@ -151,7 +153,7 @@ void ConnectedClientsTest::SetUp() {
     std::tie(offerEnd_, answerEnd_) = FakeTransport::pair();
     offerTransports_.add(offerEnd_);
     answerTransports_.add(answerEnd_);
-    offer_ = makeClient(offerTransports_, offerHost_);
+    offer_ = makeClient(offerTransports_, offerHost_, nullptr, offerMessageIds_);
     answer_ = makeClient(answerTransports_, answerHost_);
     const auto pin = offer_->initiateSupportSession().wait();
     answer_->connectToSupportSession(pin).wait();

@@ -117,7 +117,8 @@ protected:
     /// A client whose transports come from `transports`.
     std::shared_ptr<QuorvaneClient> makeClient(FakeTransportFactory& transports,
                                                const std::shared_ptr<QuorvaneDelegate>& delegate,
-                                               const DispatchQueuePtr& queue = nullptr);
+                                               const DispatchQueuePtr& queue = nullptr,
+                                               std::function<std::string()> makeMessageId = {});
     /// The client's log lines, "LEVEL message".
     std::vector<std::string> logLines() const;
     bool logged(const std::string& line) const;
@@ -142,6 +143,7 @@ protected:
     std::shared_ptr<RecordingDelegate> offerHost_ = std::make_shared<RecordingDelegate>();
     std::shared_ptr<RecordingDelegate> answerHost_ = std::make_shared<RecordingDelegate>();
     std::shared_ptr<QuorvaneClient> offer_, answer_;
+    std::function<std::string()> offerMessageIds_;  ///< the offer client's message ids, when set
 };
 
 }  // namespace quorvane::testing

@@ -245,9 +245,9 @@ TEST_F(ConnectedSessionTest, TheHostsDisconnectTellsThePeerWhoseSessionEndsWithA
     offer_->disconnect(true).wait();
 
     ASSERT_TRUE(answerHost_->waitFor("disconnect(true)"));
+    auto uploaded = uploads(*answerEnd_, "answer");
     EXPECT_THAT(offerEnd_->calls(), ElementsAre("connectAsOffer", "resetState(true)"));
     EXPECT_THAT(answerEnd_->calls(), ElementsAre("connectAsAnswer", "resetState(false)"));
-    auto uploaded = uploads(*answerEnd_, "answer");
     ASSERT_EQ(uploaded.size(), 1u);
     EXPECT_FALSE(uploaded[0]["entries"].empty());
     EXPECT_EQ(uploaded[0]["metrics"].size(), 5u);
@@ -257,11 +257,12 @@ TEST_F(ConnectedSessionTest, TheHostsDisconnectTellsThePeerWhoseSessionEndsWithA
 
 TEST_F(ConnectedSessionTest, ResetsAreCountedAndADelegateThatThrowsStillHearsEveryReport) {
     offerHost_->throwFrom = "quorvaneWillResetConnection";
-    network_->report(FakeReachabilitySource::offline);
-    network_->drain();
     for (int reset = 0; reset < 2; ++reset) {
         offerEnd_->raise([](TransportLayerDelegate& delegate) { delegate.transportLayerWillResetConnection(); });
     }
+    ASSERT_TRUE(offerHost_->waitFor("reset", 2));
+    network_->report(FakeReachabilitySource::offline);
+    network_->drain();
     offerEnd_->raise([](TransportLayerDelegate& delegate) { delegate.transportLayerDidDisconnect(false); });
 
     // The report does not wait for the upload, which waits for the network.
