@@ -298,7 +298,7 @@ std::exception_ptr QuorvaneClientImpl::runHostCode(const char* method, const std
         return nullptr;
     } catch (...) {
         auto error = std::current_exception();
-        log_.error(method, "Threw " + errorText(error));
+        log_.error(method, "Host code threw: " + errorText(error));
         return error;
     }
 }

@@ -147,6 +147,14 @@ void ClientTest::settle(const std::vector<std::shared_ptr<FakeTransport>>& ends)
     testing::settle(queues, [this] { return console_->calls().size(); });
 }
 
+bool ClientTest::eventually(const std::function<bool()>& condition) const {
+    for (int round = 0; round < 2000; ++round) {
+        if (condition()) return true;
+        settle();
+    }
+    return condition();
+}
+
 // --- ConnectedClientsTest ------------------------------------------------------------------------
 
 void ConnectedClientsTest::SetUp() {

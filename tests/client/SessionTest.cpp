@@ -45,7 +45,7 @@ protected:
     /// The log bodies uploaded for the session of `end`, once one has arrived.
     std::vector<nlohmann::json> uploads(const FakeTransport& end, const std::string& role) {
         const auto sessionId = end.configuration()->session.sessionId;
-        for (int round = 0; round < 2000 && service_.postedLogs(sessionId, role).empty(); ++round) settle();
+        eventually([&] { return !service_.postedLogs(sessionId, role).empty(); });
         return service_.postedLogs(sessionId, role);
     }
 };
@@ -96,7 +96,7 @@ TEST_F(SessionTest, AnswerSideLooksThePinUpAndSettlesAsTheTransportConnects) {
     auto client = makeClient(transports_, host_);
 
     auto joined = client->connectToSupportSession(session.pin);
-    for (int round = 0; round < 2000 && end->calls().empty(); ++round) settle();
+    ASSERT_TRUE(eventually([end = end] { return !end->calls().empty(); }));
     EXPECT_THAT(end->calls(), ElementsAre("connectAsAnswer"));
     EXPECT_TRUE(joined.isPending());
     connecting.resolver.reject(std::runtime_error("signaling unreachable"));
@@ -231,8 +231,7 @@ TEST_F(SessionTest, AReleasedClientDeliversWhatWasQueuedSettlesItsQueriesAndThen
     EXPECT_FALSE(logged("DEBUG QuorvaneClient deinitialized"));
     hostBusy.count_down();
     ASSERT_TRUE(host_->waitFor("reset"));
-    settle({end});
-    EXPECT_TRUE(logged("DEBUG QuorvaneClient deinitialized"));
+    EXPECT_TRUE(eventually([this] { return logged("DEBUG QuorvaneClient deinitialized"); }));
     EXPECT_EQ(rejection<QuorvaneError>(query.complete()).title(), "Deinitialized");
     clock_->advance(5);
     EXPECT_EQ(rejection<QuorvaneError>(command).kind(), QuorvaneError::Kind::commandTimedOut);
@@ -246,6 +245,7 @@ TEST_F(ConnectedSessionTest, TheHostsDisconnectTellsThePeerWhoseSessionEndsWithA
 
     ASSERT_TRUE(answerHost_->waitFor("disconnect(true)"));
     auto uploaded = uploads(*answerEnd_, "answer");
+    ASSERT_TRUE(eventually([this] { return answerEnd_->calls().size() == 2; }));
     EXPECT_THAT(offerEnd_->calls(), ElementsAre("connectAsOffer", "resetState(true)"));
     EXPECT_THAT(answerEnd_->calls(), ElementsAre("connectAsAnswer", "resetState(false)"));
     ASSERT_EQ(uploaded.size(), 1u);
