@@ -44,6 +44,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "quorvane/CameraFormat.hpp"
 #include "quorvane/DispatchQueue.hpp"
 #include "quorvane/Logger.hpp"
 #include "quorvane/Promise.hpp"
@@ -52,13 +53,10 @@
 #include "quorvane/QVQuery.hpp"
 #include "quorvane/QVQueryReceipt.hpp"
 #include "quorvane/QuorvaneDelegate.hpp"
+#include "quorvane/ScreenFormat.hpp"
+#include "quorvane/VideoStreamConfiguration.hpp"
 
 namespace quorvane {
-
-struct CameraFormat;
-struct ScreenFormat;
-template <class Source>
-class VideoStreamConfiguration;
 
 /// One session client. Build it with create(); see the top of this header for an overview.
 ///

@@ -6,16 +6,15 @@
 #include <string>
 #include <vector>
 
+#include "quorvane/CameraStreamController.hpp"
 #include "quorvane/QVCommand.hpp"
 #include "quorvane/QVCommandContext.hpp"
 #include "quorvane/QVNotification.hpp"
 #include "quorvane/QVQuery.hpp"
 #include "quorvane/QVQueryContext.hpp"
+#include "quorvane/ScreenCaptureController.hpp"
 
 namespace quorvane {
-
-class CameraStreamController;
-class ScreenCaptureController;
 
 /// What a QuorvaneClient reports to its host. Every method has an empty default body: override
 /// only what you need.

@@ -6,17 +6,16 @@
 #include <string>
 #include <vector>
 
+#include "quorvane/CameraFormat.hpp"
 #include "quorvane/Promise.hpp"
+#include "quorvane/ScreenFormat.hpp"
+#include "quorvane/VideoStreamConfiguration.hpp"
 #include "quorvane/WebRtcClientRole.hpp"
 #include "rest/ConnectionInformation.hpp"
 #include "rest/QuorvaneSession.hpp"
 
 namespace quorvane {
 
-struct CameraFormat;
-struct ScreenFormat;
-template <class Source>
-class VideoStreamConfiguration;
 class QuorvaneServices;
 class SessionMetrics;
 class TransportLayerDelegate;

@@ -41,11 +41,6 @@ std::vector<QVNotification> RecordingDelegate::notifications() const {
     return notifications_;
 }
 
-std::vector<QVQuery> RecordingDelegate::queries() const {
-    std::lock_guard lock(mutex_);
-    return queries_;
-}
-
 bool RecordingDelegate::lastRanOnMain() const {
     std::lock_guard lock(mutex_);
     return lastOnMain_;
@@ -65,10 +60,6 @@ void RecordingDelegate::quorvaneDidReceiveCommand(const QVCommand& command, cons
 }
 
 void RecordingDelegate::quorvaneDidReceiveQuery(const QVQuery& query, const QVQueryContext& context) {
-    {
-        std::lock_guard lock(mutex_);
-        queries_.push_back(query);
-    }
     if (onQuery) onQuery(query, context);
     record("quorvaneDidReceiveQuery", "query");
 }

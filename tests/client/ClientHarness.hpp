@@ -54,13 +54,6 @@ E rejection(const Promise<T>& promise) {
     throw std::logic_error("fulfilled");
 }
 
-/// A stream configuration or controller as an opaque handle: the client only passes them on.
-template <class T>
-std::shared_ptr<T> handle() {
-    auto owner = std::make_shared<int>();
-    return std::shared_ptr<T>(owner, reinterpret_cast<T*>(owner.get()));
-}
-
 /// Records every report as a line of text ("connect", "disconnect(true)", "notification",
 /// "raw(Command)", ...), with what came with it; can be told to throw from one method.
 class RecordingDelegate : public QuorvaneDelegate {
@@ -71,7 +64,6 @@ public:
     bool waitFor(const std::string& event, std::size_t times = 1) const;
 
     std::vector<QVNotification> notifications() const;
-    std::vector<QVQuery> queries() const;
     /// Whether the last report ran on the main queue.
     bool lastRanOnMain() const;
 
@@ -102,7 +94,6 @@ private:
     mutable std::condition_variable changed_;
     std::vector<std::string> events_;
     std::vector<QVNotification> notifications_;
-    std::vector<QVQuery> queries_;
     bool lastOnMain_ = false;
 };
 

@@ -14,8 +14,6 @@ using namespace quorvane;
 using namespace quorvane::testing;
 using ::testing::ElementsAre;
 using ::testing::IsSupersetOf;
-using CameraConfiguration = VideoStreamConfiguration<CameraFormat>;
-using ScreenConfiguration = VideoStreamConfiguration<ScreenFormat>;
 
 namespace {
 
@@ -44,11 +42,19 @@ class ConnectedSessionTest : public ConnectedClientsTest {
 protected:
     /// The log bodies uploaded for the session of `end`, once one has arrived.
     std::vector<nlohmann::json> uploads(const FakeTransport& end, const std::string& role) {
-        const auto sessionId = end.configuration()->session.sessionId;
+        const auto sessionId = end.record().configuration->session.sessionId;
         eventually([&] { return !service_.postedLogs(sessionId, role).empty(); });
         return service_.postedLogs(sessionId, role);
     }
 };
+
+std::shared_ptr<VideoStreamConfiguration<CameraFormat>> camera() {
+    return std::make_shared<VideoStreamConfiguration<CameraFormat>>(CameraFormat(), nullptr);
+}
+
+std::shared_ptr<VideoStreamConfiguration<ScreenFormat>> screen() {
+    return std::make_shared<VideoStreamConfiguration<ScreenFormat>>(ScreenFormat(), nullptr);
+}
 
 std::vector<std::uint8_t> notificationBytes() {
     return DataChannelMessageWriter::notification("abcdefghij", 0, 1, "text/plain", {});
@@ -62,25 +68,25 @@ TEST_F(SessionTest, OfferSideCreatesTheSessionHandsOverStreamsAndReturnsThePinBe
     end->setConnectResult(connecting.promise);
     transports_.add(end);
     auto client = makeClient(transports_, host_);
-    auto camera1 = handle<CameraConfiguration>(), camera2 = handle<CameraConfiguration>();
-    auto screen = handle<ScreenConfiguration>();
+    auto camera1 = camera(), camera2 = camera();
+    auto shared = screen();
     EXPECT_TRUE(client->addVideoStream(camera1));
-    EXPECT_TRUE(client->addScreenSharing(screen));
+    EXPECT_TRUE(client->addScreenSharing(shared));
     EXPECT_TRUE(client->addVideoStream(camera2));
-    EXPECT_FALSE(client->addScreenSharing(handle<ScreenConfiguration>()));
+    EXPECT_FALSE(client->addScreenSharing(screen()));
 
     const auto pin = client->initiateSupportSession().wait();
 
     EXPECT_TRUE(connecting.promise.isPending());
     EXPECT_THAT(requests(), ElementsAre("POST /sessions", "GET /connection"));
-    const auto configuration = *end->configuration();
+    const auto configuration = *end->record().configuration;
     EXPECT_EQ(configuration.role, WebRtcClientRole::offer);
     EXPECT_EQ(configuration.username, apiKey);
     EXPECT_EQ(configuration.session.pin, pin);
     EXPECT_EQ(configuration.timeout, 30);
     EXPECT_EQ(configuration.connectionInformation.mqtt.server, "127.0.0.1");
-    EXPECT_THAT(end->calls(), ElementsAre("addScreenSharing", "addVideoStream", "addVideoStream", "connectAsOffer"));
-    EXPECT_THAT(end->streams(), ElementsAre(screen.get(), camera1.get(), camera2.get()));
+    EXPECT_THAT(end->record().calls, ElementsAre("addScreenSharing", "addVideoStream", "addVideoStream", "connectAsOffer"));
+    EXPECT_THAT(end->record().streams, ElementsAre(shared.get(), camera1.get(), camera2.get()));
     EXPECT_FALSE(client->isConnected());
     end->connect();
     ASSERT_TRUE(host_->waitFor("connect"));
@@ -96,15 +102,15 @@ TEST_F(SessionTest, AnswerSideLooksThePinUpAndSettlesAsTheTransportConnects) {
     auto client = makeClient(transports_, host_);
 
     auto joined = client->connectToSupportSession(session.pin);
-    ASSERT_TRUE(eventually([end = end] { return !end->calls().empty(); }));
-    EXPECT_THAT(end->calls(), ElementsAre("connectAsAnswer"));
+    ASSERT_TRUE(eventually([end = end] { return !end->record().calls.empty(); }));
+    EXPECT_THAT(end->record().calls, ElementsAre("connectAsAnswer"));
     EXPECT_TRUE(joined.isPending());
     connecting.resolver.reject(std::runtime_error("signaling unreachable"));
 
     EXPECT_STREQ(rejection<std::runtime_error>(joined).what(), "signaling unreachable");
     EXPECT_THAT(requests(), ElementsAre("POST /sessions", "GET /sessions/" + session.pin, "GET /connection"));
-    EXPECT_EQ(end->configuration()->role, WebRtcClientRole::answer);
-    EXPECT_EQ(end->configuration()->session.sessionId, session.sessionId);
+    EXPECT_EQ(end->record().configuration->role, WebRtcClientRole::answer);
+    EXPECT_EQ(end->record().configuration->session.sessionId, session.sessionId);
 }
 
 TEST_F(SessionTest, FailedStartUpsBuildNoTransport) {
@@ -129,16 +135,16 @@ TEST_F(SessionTest, ASecondStartUpSilencesAndResetsTheFirstTransport) {
     transports_.add(first);
     transports_.add(second);
     auto client = makeClient(transports_, host_);
-    auto camera = handle<CameraConfiguration>();
-    client->addVideoStream(camera);
+    auto added = camera();
+    client->addVideoStream(added);
 
     const auto firstPin = client->initiateSupportSession().wait();
     const auto secondPin = client->initiateSupportSession().wait();
 
     EXPECT_NE(firstPin, secondPin);
-    EXPECT_THAT(first->calls(), ElementsAre("addVideoStream", "connectAsOffer", "resetState(false)"));
-    EXPECT_THAT(second->calls(), ElementsAre("addVideoStream", "connectAsOffer"));
-    EXPECT_THAT(second->streams(), ElementsAre(camera.get()));
+    EXPECT_THAT(first->record().calls, ElementsAre("addVideoStream", "connectAsOffer", "resetState(false)"));
+    EXPECT_THAT(second->record().calls, ElementsAre("addVideoStream", "connectAsOffer"));
+    EXPECT_THAT(second->record().streams, ElementsAre(added.get()));
     first->connect();
     firstPeer->sendMessage(notificationBytes(), 1, nullptr);
     first->raise([](TransportLayerDelegate& delegate) { delegate.transportLayerDidDisconnect(false); });
@@ -153,15 +159,15 @@ TEST_F(SessionTest, StreamsAddedWhileATransportExistsAreHandedToIt) {
     transports_.add(end);
     auto client = makeClient(transports_, host_);
     client->initiateSupportSession().wait();
-    auto camera = handle<CameraConfiguration>();
-    auto screen = handle<ScreenConfiguration>();
+    auto added = camera();
+    auto shared = screen();
 
-    EXPECT_TRUE(client->addVideoStream(camera));
-    EXPECT_TRUE(client->addScreenSharing(screen));
-    EXPECT_FALSE(client->addScreenSharing(screen));
+    EXPECT_TRUE(client->addVideoStream(added));
+    EXPECT_TRUE(client->addScreenSharing(shared));
+    EXPECT_FALSE(client->addScreenSharing(shared));
 
-    EXPECT_THAT(end->calls(), ElementsAre("connectAsOffer", "addVideoStream", "addScreenSharing"));
-    EXPECT_THAT(end->streams(), ElementsAre(camera.get(), screen.get()));
+    EXPECT_THAT(end->record().calls, ElementsAre("connectAsOffer", "addVideoStream", "addScreenSharing"));
+    EXPECT_THAT(end->record().streams, ElementsAre(added.get(), shared.get()));
 }
 
 TEST_F(SessionTest, OfferConnectFailureIsAnUnexpectedDisconnectUnlessTheHostDisconnected) {
@@ -245,14 +251,14 @@ TEST_F(ConnectedSessionTest, TheHostsDisconnectTellsThePeerWhoseSessionEndsWithA
 
     ASSERT_TRUE(answerHost_->waitFor("disconnect(true)"));
     auto uploaded = uploads(*answerEnd_, "answer");
-    ASSERT_TRUE(eventually([this] { return answerEnd_->calls().size() == 2; }));
-    EXPECT_THAT(offerEnd_->calls(), ElementsAre("connectAsOffer", "resetState(true)"));
-    EXPECT_THAT(answerEnd_->calls(), ElementsAre("connectAsAnswer", "resetState(false)"));
+    ASSERT_TRUE(eventually([this] { return answerEnd_->record().calls.size() == 2; }));
+    EXPECT_THAT(offerEnd_->record().calls, ElementsAre("connectAsOffer", "resetState(true)"));
+    EXPECT_THAT(answerEnd_->record().calls, ElementsAre("connectAsAnswer", "resetState(false)"));
     ASSERT_EQ(uploaded.size(), 1u);
     EXPECT_FALSE(uploaded[0]["entries"].empty());
     EXPECT_EQ(uploaded[0]["metrics"].size(), 5u);
     EXPECT_EQ(offerHost_->count("disconnect(true)") + offerHost_->count("disconnect(false)"), 0u);
-    EXPECT_TRUE(service_.postedLogs(offerEnd_->configuration()->session.sessionId, "offer").empty());
+    EXPECT_TRUE(service_.postedLogs(offerEnd_->record().configuration->session.sessionId, "offer").empty());
 }
 
 TEST_F(ConnectedSessionTest, ResetsAreCountedAndADelegateThatThrowsStillHearsEveryReport) {
@@ -268,7 +274,7 @@ TEST_F(ConnectedSessionTest, ResetsAreCountedAndADelegateThatThrowsStillHearsEve
     // The report does not wait for the upload, which waits for the network.
     ASSERT_TRUE(offerHost_->waitFor("disconnect(false)"));
     EXPECT_THAT(offerHost_->events(), ElementsAre("connect", "reset", "reset", "disconnect(false)"));
-    EXPECT_TRUE(service_.postedLogs(offerEnd_->configuration()->session.sessionId, "offer").empty());
+    EXPECT_TRUE(service_.postedLogs(offerEnd_->record().configuration->session.sessionId, "offer").empty());
     network_->report(FakeReachabilitySource::online);
     auto uploaded = uploads(*offerEnd_, "offer");
     ASSERT_EQ(uploaded.size(), 1u);
@@ -279,7 +285,7 @@ TEST_F(ConnectedSessionTest, ResetsAreCountedAndADelegateThatThrowsStillHearsEve
         return entry["level"] == "ERROR" && entry["method"] == "quorvaneWillResetConnection";
     });
     EXPECT_EQ(thrown, 2);
-    EXPECT_THAT(offerEnd_->calls(), ElementsAre("connectAsOffer"));
+    EXPECT_THAT(offerEnd_->record().calls, ElementsAre("connectAsOffer"));
     EXPECT_FALSE(logged("INFO Closing session"));
 }
 
@@ -301,8 +307,8 @@ TEST_F(ConnectedSessionTest, ProgressOfALargeMessageIsLoggedAndReported) {
 
 TEST_F(ConnectedSessionTest, CaptureAndReceiveFailureReportsReachTheirOwnMethods) {
     offerEnd_->raise([](TransportLayerDelegate& delegate) {
-        delegate.transportLayerAddedMediaStream(handle<CameraStreamController>());
-        delegate.transportLayerAddedScreenCapture(handle<ScreenCaptureController>());
+        delegate.transportLayerAddedMediaStream(nullptr);
+        delegate.transportLayerAddedScreenCapture(nullptr);
         delegate.transportLayerFailedToAddMediaStream(std::make_exception_ptr(std::runtime_error("camera")));
         delegate.transportLayerFailedToAddScreenCapture(std::make_exception_ptr(std::runtime_error("screen")));
         delegate.transportLayerFailedToReceiveMessage(12, 34);

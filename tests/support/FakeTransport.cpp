@@ -25,8 +25,8 @@ std::shared_ptr<TransportLayerDelegate> FakeTransport::delegate() const {
 
 void FakeTransport::record(std::string call, const void* stream) {
     std::lock_guard lock(mutex_);
-    calls_.push_back(std::move(call));
-    if (stream) streams_.push_back(stream);
+    record_.calls.push_back(std::move(call));
+    if (stream) record_.streams.push_back(stream);
 }
 
 Promise<void> FakeTransport::connectAsOffer() {
@@ -64,7 +64,7 @@ Promise<void> FakeTransport::sendMessage(std::vector<std::uint8_t> data, std::ui
     std::uint16_t id;
     {
         std::lock_guard lock(mutex_);
-        sent_.push_back({data, category});
+        record_.sent.push_back({data, category});
         peer = peer_.lock();
         error = sendError_;
         giveUp = giveUpSends_;
@@ -129,30 +129,15 @@ void FakeTransport::giveUpSends(bool giveUp) {
     giveUpSends_ = giveUp;
 }
 
-std::vector<std::string> FakeTransport::calls() const {
+FakeTransport::Record FakeTransport::record() const {
     std::lock_guard lock(mutex_);
-    return calls_;
-}
-
-std::vector<const void*> FakeTransport::streams() const {
-    std::lock_guard lock(mutex_);
-    return streams_;
-}
-
-std::vector<FakeTransport::Sent> FakeTransport::sent() const {
-    std::lock_guard lock(mutex_);
-    return sent_;
-}
-
-std::optional<TransportLayerConfiguration> FakeTransport::configuration() const {
-    std::lock_guard lock(mutex_);
-    return configuration_;
+    return record_;
 }
 
 void FakeTransport::setConfiguration(TransportLayerConfiguration configuration) {
     std::lock_guard lock(mutex_);
     delegate_ = configuration.delegate;
-    configuration_ = std::move(configuration);
+    record_.configuration = std::move(configuration);
 }
 
 void FakeTransportFactory::add(std::shared_ptr<FakeTransport> end) {

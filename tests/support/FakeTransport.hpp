@@ -27,6 +27,15 @@ public:
         std::vector<std::uint8_t> data;
         std::uint16_t category;
     };
+    /// What the session client asked of the end.
+    struct Record {
+        /// In order: "connectAsOffer", "connectAsAnswer", "resetState(true)", "resetState(false)",
+        /// "addVideoStream", "addScreenSharing".
+        std::vector<std::string> calls;
+        std::vector<const void*> streams;  ///< the stream configurations handed over, in order
+        std::vector<Sent> sent;
+        std::optional<TransportLayerConfiguration> configuration;  ///< set by FakeTransportFactory
+    };
 
     /// Two linked ends.
     static std::pair<std::shared_ptr<FakeTransport>, std::shared_ptr<FakeTransport>> pair();
@@ -57,14 +66,7 @@ public:
     /// of reaching the peer.
     void giveUpSends(bool giveUp);
 
-    /// What the session client asked, in order: "connectAsOffer", "connectAsAnswer",
-    /// "resetState(true)", "resetState(false)", "addVideoStream", "addScreenSharing".
-    std::vector<std::string> calls() const;
-    /// The stream configurations handed over, in order.
-    std::vector<const void*> streams() const;
-    std::vector<Sent> sent() const;
-    /// What the client built this end from (set by FakeTransportFactory).
-    std::optional<TransportLayerConfiguration> configuration() const;
+    Record record() const;
     void setConfiguration(TransportLayerConfiguration configuration);
     const DispatchQueuePtr& queue() const { return queue_; }
 
@@ -78,15 +80,12 @@ private:
     mutable std::mutex mutex_;
     std::weak_ptr<FakeTransport> peer_;
     std::weak_ptr<TransportLayerDelegate> delegate_;
-    std::optional<TransportLayerConfiguration> configuration_;
     std::optional<Promise<void>> connectResult_;
     std::exception_ptr sendError_;
     bool giveUpSends_ = false;
     bool hasScreen_ = false;
     std::uint16_t nextId_ = 0;
-    std::vector<std::string> calls_;
-    std::vector<const void*> streams_;
-    std::vector<Sent> sent_;
+    Record record_;
 };
 
 /// Hands out prepared transport ends, one per transport the session client builds, in order;
