@@ -130,7 +130,7 @@ private:
     // --- Send road (QuorvaneClientSend.cpp) -----------------------------------------------------
 
     /// The common road: on the internal queue, builds the message with a fresh id, lets `built`
-    /// record it, and hands it to `transport`. `transport` null fails with notInitialized.
+    /// record it, and hands it to `transport`.
     Promise<void> send(const std::shared_ptr<TransportLayer>& transport, std::uint16_t category, Build build,
                        std::function<void(const std::string& id)> built = {});
     /// The same, for a caller already running on the internal queue.

@@ -10,13 +10,16 @@ namespace quorvane::testing {
 // --- RecordingDelegate ---------------------------------------------------------------------------
 
 void RecordingDelegate::record(const std::string& method, std::string event) {
-    {
-        std::lock_guard lock(mutex_);
-        events_.push_back(std::move(event));
-        lastOnMain_ = DispatchQueue::main()->isCurrent();
-        changed_.notify_all();
-    }
-    if (method == throwFrom) throwing();
+    std::lock_guard lock(mutex_);
+    events_.push_back(std::move(event));
+    lastOnMain_ = DispatchQueue::main()->isCurrent();
+    changed_.notify_all();
+    if (method == throwFrom_) throw std::runtime_error("host failure");
+}
+
+void RecordingDelegate::throwFrom(std::string method) {
+    std::lock_guard lock(mutex_);
+    throwFrom_ = std::move(method);
 }
 
 std::vector<std::string> RecordingDelegate::events() const {

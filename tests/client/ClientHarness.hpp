@@ -67,8 +67,8 @@ public:
     /// Whether the last report ran on the main queue.
     bool lastRanOnMain() const;
 
-    std::string throwFrom;  ///< name of the method that throws
-    std::function<void()> throwing = [] { throw std::runtime_error("host failure"); };
+    /// From now on the method of this name throws std::runtime_error("host failure").
+    void throwFrom(std::string method);
     std::function<void(const QVCommand&, const QVCommandContext&)> onCommand;
     std::function<void(const QVQuery&, const QVQueryContext&)> onQuery;
 
@@ -95,6 +95,7 @@ private:
     std::vector<std::string> events_;
     std::vector<QVNotification> notifications_;
     bool lastOnMain_ = false;
+    std::string throwFrom_;
 };
 
 /// The mock REST service, an online network and a virtual clock for the client's tests.
