@@ -32,6 +32,8 @@
 #include "quorvane/QVQueryReceipt.hpp"
 #include "quorvane/QVQueryResponse.hpp"
 #include "quorvane/QVTaggedData.hpp"
+#include "quorvane/QuorvaneClient.hpp"
+#include "quorvane/QuorvaneDelegate.hpp"
 #include "quorvane/Reachability.hpp"
 #include "quorvane/ReachabilityFlags.hpp"
 #include "quorvane/ReachabilitySource.hpp"
