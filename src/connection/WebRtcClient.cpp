@@ -333,6 +333,7 @@ void WebRtcClient::beginGeneration() {
     ++generation_;
     reconnecting_.reset();
     makingOffer_ = false;
+    answeringOffers_ = 0;
     hasDataChannel_ = false;
 }
 
@@ -434,6 +435,8 @@ Promise<void> WebRtcClient::applyOffer(const std::shared_ptr<rtc::PeerConnection
     }
     const std::weak_ptr<WebRtcClient> client = weak_from_this();
     const Generation generation = generation_;
+    // Until the answer is set, a negotiation request of this side's would cross it.
+    ++answeringOffers_;
     return ready
         .then([connection, sdp] { return connection->setRemoteDescription(rtc::SdpType::offer, sdp); }, queue_)
         .then(
@@ -446,6 +449,12 @@ Promise<void> WebRtcClient::applyOffer(const std::shared_ptr<rtc::PeerConnection
             [client, generation, connection](const std::string& answer) {
                 current(client, generation);
                 return connection->setLocalDescription(rtc::SdpType::answer, answer);
+            },
+            queue_)
+        .ensure(
+            [client, generation] {
+                auto self = client.lock();
+                if (self && self->generation_ == generation) --self->answeringOffers_;
             },
             queue_)
         .then(
@@ -557,9 +566,9 @@ void WebRtcClient::handleDataChannelState(DataChannelState state) {
 }
 
 void WebRtcClient::handleHeartbeatTimeout() {
-    // Late time-outs of a channel already left, after the session ended or while a reconnect
-    // runs, start nothing.
-    if (terminated_ || reconnecting_ || !hasDataChannel_) return;
+    // A late time-out of a channel already left (every reset leaves it, a terminal one too), or
+    // one while a reconnect runs, starts nothing.
+    if (reconnecting_ || !hasDataChannel_) return;
     report([](TransportLayerDelegate& delegate) { delegate.transportLayerWillResetConnection(); });
     auto reconnected = startReconnect();
     reconnected.catchError(
@@ -598,7 +607,7 @@ void WebRtcClient::didChangeConnectionState(Generation generation, rtc::PeerConn
 
 void WebRtcClient::shouldNegotiate(Generation generation) {
     log_.debug("peerConnectionShouldNegotiate", "peerConnection should negotiate");
-    if (generation != generation_ || !peerConnection_ || makingOffer_) return;
+    if (generation != generation_ || !peerConnection_ || makingOffer_ || answeringOffers_ > 0) return;
     if (!signals_->isConnected() || !signals_->hasJoined()) return;
     auto connection = peerConnection_;
     if (connection->signalingState() != rtc::SignalingState::stable) return;

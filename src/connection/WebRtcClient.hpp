@@ -193,6 +193,7 @@ private:
     bool terminated_ = false;                    ///< a terminal reset ran and no connect since
     std::optional<Promise<void>> reconnecting_;  ///< the reconnect under way
     bool makingOffer_ = false;                   ///< an offer of this side is being made
+    int answeringOffers_ = 0;                    ///< offers of the peer being answered
     bool hasDataChannel_ = false;                ///< this generation's data channel is with the message layer
     std::vector<std::shared_ptr<VideoStreamConfiguration<CameraFormat>>> mediaStreams_;
     std::shared_ptr<VideoStreamConfiguration<ScreenFormat>> screenCaptureInitializer_;
