@@ -78,8 +78,8 @@ void clientQueryRoundTrip(benchmark::State& state) {
         return state.SkipWithError(error.what());
     }
     auto ask = [&] {
-        auto receipt = clients.offer()->sendQuery(QVQuery(1, QVTaggedData("application/octet-stream", payload)), 30, {});
-        receipt.complete().wait();
+        const QVQuery query(1, QVTaggedData("application/octet-stream", payload));
+        clients.offer()->sendQuery(query, 30, {}).complete().wait();
     };
     try {
         for (int warm = 0; warm < warmUps; ++warm) ask();

@@ -40,7 +40,8 @@ T settled(const Promise<T>& promise, SteadyClock::time_point deadline, const cha
 }  // namespace
 
 TransportLayerFactory webRtcTransports(std::string caFile) {
-    return [signaling = MosquittoTransport::factory(std::move(caFile))](const TransportLayerConfiguration& configuration) {
+    auto signaling = MosquittoTransport::factory(std::move(caFile));
+    return [signaling](const TransportLayerConfiguration& configuration) {
         return WebRtcClient::create(configuration, signaling);
     };
 }
@@ -59,7 +60,7 @@ LoopbackClientPair::LoopbackClientPair(const std::string& apiUrlBase, const std:
         dependencies.networkStatus = gate;
         auto client = makeQuorvaneClient(apiUrlBase, apiKey, retainLogs, 10, console, host, nullptr,
                                          std::move(dependencies));
-        client->setLogger(console);
+        client->setLogger(console);  // at creation null stands for standard output; here for printing off
         return client;
     };
     offer_ = make(offerHost);
