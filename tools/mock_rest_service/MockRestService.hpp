@@ -33,6 +33,7 @@ struct MockIceServer {
 
 struct MockRestOptions {
     std::string apiKey = "mock-api-key";  ///< any other "x-api-key" is answered 401
+    std::string sessionToken;             ///< the token of every new session; empty: a random one each
     std::string mqttHost = "127.0.0.1";
     std::optional<int> mqttSslPort = 8883;
     std::optional<int> mqttWssPort;
