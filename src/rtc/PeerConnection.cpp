@@ -329,6 +329,17 @@ bool PeerConnection::addTrack(const VideoTrack& track, const std::vector<std::st
     return sender.ok();
 }
 
+std::vector<PeerConnection::RemoteVideoTrack> PeerConnection::remoteVideoTracks() const {
+    std::vector<RemoteVideoTrack> tracks;
+    for (const auto& receiver : impl_->native->GetReceivers()) {
+        auto track = receiver->track();
+        if (!track || track->kind() != webrtc::MediaStreamTrackInterface::kVideoKind) continue;
+        auto* video = static_cast<webrtc::VideoTrackInterface*>(track.get());
+        tracks.push_back({receiver->stream_ids(), std::shared_ptr<VideoTrack>(new VideoTrack(impl_->factory, video))});
+    }
+    return tracks;
+}
+
 SignalingState PeerConnection::signalingState() const { return fromNative(impl_->native->signaling_state()); }
 
 PeerConnectionConfiguration PeerConnection::configuration() const {

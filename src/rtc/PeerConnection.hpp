@@ -58,6 +58,15 @@ public:
     /// (for example once the connection is closed, or when the track is on it already).
     bool addTrack(const VideoTrack& track, const std::vector<std::string>& streamIds);
 
+    /// A video track of the peer's, as this connection receives it.
+    struct RemoteVideoTrack {
+        std::vector<std::string> streamIds;
+        std::shared_ptr<VideoTrack> track;
+    };
+    /// The peer's video tracks, one per receiver of the connection, for tools and tests that show
+    /// or count what arrives (through a renderer on the track).
+    std::vector<RemoteVideoTrack> remoteVideoTracks() const;
+
     SignalingState signalingState() const;
     /// The configuration in force, as WebRTC reports it.
     PeerConnectionConfiguration configuration() const;
