@@ -331,11 +331,15 @@ bool PeerConnection::addTrack(const VideoTrack& track, const std::vector<std::st
 
 std::vector<PeerConnection::RemoteVideoTrack> PeerConnection::remoteVideoTracks() const {
     std::vector<RemoteVideoTrack> tracks;
-    for (const auto& receiver : impl_->native->GetReceivers()) {
-        auto track = receiver->track();
-        if (!track || track->kind() != webrtc::MediaStreamTrackInterface::kVideoKind) continue;
-        auto* video = static_cast<webrtc::VideoTrackInterface*>(track.get());
-        tracks.push_back({receiver->stream_ids(), std::shared_ptr<VideoTrack>(new VideoTrack(impl_->factory, video))});
+    for (const auto& transceiver : impl_->native->GetTransceivers()) {
+        const auto direction = transceiver->current_direction();
+        const bool receives = direction == webrtc::RtpTransceiverDirection::kSendRecv ||
+                              direction == webrtc::RtpTransceiverDirection::kRecvOnly;
+        if (transceiver->media_type() != cricket::MEDIA_TYPE_VIDEO || !receives) continue;
+        const auto receiver = transceiver->receiver();
+        auto* track = static_cast<webrtc::VideoTrackInterface*>(receiver->track().get());
+        if (!track) continue;
+        tracks.push_back({receiver->stream_ids(), std::shared_ptr<VideoTrack>(new VideoTrack(impl_->factory, track))});
     }
     return tracks;
 }

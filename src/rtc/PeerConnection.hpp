@@ -63,8 +63,8 @@ public:
         std::vector<std::string> streamIds;
         std::shared_ptr<VideoTrack> track;
     };
-    /// The peer's video tracks, one per receiver of the connection, for tools and tests that show
-    /// or count what arrives (through a renderer on the track).
+    /// The video tracks that the peer sends on this connection as last negotiated, for tools and
+    /// tests that show or count what arrives (through a renderer on the track).
     std::vector<RemoteVideoTrack> remoteVideoTracks() const;
 
     SignalingState signalingState() const;
