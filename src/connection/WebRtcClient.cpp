@@ -568,7 +568,12 @@ Promise<void> WebRtcClient::applyOffer(const std::shared_ptr<rtc::PeerConnection
         .ensure(
             [client, generation] {
                 auto self = client.lock();
-                if (self && self->generation_ == generation) --self->answeringOffers_;
+                if (!self || self->generation_ != generation) return;
+                // Tracks of this side's that the peer's offer had no room for need an offer of
+                // this side's; WebRTC's request for it may have come while the answer was made.
+                if (--self->answeringOffers_ == 0 && !self->makingOffer_ && self->peerConnection_->hasUnsentTracks()) {
+                    self->negotiate(generation);
+                }
             },
             queue_)
         .then(
@@ -725,6 +730,10 @@ void WebRtcClient::didChangeConnectionState(Generation generation, rtc::PeerConn
 void WebRtcClient::shouldNegotiate(Generation generation) {
     log_.debug("peerConnectionShouldNegotiate", "peerConnection should negotiate");
     if (generation != generation_ || !peerConnection_ || makingOffer_ || answeringOffers_ > 0) return;
+    negotiate(generation);
+}
+
+void WebRtcClient::negotiate(Generation generation) {
     if (!signals_->isConnected() || !signals_->hasJoined()) return;
     auto connection = peerConnection_;
     if (connection->signalingState() != rtc::SignalingState::stable) return;

@@ -194,6 +194,8 @@ private:
     void didAddReceiver(const std::vector<std::string>& codecNames);
     void didChangeConnectionState(Generation generation, rtc::PeerConnectionState state);
     void shouldNegotiate(Generation generation);
+    /// Makes and publishes an offer when signaling is joined and the connection is stable.
+    void negotiate(Generation generation);
     void didChangeIceConnectionState(Generation generation, rtc::IceConnectionState state);
     void didChangeIceGatheringState(rtc::IceGatheringState state);
     void didGenerateIceCandidate(Generation generation, const rtc::IceCandidate& candidate);

@@ -344,6 +344,18 @@ std::vector<PeerConnection::RemoteVideoTrack> PeerConnection::remoteVideoTracks(
     return tracks;
 }
 
+bool PeerConnection::hasUnsentTracks() const {
+    for (const auto& transceiver : impl_->native->GetTransceivers()) {
+        if (transceiver->stopped() || !transceiver->sender()->track()) continue;
+        const auto direction = transceiver->current_direction();
+        if (direction != webrtc::RtpTransceiverDirection::kSendRecv &&
+            direction != webrtc::RtpTransceiverDirection::kSendOnly) {
+            return true;
+        }
+    }
+    return false;
+}
+
 SignalingState PeerConnection::signalingState() const { return fromNative(impl_->native->signaling_state()); }
 
 PeerConnectionConfiguration PeerConnection::configuration() const {

@@ -67,6 +67,10 @@ public:
     /// tests that show or count what arrives (through a renderer on the track).
     std::vector<RemoteVideoTrack> remoteVideoTracks() const;
 
+    /// Whether a track added to the connection is not sent as last negotiated: none was
+    /// negotiated since it was added, or the peer's offer had no room for it.
+    bool hasUnsentTracks() const;
+
     SignalingState signalingState() const;
     /// The configuration in force, as WebRTC reports it.
     PeerConnectionConfiguration configuration() const;

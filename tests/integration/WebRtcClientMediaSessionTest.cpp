@@ -1,7 +1,8 @@
-// A session whose sides share video: the offer side a screen and a camera added before the
-// session starts and a camera added once it is connected, the answer side a camera added before.
-// Fake cameras and synthetic screen recorders capture, fed with frames by the test; each side
-// counts the frames that arrive on each track of its peer's.
+// A session whose sides share video: the answer side a screen and a camera added before the
+// session starts and a camera added once it is connected, the offer side a camera added before
+// (so the offer has room for one of the answer side's tracks only). Fake cameras and synthetic
+// screen recorders capture, fed with frames by the test; each side counts the frames that arrive
+// on each track of its peer's.
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -109,10 +110,10 @@ protected:
     WebRtcClientMediaSessionTest() {
         offerCapture.useIn(*offer);
         answerCapture.useIn(*answer);
-        offer->addScreenSharing(
+        answer->addScreenSharing(
             std::make_shared<VideoStreamConfiguration<ScreenFormat>>(ScreenFormat{{320, 240}}, nullptr));
-        offer->addVideoStream(cameraStream());
         answer->addVideoStream(cameraStream());
+        offer->addVideoStream(cameraStream());
     }
 
     /// Waits until the peer's tracks reaching `client` carry the streams `streamIds`, then until
@@ -142,20 +143,20 @@ protected:
 
 TEST_F(WebRtcClientMediaSessionTest, TracksCarryFramesBeforeAndAfterAReconnect) {
     connectBoth(true);
-    offer->addVideoStream(cameraStream());
-    ASSERT_TRUE(offerHears->waitFor("camera added", 2));
-    ASSERT_TRUE(offerHears->waitFor("screen added"));
-    ASSERT_TRUE(answerHears->waitFor("camera added"));
-    expectFramesOn(*answer, {"SCREEN", "CAMERA", "CAMERA"});
-    expectFramesOn(*offer, {"CAMERA"});
+    answer->addVideoStream(cameraStream());
+    ASSERT_TRUE(answerHears->waitFor("camera added", 2));
+    ASSERT_TRUE(answerHears->waitFor("screen added"));
+    ASSERT_TRUE(offerHears->waitFor("camera added"));
+    expectFramesOn(*offer, {"SCREEN", "CAMERA", "CAMERA"});
+    expectFramesOn(*answer, {"CAMERA"});
 
     // The offer side's connection stops without a word: both sides reconnect on new connections.
     WebRtcClientTesting::peerConnection(*offer)->close();
     ASSERT_TRUE(offerHears->waitFor("established", 2));
     ASSERT_TRUE(answerHears->waitFor("established", 2));
-    ASSERT_TRUE(offerHears->waitFor("screen added", 2)) << "capture is reported again at the new connected state";
-    expectFramesOn(*answer, {"SCREEN", "CAMERA", "CAMERA"});
-    expectFramesOn(*offer, {"CAMERA"});
+    ASSERT_TRUE(answerHears->waitFor("screen added", 2)) << "capture is reported again at the new connected state";
+    expectFramesOn(*offer, {"SCREEN", "CAMERA", "CAMERA"});
+    expectFramesOn(*answer, {"CAMERA"});
     EXPECT_FALSE(offerCapture.startedOnSignalingThread());
     EXPECT_FALSE(answerCapture.startedOnSignalingThread());
 }
