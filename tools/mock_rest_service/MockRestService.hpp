@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -41,6 +42,10 @@ struct MockRestOptions {
     std::vector<MockIceServer> iceServers;
     std::string certificateFile;  ///< with keyFile: serve HTTPS
     std::string keyFile;
+    /// The token of every new session (the signaling password); absent: a random one each.
+    std::optional<std::string> sessionToken;
+    /// Told of each log body accepted, with its session id and role, after it is stored.
+    std::function<void(const std::string& sessionId, const std::string& role, const nlohmann::json& body)> onLogsPosted;
 };
 
 /// A request as the service received it.
