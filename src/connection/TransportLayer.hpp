@@ -38,10 +38,12 @@ public:
     /// Answer side: resets the connection state and connects to signaling; fulfilled once
     /// signaling is connected. The answer is made when the peer's offer arrives.
     virtual Promise<void> connectAsAnswer() = 0;
-    /// Ends the connection: with `sendDisconnect` and a peer connection, the disconnect signal
-    /// goes to the peer first (when it fails nothing is reset and the promise is rejected with
-    /// that failure). Without `sendDisconnect` a fresh peer connection is made for the next
-    /// connect. A reset asked for here raises no disconnect report.
+    /// Ends the session for good: with `sendDisconnect` and a peer connection, the disconnect
+    /// signal goes to the peer first; the connection is closed and signaling reset in any case.
+    /// When the signal fails or does not settle within the time-out, the promise is rejected with
+    /// that failure after the local teardown, so the caller learns that the peer was not told. No
+    /// peer connection is left behind; the next connect makes one. A reset asked for here raises
+    /// no disconnect report.
     virtual Promise<void> resetState(bool sendDisconnect) = 0;
 
     /// Hands one application message to the data channel under the next 16-bit transport id.

@@ -81,6 +81,8 @@ void MosquittoTransport::configure() {
     };
     check(mosquitto_threaded_set(mosq_, true), "threading");
     check(mosquitto_int_option(mosq_, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V311), "protocol version");
+    // Signals are small and each waits for the one before: never hold one back to fill a segment.
+    check(mosquitto_int_option(mosq_, MOSQ_OPT_TCP_NODELAY, 1), "no-delay option");
     check(mosquitto_username_pw_set(mosq_, settings_.username.c_str(), settings_.password.c_str()), "login");
     if (caFile_.empty()) {
         check(mosquitto_int_option(mosq_, MOSQ_OPT_TLS_USE_OS_CERTS, 1), "trust store");

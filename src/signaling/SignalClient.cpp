@@ -363,6 +363,10 @@ void SignalClient::didReceiveSignal(const std::vector<std::uint8_t>& payload) {
     // Nothing of a buffer is read before it has been verified.
     const auto handshake = parseRtcHandshake(payload);
     if (!handshake) return invalid();
+    // Peers may rely on a signal being handled whatever token it carries: note it, handle it.
+    if (handshake->token() != token_) {
+        log_.warn("mqtt didReceive", "Received a signal whose token is not this session's");
+    }
     const auto delegate = delegate_.lock();
     switch (handshake->messageType()) {
         case Message::Offer:

@@ -278,6 +278,8 @@ TEST_F(SignalClientProtocol, ReceivedBuffersReachTheDelegateOnlyWhenVerifiedAndC
                   invalidLines + (c.signals.empty() ? 1 : 0));
     }
     EXPECT_EQ(countLogged("DEBUG mqtt didReceive: Got disconnect!"), 1u);
+    // Only the offer carries another session's token: noted, and still handled.
+    EXPECT_EQ(countLogged("WARN mqtt didReceive: Received a signal whose token is not this session's"), 1u);
     EXPECT_FALSE(client->hasJoined());
 
     // Without a delegate signals are dropped quietly; a disconnect is still logged.

@@ -160,6 +160,7 @@ void MosquittoBroker::writeConfiguration() {
            << "allow_anonymous false\n"
            << "password_file " << passwords << "\n"
            << "persistence false\n"
+           << "set_tcp_nodelay true\n"
            << "log_dest stderr\n"
            << "log_type error\nlog_type warning\nlog_type notice\nlog_type information\n";
     // As root, mosquitto would switch to its own user, which cannot read this folder.
