@@ -33,7 +33,7 @@ QVTaggedData textData(const std::string& text) { return QVTaggedData(textTag(), 
 
 std::string describeData(const QVTaggedData& data) {
     const auto& bytes = data.data();
-    if (isShortText(bytes)) return "\"" + std::string(bytes.begin(), bytes.end()) + "\"";
+    if (data.tag() == textTag() && isShortText(bytes)) return "\"" + std::string(bytes.begin(), bytes.end()) + "\"";
     return std::to_string(bytes.size()) + " bytes, sha256 " + sha256Hex(bytes) + " (" + data.tag() + ")";
 }
 

@@ -15,8 +15,8 @@ const std::string& textTag();
 
 /// Text as a payload with the text tag.
 QVTaggedData textData(const std::string& text);
-/// A payload's bytes as text, for printing: the bytes themselves when they are short text, else a
-/// summary with the size and checksum.
+/// A payload for printing: quoted when it is short text with the text tag, else its size, checksum
+/// and tag.
 std::string describeData(const QVTaggedData& data);
 
 /// Lower-case hexadecimal SHA-256 of `bytes`.

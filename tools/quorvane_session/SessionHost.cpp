@@ -148,6 +148,8 @@ void SessionHost::quorvaneDidReceiveQuery(const QVQuery& query, const QVQueryCon
                                 part == parts);
             });
         }
+    } else if (text == "ignore") {
+        console_.line("answer: none, the query is ignored");
     } else if (text == "screen-frames") {
         const auto frames = std::to_string(screenFrames());
         console_.line("answer: " + frames + " screen frames");

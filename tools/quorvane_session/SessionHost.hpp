@@ -36,7 +36,8 @@ private:
 ///   "share-screen": shares the screen, completed once capture runs, failed when it cannot start;
 ///   anything else: carried out, completed half a second later.
 /// - query "parts N": N parts, a fifth of a second apart; "screen-frames": the number of frames
-///   the screen stream has captured; "refuse REASON": fails it with status 403; a file (see
+///   the screen stream has captured; "refuse REASON": fails it with status 403; "ignore": never
+///   answered; a file (see
 ///   fileData): its checksum is checked, the file kept in the save folder when one is set, and the
 ///   answer is "sha256 HEX" or status 422; anything else: one part echoing the text.
 class SessionHost : public QuorvaneDelegate {

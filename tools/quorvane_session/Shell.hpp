@@ -19,6 +19,11 @@ public:
     Shell(Console& console, std::shared_ptr<QuorvaneClient> client, SessionHost& host)
         : console_(console), client_(client), host_(host), sender_(console, client) {}
 
+    /// Creates a new session as the device; prints "PIN: " and its PIN, or why it failed.
+    Promise<void> startSession();
+    /// Joins the session with `pin` as the agent; prints the outcome.
+    Promise<void> join(const std::string& pin);
+
     /// Runs until "quit" or the end of `input`.
     void run(std::istream& input);
     /// Carries out one line; false for "quit".
