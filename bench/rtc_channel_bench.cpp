@@ -9,14 +9,13 @@
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
-#include <condition_variable>
 #include <cstdio>
 #include <map>
-#include <mutex>
 #include <string>
 #include <vector>
 
 #include "support/ChannelEndpoint.hpp"
+#include "support/ChunkAdapterPair.hpp"
 #include "support/LoopbackPeerPair.hpp"
 #include "transport/Chunker.hpp"
 #include "transport/WebRtcChunkAdapter.hpp"
@@ -25,6 +24,7 @@ namespace {
 
 using namespace quorvane;
 using quorvane::testing::ChannelEndpoint;
+using quorvane::testing::ChunkAdapterPair;
 using quorvane::testing::LoopbackPeerPair;
 using namespace std::chrono_literals;
 using SteadyClock = std::chrono::steady_clock;
@@ -71,79 +71,10 @@ void rawChannel(benchmark::State& state) {
     state.counters["carried"] = static_cast<double>(carried) / static_cast<double>(sent);
 }
 
-/// Remembers when messages arrive and lets the benchmark wait for them; optionally echoes each
-/// message back through its adapter.
-class ArrivalDelegate : public ChunkAdapterDelegate {
-public:
-    explicit ArrivalDelegate(std::weak_ptr<WebRtcChunkAdapter> echoThrough = {}) : echo_(std::move(echoThrough)) {}
-
-    void dataChannelDidReceive(const std::vector<std::uint8_t>& data, std::uint16_t) override {
-        if (auto adapter = echo_.lock()) adapter->sendData(data, 1);
-        std::lock_guard lock(mutex_);
-        ++count_;
-        lastArrival_ = SteadyClock::now();
-        changed_.notify_all();
-    }
-    void dataChannelFailedToSend(const std::vector<std::uint8_t>&, std::uint16_t) override { fail(); }
-    void dataChannelFailedToReceiveMessage(std::uint16_t, std::uint16_t) override { fail(); }
-    void dataChannelDidChange(DataChannelState) override {}
-    void dataChannelWillReceiveMessage(std::uint16_t, std::uint16_t, std::uint16_t, std::uint16_t) override {}
-    void dataChannelFiredHeartbeatTimeout() override {}
-
-    /// Waits until `count` messages have arrived in all; false after `timeout` or a failure.
-    bool waitFor(std::uint64_t count, std::chrono::seconds timeout) {
-        std::unique_lock lock(mutex_);
-        return changed_.wait_for(lock, timeout, [&] { return count_ >= count || failed_; }) && !failed_;
-    }
-    std::uint64_t count() {
-        std::lock_guard lock(mutex_);
-        return count_;
-    }
-    SteadyClock::time_point lastArrival() {
-        std::lock_guard lock(mutex_);
-        return lastArrival_;
-    }
-
-private:
-    void fail() {
-        std::lock_guard lock(mutex_);
-        failed_ = true;
-        changed_.notify_all();
-    }
-
-    const std::weak_ptr<WebRtcChunkAdapter> echo_;
-    std::mutex mutex_;
-    std::condition_variable changed_;
-    std::uint64_t count_ = 0;
-    bool failed_ = false;
-    SteadyClock::time_point lastArrival_;
-};
-
-/// Two adapters on the channels of a loopback pair, on the process's real clock.
-struct AdapterPair {
-    explicit AdapterPair(bool echo) {
-        receiverHears = std::make_shared<ArrivalDelegate>(echo ? receiver : nullptr);
-        sender->setDelegate(senderHears);
-        receiver->setDelegate(receiverHears);
-        sender->set(pair.offerChannel());
-        receiver->set(pair.answerChannel());
-    }
-    ~AdapterPair() {
-        sender->closeDataChannel();
-        receiver->closeDataChannel();
-    }
-
-    LoopbackPeerPair pair;
-    std::shared_ptr<WebRtcChunkAdapter> sender = std::make_shared<WebRtcChunkAdapter>(nullptr);
-    std::shared_ptr<WebRtcChunkAdapter> receiver = std::make_shared<WebRtcChunkAdapter>(nullptr);
-    std::shared_ptr<ArrivalDelegate> senderHears = std::make_shared<ArrivalDelegate>();
-    std::shared_ptr<ArrivalDelegate> receiverHears;
-};
-
 /// (b) Adapter pair: one message of `state.range(0)` bytes at a time, from sendData to its
 /// delivery on the other side.
 void adapterPair(benchmark::State& state) {
-    AdapterPair adapters(false);
+    ChunkAdapterPair adapters(false);
     const std::vector<std::uint8_t> message(static_cast<std::size_t>(state.range(0)), 0x5a);
     std::uint64_t delivered = 0;
     for (std::size_t warm = 0; warm < warmUpBytes; warm += message.size()) {
@@ -162,7 +93,7 @@ void adapterPair(benchmark::State& state) {
 
 /// (c) Round trip: a 100-byte message to the other side, which sends it back through its adapter.
 void adapterRoundTrip(benchmark::State& state) {
-    AdapterPair adapters(true);
+    ChunkAdapterPair adapters(true);
     const std::vector<std::uint8_t> message(100, 0x5a);
     std::uint64_t returned = 0;
     for (int warm = 0; warm < 100; ++warm) {

@@ -40,7 +40,11 @@ public:
         char c = 0;
         while (spawned && poll(&ready, 1, 20000) == 1 && read(fds[0], &c, 1) == 1 && c != '\n') number += c;
         close(fds[0]);
-        if (!number.empty()) name_ = ":" + number;
+        if (number.empty()) return;
+        // Clients connect through the display's socket: wait until it is there.
+        const std::string socket = "/tmp/.X11-unix/X" + number;
+        for (int tries = 0; tries < 500 && access(socket.c_str(), F_OK) != 0; ++tries) usleep(10000);
+        name_ = ":" + number;
     }
 
     ~XvfbDisplay() {

@@ -129,9 +129,10 @@ struct MockRestService::Impl {
             pin = std::to_string(100000 + random() % 900000);
         } while (sessionsByPin.count(pin));
         auto sessionId = randomHex(random, 32);
+        auto token = options.sessionToken.empty() ? randomHex(random, 32) : options.sessionToken;
         nlohmann::json session = {
             {"topic", "quorvane/" + sessionId},     {"pin", pin},
-            {"sessionId", sessionId},               {"token", options.sessionToken.value_or(randomHex(random, 32))},
+            {"sessionId", sessionId},               {"token", token},
             {"role", "offer"},                      {"offerClient", "offer-" + randomHex(random, 8)},
             {"answerClient", "answer-" + randomHex(random, 8)}, {"ttl", 3600},
         };

@@ -34,6 +34,7 @@ struct MockIceServer {
 
 struct MockRestOptions {
     std::string apiKey = "mock-api-key";  ///< any other "x-api-key" is answered 401
+    std::string sessionToken;             ///< the token of every new session; empty: a random one each
     std::string mqttHost = "127.0.0.1";
     std::optional<int> mqttSslPort = 8883;
     std::optional<int> mqttWssPort;
@@ -42,8 +43,6 @@ struct MockRestOptions {
     std::vector<MockIceServer> iceServers;
     std::string certificateFile;  ///< with keyFile: serve HTTPS
     std::string keyFile;
-    /// The token of every new session (the signaling password); absent: a random one each.
-    std::optional<std::string> sessionToken;
     /// Told of each log body accepted, with its session id and role, after it is stored.
     std::function<void(const std::string& sessionId, const std::string& role, const nlohmann::json& body)> onLogsPosted;
 };
