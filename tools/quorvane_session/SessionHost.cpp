@@ -47,6 +47,11 @@ void SessionHost::attach(const std::shared_ptr<QuorvaneClient>& client) {
     client_ = client;
 }
 
+std::shared_ptr<QuorvaneClient> SessionHost::client() {
+    std::lock_guard lock(mutex_);
+    return client_.lock();
+}
+
 void SessionHost::quorvaneDidReceiveNotification(const QVNotification& notification) {
     report("notification #" + std::to_string(notification.id()) + ", category " +
            std::to_string(notification.category()) + ": " + describeData(notification.data()));
@@ -57,11 +62,7 @@ void SessionHost::quorvaneDidReceiveNotification(const QVNotification& notificat
     console_.line("chat from the peer: " + line);
     events_.update([&](SessionEvents::State& state) { state.chats.push_back(line); });
     if (!settings_.chatReply) return;
-    std::shared_ptr<QuorvaneClient> client;
-    {
-        std::lock_guard lock(mutex_);
-        client = client_.lock();
-    }
+    auto client = this->client();
     if (!client) return;
     console_.line("chat to the peer: " + *settings_.chatReply);
     (void)client->sendChat(*settings_.chatReply, textTag(), static_cast<std::uint16_t>(QVCategory::Chat))
@@ -90,11 +91,7 @@ void SessionHost::quorvaneDidReceiveCommand(const QVCommand& command, const QVCo
 }
 
 bool SessionHost::shareScreen() {
-    std::shared_ptr<QuorvaneClient> client;
-    {
-        std::lock_guard lock(mutex_);
-        client = client_.lock();
-    }
+    auto client = this->client();
     if (!client) return false;
     return client->addScreenSharing(
         std::make_shared<VideoStreamConfiguration<ScreenFormat>>(ScreenFormat{screenSize}, frameCounter_));

@@ -73,6 +73,7 @@ public:
 
 private:
     void report(const std::string& text) { console_.line("report: " + text); }
+    std::shared_ptr<QuorvaneClient> client();
     void answerShareScreen(const QVCommandContext& context);
     void answerFile(const QVQuery& query, const QVQueryContext& context);
 
