@@ -152,8 +152,9 @@ Check AgentScript::screenStream() {
     if (!outcome.fulfilled() || counted.answer->parts().empty()) return failed("no frame count: " + outcome.describe());
     const std::string frames = counted.answer->parts().back();
     if (frames == "0") return failed("the device captured no frame");
-    return passed("the screen track arrived (codecs " + codecs + "); the device captured " + frames +
-                  " frames; this library hands the agent no received frames to count");
+    const std::string track = codecs.empty() ? "the screen track arrived" : "the screen track arrived (" + codecs + ")";
+    return passed(track + "; the device captured " + frames +
+                  " frames; the library hands the agent no received frames to count");
 }
 
 Check AgentScript::endSession() {
