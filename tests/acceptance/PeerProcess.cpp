@@ -13,6 +13,8 @@
 namespace quorvane::testing {
 
 PeerProcess::PeerProcess(const std::vector<std::string>& arguments) {
+    // A command written to a peer that has just ended must fail the write, not end the test.
+    ::signal(SIGPIPE, SIG_IGN);
     int in[2];
     int out[2];
     if (pipe(in) != 0 || pipe(out) != 0) throw std::runtime_error("pipe failed");
