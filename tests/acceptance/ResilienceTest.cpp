@@ -98,6 +98,7 @@ TEST_F(ResilienceAcceptanceTest, SecondSessionOnTheSameClientsAfterTheHostsDisco
     device->send("disconnect");
     expectLine(*device, "^result: disconnected$");
     expectLine(*agent, "^report: disconnected: the peer ended the session$");
+    EXPECT_EQ(device->count("^report: disconnected"), 0u) << "the host's own disconnect is not reported";
 
     const auto mark = device->lineCount();
     device->send("session");
