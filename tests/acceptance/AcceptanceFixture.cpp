@@ -20,8 +20,8 @@ void AcceptanceTest::startService(std::optional<mock::MockRestOptions> options) 
 }
 
 std::vector<std::string> AcceptanceTest::arguments(const std::string& role, const std::string& pinToJoin) const {
-    std::vector<std::string> words = {"--ca-file", broker.caFile(), role, "--url", url, "--api-key", apiKey,
-                                      "--timeout", "10", "--verbose"};
+    std::vector<std::string> words = {"--ca-file", broker.caFile(), role,        "--url", url,
+                                      "--api-key", apiKey,          "--timeout", "10",    "--verbose"};
     if (!pinToJoin.empty()) words.insert(words.end(), {"--pin", pinToJoin});
     return words;
 }
@@ -51,7 +51,8 @@ std::vector<std::string> AcceptanceTest::expectLine(PeerProcess& peer, const std
 nlohmann::json AcceptanceTest::deviceLogUpload() {
     for (int attempt = 0; attempt < 100; ++attempt) {
         for (const auto& request : service->requests()) {
-            if (request.method == "POST" && request.target.starts_with("/logs/") && request.target.ends_with("/offer")) {
+            if (request.method == "POST" && request.target.starts_with("/logs/") &&
+                request.target.ends_with("/offer")) {
                 return nlohmann::json::parse(request.body);
             }
         }

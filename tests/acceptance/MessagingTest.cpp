@@ -24,10 +24,11 @@ TEST_F(MessagingAcceptanceTest, MessagesOfEverySizeArriveIntactOnceBothWays) {
             SCOPED_TRACE(std::to_string(size.bytes) + " bytes from the " + (from == device.get() ? "device" : "agent"));
             const auto mark = to->lineCount();
             from->send("bytes " + std::to_string(size.bytes));
-            const auto checksum = expectLine(*from, "^sending " + std::to_string(size.bytes) + " bytes, sha256 ([0-9a-f]+)$",
-                                             30, 0).at(1);
-            const std::string arrival =
-                "^report: notification #(\\d+), category 0: " + std::to_string(size.bytes) + " bytes, sha256 " + checksum;
+            const auto checksum =
+                expectLine(*from, "^sending " + std::to_string(size.bytes) + " bytes, sha256 ([0-9a-f]+)$", 30, 0)
+                    .at(1);
+            const std::string arrival = "^report: notification #(\\d+), category 0: " + std::to_string(size.bytes) +
+                                        " bytes, sha256 " + checksum;
             const auto id = expectLine(*to, arrival, 60, mark).at(1);
             if (size.chunked) expectLine(*to, "^received #" + id + ": ", 5, mark);
             // A late duplicate would follow within the transport's retry time.
@@ -45,7 +46,8 @@ TEST_F(MessagingAcceptanceTest, CommandsAndQueriesEndInEveryOutcome) {
     const std::vector<Case> cases = {
         {"command -r restart", R"(^result: command "restart" acknowledged after)"},
         {"command restart-app", R"(^result: command "restart-app" acknowledged after)"},
-        {"command refuse not on this device", R"(^result: command "refuse not on this device" failed after .*: error 403: not on this device$)"},
+        {"command refuse not on this device",
+         R"(^result: command "refuse not on this device" failed after .*: error 403: not on this device$)"},
         {"command -t 1 ignore", R"(^result: command "ignore" failed after .*: Sending Command Timed Out)"},
         {"query parts 3", R"(^result: query "parts 3" answered after)"},
         {"query refuse not here", R"(^result: query "refuse not here" failed after .*: error 403: not here$)"},

@@ -28,7 +28,8 @@ public:
 
     /// The first line from index `from` on that matches `pattern`, waiting up to `seconds`.
     /// Returns the match and its groups, none when no such line came.
-    std::optional<std::vector<std::string>> waitFor(const std::string& pattern, double seconds = 30, std::size_t from = 0);
+    std::optional<std::vector<std::string>> waitFor(const std::string& pattern, double seconds = 30,
+                                                    std::size_t from = 0);
     /// The number of lines so far; pass it as `from` to wait for lines that come after now.
     std::size_t lineCount() const;
     /// The lines so far that match `pattern`.

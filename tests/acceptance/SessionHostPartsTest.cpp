@@ -71,8 +71,8 @@ TEST(OptionsTest, RefusesCommandLinesItCannotUse) {
                      std::invalid_argument)
             << words.size();
     }
-    std::vector<const char*> agent = {"quorvane_session", "agent", "--url", "u", "--api-key", "k", "--pin", "123456",
-                                      "--timeout", "12"};
+    std::vector<const char*> agent = {"quorvane_session", "agent",     "--url", "u", "--api-key", "k", "--pin",
+                                      "123456",           "--timeout", "12"};
     bool help = false;
     const auto options = parseOptions(static_cast<int>(agent.size()), const_cast<char**>(agent.data()), help);
     EXPECT_EQ(options.role, Options::Role::agent);

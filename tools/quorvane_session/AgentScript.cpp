@@ -3,12 +3,11 @@
 #include <chrono>
 #include <thread>
 
-#include "quorvane/Errors.hpp"
-#include "quorvane/QVError.hpp"
-
 #include "Outcome.hpp"
 #include "Payloads.hpp"
 #include "Sender.hpp"
+#include "quorvane/Errors.hpp"
+#include "quorvane/QVError.hpp"
 
 namespace quorvane::session {
 
@@ -45,17 +44,16 @@ bool AgentScript::step(const std::string& what, const std::function<Check()>& bo
 }
 
 bool AgentScript::run() {
-    const bool walked = step("join the session with PIN " + pin_, [this] { return join(); }) &&
-                        step("wait for the data channel to the device", [this] { return connected(); }) &&
-                        step("a chat line each way", [this] { return chatEachWay(); }) &&
-                        step("a command the device acknowledges once it has carried it out",
-                             [this] { return commandCarriedOut(); }) &&
-                        step("a command the device refuses", [this] { return commandRefused(); }) &&
-                        step("a command the device never answers, with a 2 s time-out",
-                             [this] { return commandTimesOut(); }) &&
-                        step("a query the device answers in three parts", [this] { return queryInThreeParts(); }) &&
-                        step("a 64 MiB file, checked on arrival", [this] { return largeFile(); }) &&
-                        step("the device shares its screen", [this] { return screenStream(); });
+    const bool walked =
+        step("join the session with PIN " + pin_, [this] { return join(); }) &&
+        step("wait for the data channel to the device", [this] { return connected(); }) &&
+        step("a chat line each way", [this] { return chatEachWay(); }) &&
+        step("a command the device acknowledges once it has carried it out", [this] { return commandCarriedOut(); }) &&
+        step("a command the device refuses", [this] { return commandRefused(); }) &&
+        step("a command the device never answers, with a 2 s time-out", [this] { return commandTimesOut(); }) &&
+        step("a query the device answers in three parts", [this] { return queryInThreeParts(); }) &&
+        step("a 64 MiB file, checked on arrival", [this] { return largeFile(); }) &&
+        step("the device shares its screen", [this] { return screenStream(); });
     const bool ended = step("end the session, telling the device", [this] { return endSession(); });
     return walked && ended;
 }
@@ -140,7 +138,8 @@ Check AgentScript::largeFile() {
 
 Check AgentScript::screenStream() {
     Sender sender(console_, client_);
-    const auto shared = waitFor(sender.command("share-screen", QVAcknowledgeOn::finished, screenSeconds), screenSeconds + 1);
+    const auto shared =
+        waitFor(sender.command("share-screen", QVAcknowledgeOn::finished, screenSeconds), screenSeconds + 1);
     if (!shared.fulfilled()) return failed("the device could not share its screen: " + shared.describe());
     if (!events_.waitFor([](const auto& state) { return !state.remoteTracks.empty(); }, screenSeconds)) {
         return failed("no video track arrived");

@@ -4,10 +4,9 @@
 #include <memory>
 #include <string>
 
-#include "quorvane/QuorvaneClient.hpp"
-
 #include "Console.hpp"
 #include "SessionEvents.hpp"
+#include "quorvane/QuorvaneClient.hpp"
 
 namespace quorvane::session {
 

@@ -39,7 +39,8 @@ bool DeviceScript::run() {
     ok = check(!state.chats.empty(), "chat from the agent arrived and was answered") && ok;
     ok = check(state.filesIntact == 1 && state.filesDamaged == 0, "the file arrived intact") && ok;
     ok = check(state.screenStarted && host_.screenFrames() > 0,
-               "screen shared, " + std::to_string(host_.screenFrames()) + " frames captured") && ok;
+               "screen shared, " + std::to_string(host_.screenFrames()) + " frames captured") &&
+         ok;
     ok = check(state.disconnectExpected == true, "the agent ended the session (expected disconnect)") && ok;
     return ok;
 }

@@ -2,11 +2,10 @@
 
 #include <memory>
 
-#include "quorvane/QuorvaneClient.hpp"
-
 #include "Console.hpp"
 #include "SessionEvents.hpp"
 #include "SessionHost.hpp"
+#include "quorvane/QuorvaneClient.hpp"
 
 namespace quorvane::session {
 

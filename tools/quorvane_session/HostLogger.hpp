@@ -3,9 +3,8 @@
 #include <mutex>
 #include <string>
 
-#include "quorvane/Logger.hpp"
-
 #include "SessionEvents.hpp"
+#include "quorvane/Logger.hpp"
 
 namespace quorvane::session {
 

@@ -3,12 +3,11 @@
 #include <functional>
 #include <memory>
 
+#include "Options.hpp"
 #include "quorvane/DispatchQueue.hpp"
 #include "quorvane/Logger.hpp"
 #include "quorvane/QuorvaneClient.hpp"
 #include "quorvane/QuorvaneDelegate.hpp"
-
-#include "Options.hpp"
 
 namespace quorvane::session {
 

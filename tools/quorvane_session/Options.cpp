@@ -67,7 +67,8 @@ Options parseOptions(int argc, char** argv, bool& help) {
     }
     if (help) return options;
     if (options.url.empty() || options.apiKey.empty()) throw std::invalid_argument("--url and --api-key are needed");
-    if (options.role == Options::Role::agent && options.pin.empty()) throw std::invalid_argument("the agent needs --pin");
+    if (options.role == Options::Role::agent && options.pin.empty())
+        throw std::invalid_argument("the agent needs --pin");
     if (options.role == Options::Role::device && !options.pin.empty()) {
         throw std::invalid_argument("--pin is for the agent");
     }

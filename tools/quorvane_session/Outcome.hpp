@@ -12,9 +12,9 @@ namespace quorvane::session {
 
 /// How a promise ended, seen from a thread that waits for it with a limit.
 struct Outcome {
-    bool settled = false;     ///< false: still pending when the wait ended
+    bool settled = false;      ///< false: still pending when the wait ended
     std::exception_ptr error;  ///< null when fulfilled
-    double seconds = 0;       ///< time waited
+    double seconds = 0;        ///< time waited
 
     bool fulfilled() const { return settled && !error; }
     /// "fulfilled", "still pending after N s" or the error's description.

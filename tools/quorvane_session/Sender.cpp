@@ -3,10 +3,9 @@
 #include <chrono>
 #include <cstdio>
 
+#include "Payloads.hpp"
 #include "quorvane/QVCategory.hpp"
 #include "quorvane/WellKnownTags.hpp"
-
-#include "Payloads.hpp"
 
 namespace quorvane::session {
 
@@ -55,7 +54,8 @@ Promise<void> Sender::chat(const std::string& text) {
 }
 
 Promise<void> Sender::notify(const std::string& text) {
-    auto sent = client_->sendNotification(QVNotification(static_cast<std::uint16_t>(QVCategory::Default), textData(text)));
+    auto sent =
+        client_->sendNotification(QVNotification(static_cast<std::uint16_t>(QVCategory::Default), textData(text)));
     reportResult(sent, "notification " + quoted(text), "handed to the transport");
     return sent;
 }
@@ -69,13 +69,12 @@ Promise<void> Sender::command(const std::string& text, QVAcknowledgeOn acknowled
 
 SentQuery Sender::sendQuery(QVQuery query, const std::string& what, double timeout) {
     auto answer = std::make_shared<Answer>();
-    auto receipt = client_->sendQuery(std::move(query), timeout,
-                                      [console = &console_, what, answer](const QVTaggedData& data, bool isLast) {
-                                          const std::string part(data.data().begin(), data.data().end());
-                                          answer->add(part);
-                                          console->line("answer to " + what + ": " + describeData(data) +
-                                                        (isLast ? " (last part)" : ""));
-                                      });
+    auto receipt = client_->sendQuery(
+        std::move(query), timeout, [console = &console_, what, answer](const QVTaggedData& data, bool isLast) {
+            const std::string part(data.data().begin(), data.data().end());
+            answer->add(part);
+            console->line("answer to " + what + ": " + describeData(data) + (isLast ? " (last part)" : ""));
+        });
     reportResult(receipt.complete(), what, "answered");
     return {receipt, answer};
 }

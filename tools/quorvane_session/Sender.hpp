@@ -5,9 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "quorvane/QuorvaneClient.hpp"
-
 #include "Console.hpp"
+#include "quorvane/QuorvaneClient.hpp"
 
 namespace quorvane::session {
 
@@ -34,8 +33,7 @@ public:
     /// The category of files.
     static constexpr std::uint16_t fileCategory = 16;
 
-    Sender(Console& console, std::shared_ptr<QuorvaneClient> client)
-        : console_(console), client_(std::move(client)) {}
+    Sender(Console& console, std::shared_ptr<QuorvaneClient> client) : console_(console), client_(std::move(client)) {}
 
     /// A chat line (category Chat, text tag).
     Promise<void> chat(const std::string& text);

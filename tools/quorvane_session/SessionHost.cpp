@@ -2,12 +2,11 @@
 
 #include <fstream>
 
+#include "Payloads.hpp"
 #include "quorvane/QVCategory.hpp"
 #include "quorvane/QVError.hpp"
 #include "quorvane/ScreenFormat.hpp"
 #include "quorvane/VideoStreamConfiguration.hpp"
-
-#include "Payloads.hpp"
 
 namespace quorvane::session {
 

@@ -6,14 +6,13 @@
 #include <optional>
 #include <string>
 
+#include "Console.hpp"
+#include "SessionEvents.hpp"
+#include "TransferProgress.hpp"
 #include "quorvane/DispatchQueue.hpp"
 #include "quorvane/QuorvaneClient.hpp"
 #include "quorvane/QuorvaneDelegate.hpp"
 #include "quorvane/VideoRenderer.hpp"
-
-#include "Console.hpp"
-#include "SessionEvents.hpp"
-#include "TransferProgress.hpp"
 
 namespace quorvane::session {
 

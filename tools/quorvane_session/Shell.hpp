@@ -4,12 +4,11 @@
 #include <memory>
 #include <string>
 
-#include "quorvane/QuorvaneClient.hpp"
-
 #include "Console.hpp"
 #include "Sender.hpp"
 #include "SessionEvents.hpp"
 #include "SessionHost.hpp"
+#include "quorvane/QuorvaneClient.hpp"
 
 namespace quorvane::session {
 

@@ -26,7 +26,7 @@ std::string formatProgress(std::uint16_t id, std::uint16_t received, std::uint16
     const int filled = static_cast<int>(share * barWidth);
     std::string bar = std::string(filled, '#') + std::string(barWidth - filled, '-');
     std::string text = formatted("receiving #%u [%s] %3d%%  %.1f/%.1f MiB", id, bar.c_str(),
-                              static_cast<int>(share * 100), mebibytes(received), mebibytes(total));
+                                 static_cast<int>(share * 100), mebibytes(received), mebibytes(total));
     if (rate && *rate > 0) {
         const double left = static_cast<double>((total - received) * TransferProgress::chunkBytes) / *rate;
         text += formatted("  %.1f MiB/s  %.0f s left", *rate / mebibyte, std::ceil(left));

@@ -31,8 +31,8 @@ public:
 
     /// One report of message `id`: `received` of `total` chunks are in. Returns the text to show
     /// now, if any; the last chunk always gives a finished text and forgets the message.
-    std::optional<Shown> report(std::uint16_t id, std::uint16_t category, std::uint16_t received,
-                                std::uint16_t total, Clock::time_point now);
+    std::optional<Shown> report(std::uint16_t id, std::uint16_t category, std::uint16_t received, std::uint16_t total,
+                                Clock::time_point now);
 
     /// Forgets message `id` (the transport gave it up).
     void forget(std::uint16_t id);
@@ -52,8 +52,7 @@ private:
 
 /// "receiving #7 [#########-----------]  45%  28.8/64.0 MiB  21.3 MiB/s  2 s left": `rate` in
 /// bytes per second, absent while unknown.
-std::string formatProgress(std::uint16_t id, std::uint16_t received, std::uint16_t total,
-                           std::optional<double> rate);
+std::string formatProgress(std::uint16_t id, std::uint16_t received, std::uint16_t total, std::optional<double> rate);
 
 /// "received #7: 64.0 MiB in 3.1 s, 20.6 MiB/s".
 std::string formatFinished(std::uint16_t id, std::uint16_t total, double seconds);
