@@ -1,6 +1,9 @@
 #include "connection/WebRtcClient.hpp"
 
+#include <algorithm>
 #include <stdexcept>
+
+#include <nlohmann/json.hpp>
 
 #include "async/Clock.hpp"
 #include "connection/RtcPeerConnectionDelegate.hpp"
@@ -89,6 +92,34 @@ std::string joined(const std::vector<std::string>& names) {
     return text;
 }
 
+/// What sets camera and screen streams apart in the client's log lines and reports.
+template <class Container>
+struct StreamKind;
+
+template <>
+struct StreamKind<CameraMediaStreamContainer> {
+    static constexpr const char* alreadyConnected = "Already connected, starting video capture";
+    static constexpr const char* starting = "Starting video capture";
+    static void started(TransportLayerDelegate& delegate, CameraMediaStreamContainer& container) {
+        delegate.transportLayerAddedMediaStream(container.createController());
+    }
+    static void failed(TransportLayerDelegate& delegate, std::exception_ptr error) {
+        delegate.transportLayerFailedToAddMediaStream(std::move(error));
+    }
+};
+
+template <>
+struct StreamKind<ScreenCaptureMediaStreamContainer> {
+    static constexpr const char* alreadyConnected = "Already connected, starting screen capture";
+    static constexpr const char* starting = "Starting screen capture";
+    static void started(TransportLayerDelegate& delegate, ScreenCaptureMediaStreamContainer& container) {
+        delegate.transportLayerAddedScreenCapture(container.createController());
+    }
+    static void failed(TransportLayerDelegate& delegate, std::exception_ptr error) {
+        delegate.transportLayerFailedToAddScreenCapture(std::move(error));
+    }
+};
+
 }  // namespace
 
 // --- Construction -------------------------------------------------------------------------------
@@ -145,6 +176,7 @@ WebRtcClient::~WebRtcClient() {
     signals_->tearDown();
     dataChannelManager_->closeDataChannel();
     if (peerConnection_) peerConnection_->close();
+    stopCapture();
 }
 
 // --- Queue helpers ------------------------------------------------------------------------------
@@ -221,7 +253,10 @@ Promise<void> WebRtcClient::sendMessage(std::vector<std::uint8_t> data, std::uin
 
 bool WebRtcClient::addVideoStream(std::shared_ptr<VideoStreamConfiguration<CameraFormat>> configuration) {
     post([configuration = std::move(configuration)](WebRtcClient& self) {
-        self.mediaStreams_.push_back(configuration);
+        if (self.peerConnected()) {
+            self.log_.debug("addVideoStream", "Adding video " + nlohmann::json(configuration->source()).dump());
+        }
+        self.setupVideoStream(configuration);
     });
     return true;
 }
@@ -230,10 +265,15 @@ bool WebRtcClient::addScreenSharing(std::shared_ptr<VideoStreamConfiguration<Scr
     bool accepted = false;
     runOnQueue([&] {
         if (screenCaptureInitializer_) return;
-        screenCaptureInitializer_ = std::move(configuration);
+        screenCaptureInitializer_ = configuration;
         accepted = true;
     });
-    return accepted;
+    if (!accepted) return false;
+    post([configuration = std::move(configuration)](WebRtcClient& self) {
+        if (self.peerConnected()) self.log_.debug("addScreenSharing", "Adding screen share");
+        self.setupScreenShare(configuration);
+    });
+    return true;
 }
 
 // --- Connect, reset, reconnect ------------------------------------------------------------------
@@ -310,6 +350,7 @@ Promise<void> WebRtcClient::terminalReset(bool sendDisconnect) {
     log_.debug("resetState", "Resetting state");
     beginGeneration();
     terminated_ = true;
+    stopCapture();
     const Generation generation = generation_;
     auto finish = [self = shared_from_this(), generation] {
         // A connect started meanwhile has already closed what this reset would close.
@@ -351,6 +392,7 @@ void WebRtcClient::tearDownConnection() {
 void WebRtcClient::endSession() {
     beginGeneration();
     terminated_ = true;
+    stopCapture();
     tearDownConnection();
 }
 
@@ -373,14 +415,86 @@ void WebRtcClient::closeRtcConnection() {
     peerConnectionEvents_.reset();
 }
 
+// --- Media --------------------------------------------------------------------------------------
+
+void WebRtcClient::setupVideoStream(const std::shared_ptr<VideoStreamConfiguration<CameraFormat>>& configuration) {
+    setUpStream(cameraContainers_, std::make_shared<CameraMediaStreamContainer>(
+                                       configuration, rtc::PeerConnectionFactory::shared(), cameraCaptureFactory_, false));
+}
+
+void WebRtcClient::setupScreenShare(const std::shared_ptr<VideoStreamConfiguration<ScreenFormat>>& configuration) {
+    setUpStream(screenContainers_, std::make_shared<ScreenCaptureMediaStreamContainer>(
+                                       configuration, rtc::PeerConnectionFactory::shared(), screenCaptureFactory_, true));
+}
+
+template <class Container>
+void WebRtcClient::setUpStream(std::vector<std::shared_ptr<Container>>& containers,
+                               std::shared_ptr<Container> container) {
+    container->initialize();
+    containers.push_back(container);
+    if (!peerConnection_ || !attachTrack(container) || !peerConnected()) return;
+    log_.debug(newStateOperation, StreamKind<Container>::alreadyConnected);
+    startCaptureOf(container);
+}
+
 void WebRtcClient::attachMediaTracks() {
-    // Camera and screen tracks are added to each new peer connection here, before its offer or
-    // answer is made, once media capture is part of the client.
+    attachedStreams_.clear();
+    for (const auto& container : screenContainers_) attachTrack(container);
+    for (const auto& container : cameraContainers_) attachTrack(container);
+}
+
+template <class Container>
+bool WebRtcClient::attachTrack(const std::shared_ptr<Container>& container) {
+    if (container->addTrack(*peerConnection_)) {
+        attachedStreams_.push_back(container.get());
+        return true;
+    }
+    const auto message = "Failed to add the " + container->kind() + " track to the peer connection";
+    log_.error("addTrack", message);
+    report([&](TransportLayerDelegate& delegate) {
+        StreamKind<Container>::failed(delegate, std::make_exception_ptr(QVError(message)));
+    });
+    return false;
 }
 
 void WebRtcClient::startCapture() {
-    // Capture starts here on every screen container, then on every camera container, and each
-    // is reported to the delegate, once media capture is part of the client.
+    const auto startAttached = [this]<class Container>(const std::vector<std::shared_ptr<Container>>& containers) {
+        for (const auto& container : containers) {
+            const auto attached = std::find(attachedStreams_.begin(), attachedStreams_.end(), container.get());
+            if (attached == attachedStreams_.end()) continue;
+            log_.debug(newStateOperation, StreamKind<Container>::starting);
+            startCaptureOf(container);
+        }
+    };
+    startAttached(screenContainers_);
+    startAttached(cameraContainers_);
+}
+
+template <class Container>
+void WebRtcClient::startCaptureOf(const std::shared_ptr<Container>& container) {
+    // Capture that a reset overtook belongs to a connection that is gone: it is not reported.
+    const std::weak_ptr<WebRtcClient> client = weak_from_this();
+    const Generation generation = generation_;
+    auto started = container->startCapture();
+    started.done(
+        [client, generation, container] {
+            auto self = client.lock();
+            if (!self || self->generation_ != generation) return;
+            self->report([&](TransportLayerDelegate& delegate) { StreamKind<Container>::started(delegate, *container); });
+        },
+        queue_);
+    started.catchError(
+        [client, generation](const std::exception_ptr& error) {
+            auto self = client.lock();
+            if (!self || self->generation_ != generation) return;
+            self->report([&](TransportLayerDelegate& delegate) { StreamKind<Container>::failed(delegate, error); });
+        },
+        queue_);
+}
+
+void WebRtcClient::stopCapture() {
+    for (const auto& container : screenContainers_) container->stopCapture();
+    for (const auto& container : cameraContainers_) container->stopCapture();
 }
 
 // --- Signaling events ---------------------------------------------------------------------------
@@ -454,7 +568,12 @@ Promise<void> WebRtcClient::applyOffer(const std::shared_ptr<rtc::PeerConnection
         .ensure(
             [client, generation] {
                 auto self = client.lock();
-                if (self && self->generation_ == generation) --self->answeringOffers_;
+                if (!self || self->generation_ != generation) return;
+                // Tracks of this side's that the peer's offer had no room for need an offer of
+                // this side's; WebRTC's request for it may have come while the answer was made.
+                if (--self->answeringOffers_ == 0 && !self->makingOffer_ && self->peerConnection_->hasUnsentTracks()) {
+                    self->negotiate(generation);
+                }
             },
             queue_)
         .then(
@@ -596,6 +715,9 @@ void WebRtcClient::didAddReceiver(const std::vector<std::string>& codecNames) {
 
 void WebRtcClient::didChangeConnectionState(Generation generation, rtc::PeerConnectionState state) {
     const auto message = "Connection state changed to " + std::string(stateText(state));
+    if (generation == generation_) {
+        connectedGeneration_ = state == rtc::PeerConnectionState::connected ? std::optional(generation) : std::nullopt;
+    }
     if (state == rtc::PeerConnectionState::failed) {
         // Recovery is left to the heartbeat time-out.
         log_.warn(newStateOperation, message);
@@ -608,6 +730,10 @@ void WebRtcClient::didChangeConnectionState(Generation generation, rtc::PeerConn
 void WebRtcClient::shouldNegotiate(Generation generation) {
     log_.debug("peerConnectionShouldNegotiate", "peerConnection should negotiate");
     if (generation != generation_ || !peerConnection_ || makingOffer_ || answeringOffers_ > 0) return;
+    negotiate(generation);
+}
+
+void WebRtcClient::negotiate(Generation generation) {
     if (!signals_->isConnected() || !signals_->hasJoined()) return;
     auto connection = peerConnection_;
     if (connection->signalingState() != rtc::SignalingState::stable) return;

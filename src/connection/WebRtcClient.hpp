@@ -10,6 +10,8 @@
 #include "connection/TransportLayer.hpp"
 #include "connection/TransportLayerDelegate.hpp"
 #include "log/ClassLogger.hpp"
+#include "media/CameraMediaStreamContainer.hpp"
+#include "media/ScreenCaptureMediaStreamContainer.hpp"
 #include "quorvane/DispatchQueue.hpp"
 #include "quorvane/Promise.hpp"
 #include "rtc/PeerConnectionConfiguration.hpp"
@@ -43,6 +45,12 @@ class WebRtcChunkAdapter;
 /// that belongs to an older generation stops without effect, so nothing a reset overtook can
 /// act on what came after it. A reset asked for by the host, or the peer's disconnect signal,
 /// is terminal: no reconnect follows it until the host connects again.
+///
+/// Media. Every camera or screen stream handed in gets a container at once, kept for the
+/// client's life; its track goes on every new peer connection before the offer or answer is
+/// made, and on the current one when it is handed in later. Capture starts each time the
+/// current peer connection reports the connected state, and ends with the session: at a
+/// terminal reset and when the client is released.
 class WebRtcClient final : public TransportLayer,
                            public SignalClientDelegate,
                            public ChunkAdapterDelegate,
@@ -86,9 +94,11 @@ public:
                               std::shared_ptr<SessionMetrics> metrics) override;
     bool isConnected() const override { return isConnected_; }
 
-    /// Records a camera stream. Always true.
+    /// Sets up a camera stream (its track joins the peer connection; capture starts once it is
+    /// connected). Always true.
     bool addVideoStream(std::shared_ptr<VideoStreamConfiguration<CameraFormat>> configuration) override;
-    /// Records the screen stream; false when one was recorded before.
+    /// Sets up the screen stream as addVideoStream does a camera; false, and nothing else, when a
+    /// screen stream was handed in before.
     bool addScreenSharing(std::shared_ptr<VideoStreamConfiguration<ScreenFormat>> configuration) override;
 
     // Signaling reports, on "signalClientQueue".
@@ -144,10 +154,29 @@ private:
     /// The client, when `generation` is still the current one; otherwise throws what the step of
     /// a chain overtaken by a reset fails with.
     static std::shared_ptr<WebRtcClient> current(const std::weak_ptr<WebRtcClient>& client, Generation generation);
-    /// Media hooks: tracks join each new peer connection here, and capture starts here when a
-    /// peer connection reaches the connected state.
+
+    // Media; on the queue.
+    void setupVideoStream(const std::shared_ptr<VideoStreamConfiguration<CameraFormat>>& configuration);
+    void setupScreenShare(const std::shared_ptr<VideoStreamConfiguration<ScreenFormat>>& configuration);
+    /// Keeps `container`, makes its track and, while there is a peer connection, adds it there;
+    /// starts capture when that connection is connected.
+    template <class Container>
+    void setUpStream(std::vector<std::shared_ptr<Container>>& containers, std::shared_ptr<Container> container);
+    /// Puts every stream's track on the peer connection just made.
     void attachMediaTracks();
+    /// Adds the track of `container` to the current peer connection; a refusal is logged and
+    /// reported as the stream's failure. Whether it was added.
+    template <class Container>
+    bool attachTrack(const std::shared_ptr<Container>& container);
+    /// Starts capture on every stream whose track is on the current peer connection, the screen
+    /// first; each outcome is reported.
     void startCapture();
+    template <class Container>
+    void startCaptureOf(const std::shared_ptr<Container>& container);
+    /// Stops capture on every stream: the session is over.
+    void stopCapture();
+    /// Whether the current peer connection has reported the connected state and not left it.
+    bool peerConnected() const { return peerConnection_ && connectedGeneration_ == generation_; }
 
     // Signaling events; on the queue.
     void handleOffer(const std::string& sdp);
@@ -165,6 +194,8 @@ private:
     void didAddReceiver(const std::vector<std::string>& codecNames);
     void didChangeConnectionState(Generation generation, rtc::PeerConnectionState state);
     void shouldNegotiate(Generation generation);
+    /// Makes and publishes an offer when signaling is joined and the connection is stable.
+    void negotiate(Generation generation);
     void didChangeIceConnectionState(Generation generation, rtc::IceConnectionState state);
     void didChangeIceGatheringState(rtc::IceGatheringState state);
     void didGenerateIceCandidate(Generation generation, const rtc::IceCandidate& candidate);
@@ -195,8 +226,14 @@ private:
     bool makingOffer_ = false;                   ///< an offer of this side is being made
     int answeringOffers_ = 0;                    ///< offers of the peer being answered
     bool hasDataChannel_ = false;                ///< this generation's data channel is with the message layer
-    std::vector<std::shared_ptr<VideoStreamConfiguration<CameraFormat>>> mediaStreams_;
-    std::shared_ptr<VideoStreamConfiguration<ScreenFormat>> screenCaptureInitializer_;
+    std::optional<Generation> connectedGeneration_;  ///< whose connection reported connected last
+    std::shared_ptr<VideoStreamConfiguration<ScreenFormat>> screenCaptureInitializer_;  ///< the one accepted
+    std::vector<std::shared_ptr<CameraMediaStreamContainer>> cameraContainers_;  ///< in order of set-up
+    std::vector<std::shared_ptr<ScreenCaptureMediaStreamContainer>> screenContainers_;
+    std::vector<const MediaStreamContainer*> attachedStreams_;  ///< whose track is on the current connection
+    /// What new containers capture with: the machine's cameras and screen (tests replace them).
+    CameraVideoCaptureFactory cameraCaptureFactory_;
+    ScreenCaptureFactory screenCaptureFactory_;
 
     /// isConnected() for callers on other threads; written on the queue.
     std::atomic<bool> isConnected_{false};

@@ -55,8 +55,9 @@ private:
 };
 
 /// Verifies `bytes` as one finished MessageFrame and returns a view of it, or nothing when they
-/// are not one (truncated, corrupted, offsets or lengths outside the bytes, a required field
-/// missing). Nothing outside `bytes` is ever read. `bytes` must start on a 4-byte boundary
+/// are not one (truncated, corrupted, offsets or lengths outside the bytes). A field the schema
+/// marks required may be missing: it reads as absent (a payload table as nothing, a vector as
+/// empty). Nothing outside `bytes` is ever read. `bytes` must start on a 4-byte boundary
 /// (std::invalid_argument otherwise).
 std::optional<MessageFrameView> parseMessageFrame(std::span<const std::uint8_t> bytes);
 /// The view would outlive a temporary buffer: keep the bytes in a variable.

@@ -58,6 +58,19 @@ public:
     /// (for example once the connection is closed, or when the track is on it already).
     bool addTrack(const VideoTrack& track, const std::vector<std::string>& streamIds);
 
+    /// A video track of the peer's, as this connection receives it.
+    struct RemoteVideoTrack {
+        std::vector<std::string> streamIds;
+        std::shared_ptr<VideoTrack> track;
+    };
+    /// The video tracks that the peer sends on this connection as last negotiated, for tools and
+    /// tests that show or count what arrives (through a renderer on the track).
+    std::vector<RemoteVideoTrack> remoteVideoTracks() const;
+
+    /// Whether a track added to the connection is not sent as last negotiated: none was
+    /// negotiated since it was added, or the peer's offer had no room for it.
+    bool hasUnsentTracks() const;
+
     SignalingState signalingState() const;
     /// The configuration in force, as WebRTC reports it.
     PeerConnectionConfiguration configuration() const;

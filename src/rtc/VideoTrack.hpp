@@ -14,8 +14,8 @@ namespace quorvane::rtc {
 class PeerConnectionFactory;
 class VideoSource;
 
-/// A local video track, made by PeerConnectionFactory from a VideoSource. Its operations may be
-/// called from any thread.
+/// A video track: a local one made by PeerConnectionFactory from a VideoSource, or one of the
+/// peer's that a PeerConnection receives. Its operations may be called from any thread.
 class VideoTrack {
 public:
     /// Detaches the renderers: none is called once it returns.
@@ -36,6 +36,7 @@ public:
     webrtc::VideoTrackInterface* native() const;
 
 private:
+    friend class PeerConnection;
     friend class PeerConnectionFactory;
     struct Impl;
     VideoTrack(std::shared_ptr<PeerConnectionFactory> factory, webrtc::VideoTrackInterface* track);

@@ -18,9 +18,8 @@ namespace quorvane {
 /// when it has at most 15360 bytes, else ChunkedMessageData frames of 15360 bytes (the last one
 /// shorter) at positions 0 up to the count less one. A message of more than 65535 chunks gets no
 /// frames (chunks() is absent), so the adapter can refuse it. After each time-out the adapter may
-/// send the message again, three times at most: a single-frame message whole; a multi-frame one
-/// only its last frame, so that a peer that already has the message acknowledges it again (its
-/// missing chunks are served on the peer's retry requests).
+/// send a single-frame message again, three times at most; a multi-frame message is never sent
+/// again whole (its missing chunks are served on the peer's retry requests).
 ///
 /// Used on the adapter's queue only.
 class Chunker : public ChunkHelper {

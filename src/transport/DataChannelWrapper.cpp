@@ -11,10 +11,8 @@ std::shared_ptr<DataChannelWrapper> DataChannelWrapper::create(std::shared_ptr<D
                                                                std::shared_ptr<ZephLogger> logger,
                                                                DispatchQueuePtr dispatchQueue,
                                                                std::weak_ptr<QVWebRtcDataChannelDelegate> delegate) {
-    std::shared_ptr<DataChannelWrapper> wrapper(
+    return std::shared_ptr<DataChannelWrapper>(
         new DataChannelWrapper(std::move(dataChannel), std::move(logger), std::move(dispatchQueue), std::move(delegate)));
-    wrapper->dataChannel_->setObserver(wrapper);
-    return wrapper;
 }
 
 DataChannelWrapper::DataChannelWrapper(std::shared_ptr<DataChannel> dataChannel, std::shared_ptr<ZephLogger> logger,
@@ -25,57 +23,82 @@ DataChannelWrapper::DataChannelWrapper(std::shared_ptr<DataChannel> dataChannel,
       dispatchQueue_(std::move(dispatchQueue)),
       qvDelegate_(std::move(delegate)) {}
 
-DataChannelWrapper::~DataChannelWrapper() { log_.debug("Deinit", "WebRtcDataChannel deinitialized"); }
+DataChannelWrapper::~DataChannelWrapper() {
+    log_.debug("Deinit", "WebRtcDataChannel deinitialized");
+    for (auto& wait : passedOnWaits_) dispatchQueue_->async(std::move(wait.passedOn));
+}
+
+void DataChannelWrapper::attach() { dataChannel_->setObserver(weak_from_this()); }
 
 DataChannelState DataChannelWrapper::readyState() const { return dataChannel_->state(); }
 
 void DataChannelWrapper::close() {
     dataChannel_->close();
+    detach();
+}
+
+void DataChannelWrapper::detach() {
     dispatchQueue_->async([weak = weak_from_this()] {
         if (auto self = weak.lock()) {
-            self->closed_ = true;
+            self->detached_ = true;  // no new time-out, no new heartbeat tick
             self->heartbeatTimer_.reset();
             self->releaseGate();
         }
     });
 }
 
-Promise<void> DataChannelWrapper::sendData(std::vector<std::uint8_t> buffer) {
-    auto write = Promise<void>::pending();
+Promise<void> DataChannelWrapper::sendData(std::vector<std::uint8_t> buffer, std::function<void()> passedOn) {
+    auto pending = Promise<void>::pending();
+    Write write{std::move(buffer), pending.resolver, std::move(passedOn)};
     if (dispatchQueue_->isCurrent()) {
-        passGate(std::move(buffer), write.resolver);
+        passGate(std::move(write));
     } else {
-        dispatchQueue_->async([self = shared_from_this(), buffer = std::move(buffer), resolver = write.resolver]() mutable {
-            self->passGate(std::move(buffer), resolver);
+        dispatchQueue_->async([self = shared_from_this(), write = std::move(write)]() mutable {
+            self->passGate(std::move(write));
         });
     }
-    return write.promise;
+    return pending.promise;
 }
 
-void DataChannelWrapper::passGate(std::vector<std::uint8_t> buffer, const Resolver<void>& resolver) {
+void DataChannelWrapper::passGate(Write pending) {
     // A stalled transport may stop reporting its buffered amount: look before every write.
     if (dataChannel_->bufferedAmount() >= gateCloseAmount) closeGate();
     if (!waitForBuffer_ && waitingWrites_ == 0) {
         // Open gate and no write ahead of this one: write at once.
-        write(buffer, resolver);
+        write(std::move(pending));
         return;
     }
     // Behind the gate, or behind writes it has released and that are not written yet: in call order.
     ++waitingWrites_;
     Guarantee<void> gate = waitForBuffer_ ? waitForBuffer_->guarantee : Guarantee<void>::value();
     gate.done(
-        [self = shared_from_this(), buffer = std::move(buffer), resolver] {
+        [self = shared_from_this(), pending = std::move(pending)]() mutable {
             --self->waitingWrites_;
-            self->write(buffer, resolver);
+            self->write(std::move(pending));
         },
         dispatchQueue_);
 }
 
-void DataChannelWrapper::write(std::span<const std::uint8_t> buffer, const Resolver<void>& resolver) {
-    if (dataChannel_->send(buffer, true)) {
-        resolver.fulfill();
-    } else {
-        resolver.reject(WebRTCError::failedToSendData());
+void DataChannelWrapper::write(Write pending) {
+    if (!dataChannel_->send(pending.buffer, true)) {
+        pending.resolver.reject(WebRTCError::failedToSendData());
+        return;
+    }
+    bytesWritten_ += pending.buffer.size();
+    pending.resolver.fulfill();
+    if (!pending.passedOn) return;
+    passedOnWaits_.push_back({bytesWritten_, std::move(pending.passedOn)});
+    reportPassedOn();
+}
+
+void DataChannelWrapper::reportPassedOn() {
+    const std::uint64_t buffered = dataChannel_->bufferedAmount();
+    // Every write is made on this queue, so the amount and the count of written bytes agree.
+    const std::uint64_t passed = bytesWritten_ > buffered ? bytesWritten_ - buffered : 0;
+    while (!passedOnWaits_.empty() && (gateReleased_ || passedOnWaits_.front().written <= passed)) {
+        auto passedOn = std::move(passedOnWaits_.front().passedOn);
+        passedOnWaits_.pop_front();
+        passedOn();
     }
 }
 
@@ -97,22 +120,24 @@ void DataChannelWrapper::dataChannelDidReceive(std::vector<std::uint8_t> data, b
 }
 
 void DataChannelWrapper::dataChannelDidChangeBufferedAmount(std::uint64_t) {
-    const std::uint64_t amount = dataChannel_->bufferedAmount();
+    dispatchQueue_->async([weak = weak_from_this(), amount = dataChannel_->bufferedAmount()] {
+        if (auto self = weak.lock()) self->bufferedAmountChanged(amount);
+    });
+}
+
+void DataChannelWrapper::bufferedAmountChanged(std::uint64_t amount) {
     if (amount <= gateOpenAmount) {
-        dispatchQueue_->async([weak = weak_from_this()] {
-            if (auto self = weak.lock()) self->openGate();
-        });
+        openGate();
     } else if (amount >= gateCloseAmount) {
-        dispatchQueue_->async([weak = weak_from_this()] {
-            if (auto self = weak.lock()) self->closeGate();
-        });
+        closeGate();
     }
+    reportPassedOn();
 }
 
 void DataChannelWrapper::checkForHeartbeat() {
     dispatchQueue_->async([weak = weak_from_this()] {
         auto self = weak.lock();
-        if (!self || self->closed_) return;
+        if (!self || self->detached_) return;
         self->heartbeatTimer_ = std::make_unique<BackgroundTimer>(self->dispatchQueue_, heartbeatTimeout, false, [weak] {
             auto self = weak.lock();
             if (!self) return;
@@ -126,7 +151,7 @@ void DataChannelWrapper::checkForHeartbeat() {
 void DataChannelWrapper::sendHeartbeat() {
     dispatchQueue_->async([weak = weak_from_this()] {
         auto self = weak.lock();
-        if (!self) return;
+        if (!self || self->detached_) return;
         self->sendHeartbeatTimer_ = std::make_unique<BackgroundTimer>(self->dispatchQueue_, heartbeatInterval, false, [weak] {
             if (auto self = weak.lock()) self->heartbeatTick();
         });
@@ -156,6 +181,7 @@ void DataChannelWrapper::closeGate() {
 void DataChannelWrapper::releaseGate() {
     gateReleased_ = true;
     openGate();
+    reportPassedOn();
 }
 
 }  // namespace quorvane

@@ -1,9 +1,10 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
+#include <functional>
 #include <memory>
 #include <optional>
-#include <span>
 #include <vector>
 
 #include "log/ClassLogger.hpp"
@@ -22,8 +23,12 @@ namespace quorvane {
 ///
 /// Writes leave in the order of their sendData() calls. The gate closes when 10485760 bytes or
 /// more are buffered (seen in a buffered-amount report or right before a write) and opens when
-/// 16384 or fewer are. Once the channel is closing or closed, or close() was called, the gate
-/// stays open, so that no write waits for good: each fails as the channel refuses it.
+/// 16384 or fewer are. Once the channel is closing or closed, or close() or detach() was called,
+/// the gate stays open, so that no write waits for good: each goes to the channel, which takes or
+/// refuses it.
+///
+/// A writer may also learn when the channel has passed a buffer on: when its buffered amount has
+/// fallen past that buffer, so that the buffer no longer waits behind others in the channel.
 class DataChannelWrapper final : public DataChannelObserver, public std::enable_shared_from_this<DataChannelWrapper> {
 public:
     static constexpr std::uint64_t gateCloseAmount = 10485760;
@@ -31,8 +36,8 @@ public:
     static constexpr double heartbeatTimeout = 5.0;
     static constexpr double heartbeatInterval = 1.0;
 
-    /// Wraps `dataChannel` and becomes its observer. `dispatchQueue` is the owner's serial queue:
-    /// writes, timers and the time-out report run there. Nothing starts until the channel reports
+    /// Wraps `dataChannel`. `dispatchQueue` is the owner's serial queue: writes, timers and the
+    /// time-out report run there. Nothing starts until attach() and then the channel's report of
     /// the open state.
     static std::shared_ptr<DataChannelWrapper> create(std::shared_ptr<DataChannel> dataChannel,
                                                       std::shared_ptr<ZephLogger> logger, DispatchQueuePtr dispatchQueue,
@@ -41,13 +46,22 @@ public:
     DataChannelWrapper(const DataChannelWrapper&) = delete;
     DataChannelWrapper& operator=(const DataChannelWrapper&) = delete;
 
+    /// Becomes the channel's observer: its reports begin, possibly before this returns. May wait
+    /// for the channel's own thread, so call it holding no lock that a report takes.
+    void attach();
     /// The wrapped channel's current state.
     DataChannelState readyState() const;
-    /// Asks the channel to close and stops the receive time-out.
+    /// Asks the channel to close, then detach().
     void close();
+    /// The owner writes no more through this wrapper: the receive time-out stops, the heartbeat
+    /// loop ends at its next tick, writes waiting at the gate go on to the channel, and every
+    /// passed-on report still due is made at once. The channel is left as it is.
+    void detach();
     /// Writes one binary buffer. Fulfilled once the channel has taken it, rejected with
-    /// WebRTCError::failedToSendData when the channel refuses it.
-    Promise<void> sendData(std::vector<std::uint8_t> buffer);
+    /// WebRTCError::failedToSendData when the channel refuses it. When the channel has taken it,
+    /// `passedOn` (if given) runs on the owner's queue once the channel has passed the buffer on,
+    /// or once the channel is closing or closed, or the wrapper is detached or released.
+    Promise<void> sendData(std::vector<std::uint8_t> buffer, std::function<void()> passedOn = {});
 
     void dataChannelDidChangeState(DataChannelState state) override;
     void dataChannelDidReceive(std::vector<std::uint8_t> data, bool binary) override;
@@ -63,15 +77,31 @@ private:
     void sendHeartbeat();
     void heartbeatTick();
 
+    /// A buffer waiting to pass the gate, and what its writer wants to hear.
+    struct Write {
+        std::vector<std::uint8_t> buffer;
+        Resolver<void> resolver;
+        std::function<void()> passedOn;
+    };
+    /// A writer waiting for the channel to pass its buffer on.
+    struct PassedOnWait {
+        std::uint64_t written;  // bytesWritten_ once the buffer was taken
+        std::function<void()> passedOn;
+    };
+
     // Write steps, on dispatchQueue_ only.
-    void passGate(std::vector<std::uint8_t> buffer, const Resolver<void>& resolver);
-    void write(std::span<const std::uint8_t> buffer, const Resolver<void>& resolver);
+    void passGate(Write pending);
+    void write(Write pending);
 
     // Gate steps, on dispatchQueue_ only.
+    void bufferedAmountChanged(std::uint64_t amount);
     void openGate();
     void closeGate();
-    /// Opens the gate for good: the channel is going away.
+    /// Opens the gate for good and reports every buffer passed on: the channel is going away, or
+    /// the owner no longer writes through it.
     void releaseGate();
+    /// Runs the passed-on reports that are due.
+    void reportPassedOn();
 
     ClassLogger log_;
     const std::shared_ptr<DataChannel> dataChannel_;
@@ -83,9 +113,11 @@ private:
     std::optional<PendingGuarantee<void>> waitForBuffer_;  // present: the gate is closed
     bool gateReleased_ = false;
     std::size_t waitingWrites_ = 0;  // writes that passed the gate's check and are not written yet
+    std::uint64_t bytesWritten_ = 0;  // taken by the channel, in all
+    std::deque<PassedOnWait> passedOnWaits_;  // in the order of their writes
     std::unique_ptr<BackgroundTimer> heartbeatTimer_;
     std::unique_ptr<BackgroundTimer> sendHeartbeatTimer_;
-    bool closed_ = false;
+    bool detached_ = false;
 };
 
 }  // namespace quorvane

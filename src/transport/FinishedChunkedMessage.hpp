@@ -13,14 +13,14 @@ namespace quorvane {
 
 /// The record of an incoming multi-frame message that is finished (delivered, or refused because
 /// the reassembly limits were reached), kept for a while so that its late frames are dropped
-/// instead of opening a new assembler that would end in a failure report. A late frame of a
-/// delivered message is acknowledged again: its sender lost the first acknowledgement. The record
-/// is kept as long as its sender may send such frames.
+/// unanswered instead of opening a new assembler, which would deliver the message again or end in
+/// a failure report. A late frame is not acknowledged: the sender of a multi-frame message never
+/// sends one on purpose, and an acknowledgement could answer a new message under the same id.
 ///
 /// A frame of a delivered message is a late copy when it announces the same chunk count and
 /// carries the bytes delivered at its position; a frame of a refused message when it announces
-/// the same chunk count. Any other frame under the id belongs to a new message that reuses it.
-/// Every late frame keeps the record alive a further `retentionTimeout`.
+/// the same chunk count. Any other frame under the id belongs to a new message that reuses it, and
+/// the record ends. Every late frame keeps the record alive a further `retentionTimeout`.
 class FinishedChunkedMessage : public ChunkHelper {
 public:
     static constexpr double retentionTimeout = SingleChunk::retentionTimeout;
@@ -32,7 +32,6 @@ public:
 
     /// True when `chunk` is a late frame of this message.
     bool matches(const ChunkedMessageDataView& chunk) const;
-    bool isDelivered() const { return delivered_; }
 
 private:
     FinishedChunkedMessage(std::uint16_t totalChunks, bool delivered);

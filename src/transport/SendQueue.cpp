@@ -24,6 +24,7 @@ SendQueue::SendQueue(DispatchQueuePtr dispatchQueue)
 void SendQueue::set(std::shared_ptr<DataChannelWrapper> dataChannel) {
     dispatchQueue_->async([self = shared_from_this(), dataChannel = std::move(dataChannel)]() mutable {
         self->dataChannel_ = std::move(dataChannel);
+        if (self->connected_.promise.isFulfilled()) self->connected_ = Promise<void>::pending();
     });
 }
 
@@ -38,9 +39,9 @@ void SendQueue::didDisconnect() {
     });
 }
 
-Promise<void> SendQueue::enqueue(Frame chunk, bool priority, bool singleChunk) {
+Promise<void> SendQueue::enqueue(Frame chunk, bool priority, bool singleChunk, std::function<void()> passedOn) {
     auto pending = Promise<void>::pending();
-    dispatchQueue_->async([self = shared_from_this(), item = Item{pending.resolver, std::move(chunk)},
+    dispatchQueue_->async([self = shared_from_this(), item = Item{pending.resolver, std::move(chunk), std::move(passedOn)},
                            priority, singleChunk]() mutable {
         auto& list = priority ? self->queues_.protocolMessages
                               : (singleChunk ? self->queues_.singleChunks : self->queues_.multiChunks);
@@ -55,7 +56,7 @@ void SendQueue::run() {
     auto item = queues_.removeFirst();
     if (!item) return;
     inFlight_ = true;
-    auto sent = send(std::move(item->chunk));
+    auto sent = send(*item);
     sent.pipeTo(item->seal);
     sent.ensure(
         [weak = weak_from_this()] {
@@ -67,21 +68,21 @@ void SendQueue::run() {
         dispatchQueue_);
 }
 
-Promise<void> SendQueue::send(Frame data) {
+Promise<void> SendQueue::send(Item& item) {
     // Connected already: write in this turn of the queue rather than the next.
-    if (connected_.promise.isFulfilled()) return write(std::move(data));
+    if (connected_.promise.isFulfilled()) return write(std::move(item.chunk), std::move(item.passedOn));
     return connected_.promise.then(
-        [weak = weak_from_this(), data = std::move(data)]() mutable {
+        [weak = weak_from_this(), data = std::move(item.chunk), passedOn = std::move(item.passedOn)]() mutable {
             auto self = weak.lock();
             if (!self) return Promise<void>::error(std::make_exception_ptr(WebRTCError::notInitialized()));
-            return self->write(std::move(data));
+            return self->write(std::move(data), std::move(passedOn));
         },
         dispatchQueue_);
 }
 
-Promise<void> SendQueue::write(Frame data) {
+Promise<void> SendQueue::write(Frame data, std::function<void()> passedOn) {
     if (!dataChannel_) return Promise<void>::error(std::make_exception_ptr(WebRTCError::notInitialized()));
-    return dataChannel_->sendData(std::move(data));
+    return dataChannel_->sendData(std::move(data), std::move(passedOn));
 }
 
 }  // namespace quorvane

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -17,16 +18,20 @@ namespace quorvane {
 ///
 /// A frame waits until the channel has reported open (didConnect). A didDisconnect fails the one
 /// frame waiting for the connection at that moment with WebRTCError::connectionReset; the others
-/// stay queued for the next didConnect. A frame whose write fails is dropped; the queue retries
-/// nothing. Every operation may be called from any thread; the work runs on the owner's queue.
+/// stay queued for the next didConnect. A new channel handed over while one is attached counts as
+/// not yet open until it reports open itself. A frame whose write fails is dropped; the queue
+/// retries nothing. Every operation may be called from any thread; the work runs on the owner's
+/// queue.
 class SendQueue : public std::enable_shared_from_this<SendQueue> {
 public:
     using Frame = std::vector<std::uint8_t>;
 
-    /// A frame and the resolver of the promise its enqueuer holds.
+    /// A frame, the resolver of the promise its enqueuer holds, and what its enqueuer wants to
+    /// hear once the channel has passed the frame on.
     struct Item {
         Resolver<void> seal;
         Frame chunk;
+        std::function<void()> passedOn;
     };
 
     /// The three lists, highest priority first.
@@ -46,7 +51,9 @@ public:
 
     explicit SendQueue(DispatchQueuePtr dispatchQueue);
 
-    /// Frames are written through `dataChannel` from now on; the previous wrapper is released.
+    /// Frames are written through `dataChannel` from now on, once it has reported open: after a
+    /// previous channel had opened, the queue waits for didConnect again (a frame waiting for the
+    /// connection keeps waiting). The previous wrapper is released.
     void set(std::shared_ptr<DataChannelWrapper> dataChannel);
     /// The channel is open: waiting frames go out.
     void didConnect();
@@ -54,16 +61,19 @@ public:
     /// next didConnect.
     void didDisconnect();
     /// Queues one frame. Fulfilled once the channel has taken it; rejected with the error of the
-    /// write or of the wait for the connection.
-    Promise<void> enqueue(Frame chunk, bool priority = false, bool singleChunk = true);
+    /// write or of the wait for the connection. Once the channel has taken the frame, `passedOn`
+    /// (if given) runs on the owner's queue when the channel has passed it on or gone away
+    /// (DataChannelWrapper::sendData).
+    Promise<void> enqueue(Frame chunk, bool priority = false, bool singleChunk = true,
+                          std::function<void()> passedOn = {});
 
 private:
     /// Sends the next frame unless one is in flight.
     void run();
     /// Writes one frame once the channel is open.
-    Promise<void> send(Frame data);
+    Promise<void> send(Item& item);
     /// Hands the frame to the current wrapper.
-    Promise<void> write(Frame data);
+    Promise<void> write(Frame data, std::function<void()> passedOn);
 
     const DispatchQueuePtr dispatchQueue_;
     // On dispatchQueue_ only.

@@ -18,8 +18,15 @@ constexpr const char* receivedMessageOperation = "dataChannel didReceiveMessageW
 
 double now() { return Clock::current()->monotonic(); }
 
-// A timestamp that never expires: a message still being written is not timed out.
-constexpr double whileWriting = std::numeric_limits<double>::infinity();
+// A timestamp that never expires: a message whose frames are still in the channel is not timed out.
+constexpr double whileInChannel = std::numeric_limits<double>::infinity();
+
+/// Every position of the message, to send it whole.
+std::vector<std::uint16_t> allPositions(const Chunker& chunker) {
+    std::vector<std::uint16_t> positions;
+    for (const auto& [position, frame] : *chunker.chunks()) positions.push_back(position);
+    return positions;
+}
 
 }  // namespace
 
@@ -55,18 +62,26 @@ std::shared_ptr<ChunkAdapterDelegate> WebRtcChunkAdapter::delegate() const {
 // --- Channel ------------------------------------------------------------------------------------
 
 void WebRtcChunkAdapter::set(std::shared_ptr<DataChannel> dataChannel) {
-    // Held until the send queue has the new wrapper, so that the wrapper's first state report
-    // (which takes the lock) reaches the send queue after it.
-    std::lock_guard lock(mutex_);
-    dataChannel_ = DataChannelWrapper::create(std::move(dataChannel), logger_, dispatchQueue_, weak_from_this());
-    queue_->set(dataChannel_);
+    auto wrapper = DataChannelWrapper::create(std::move(dataChannel), logger_, dispatchQueue_, weak_from_this());
+    std::shared_ptr<DataChannelWrapper> previous;
+    {
+        std::lock_guard lock(mutex_);
+        previous = std::exchange(dataChannel_, wrapper);
+        // Before the new channel can report: its open state then reaches the send queue after it.
+        queue_->set(wrapper);
+    }
+    // Released outside the lock: releasing a channel may wait for its thread.
+    if (previous) previous->detach();
+    previous.reset();
     chunkers_.resume();
     unchunkers_.resume();
     singleChunks_.resume();
     finishedChunked_.resume();
     dispatchQueue_->async([weak = weak_from_this()] {
-        if (auto self = weak.lock()) self->holdUnwrittenMessages();
+        if (auto self = weak.lock()) self->holdMessagesInChannel();
     });
+    // Registering waits for the channel's thread, where the reports come from.
+    wrapper->attach();
 }
 
 void WebRtcChunkAdapter::closeDataChannel() {
@@ -140,12 +155,10 @@ void WebRtcChunkAdapter::sendNew(std::vector<std::uint8_t> data, std::uint16_t c
         return;
     }
     auto chunker = std::make_shared<Chunker>(std::move(data), *id, category);
-    outgoing_[*id] = Outgoing{chunker};
+    outgoing_[*id] = Outgoing{chunker, 0, {}};
     chunkers_.set(*id, chunker);
     watchOutgoing(chunker);
-    std::vector<std::vector<std::uint8_t>> frames;
-    for (const auto& [position, frame] : *chunker->chunks()) frames.push_back(frame);
-    writeFrames(chunker, std::move(frames), false).pipeTo(resolver);
+    writeFrames(chunker, allPositions(*chunker), false, false).pipeTo(resolver);
 }
 
 void WebRtcChunkAdapter::resend(std::uint16_t id, const std::shared_ptr<Chunker>& expected,
@@ -157,9 +170,7 @@ void WebRtcChunkAdapter::resend(std::uint16_t id, const std::shared_ptr<Chunker>
         return;
     }
     watchOutgoing(chunker);
-    std::vector<std::vector<std::uint8_t>> frames;
-    for (const auto& [position, frame] : *chunker->chunks()) frames.push_back(frame);
-    writeFrames(chunker, std::move(frames), false).pipeTo(resolver);
+    writeFrames(chunker, allPositions(*chunker), false, false).pipeTo(resolver);
 }
 
 std::optional<std::uint16_t> WebRtcChunkAdapter::nextMessageId() {
@@ -171,30 +182,37 @@ std::optional<std::uint16_t> WebRtcChunkAdapter::nextMessageId() {
 }
 
 Promise<void> WebRtcChunkAdapter::writeFrames(const std::shared_ptr<Chunker>& chunker,
-                                              std::vector<std::vector<std::uint8_t>> frames, bool priority) {
-    auto* entry = outgoing(*chunker);
-    if (entry && !frames.empty()) {
-        entry->unwrittenFrames += frames.size();
-        chunker->resetTimestamp(whileWriting);
+                                              const std::vector<std::uint16_t>& positions, bool priority, bool asked) {
+    if (auto* entry = outgoing(*chunker)) {
+        entry->framesInChannel += positions.size();
+        if (entry->framesInChannel > 0) chunker->resetTimestamp(whileInChannel);
+        if (asked) entry->askedPositions.insert(positions.begin(), positions.end());
     }
     std::vector<Promise<void>> writes;
-    writes.reserve(frames.size());
-    for (auto& frame : frames) {
-        auto write = queue_->enqueue(std::move(frame), priority);
-        write.ensure(
-            [weak = weak_from_this(), chunker] {
-                if (auto self = weak.lock()) self->frameSettled(chunker);
-            },
-            dispatchQueue_);
+    writes.reserve(positions.size());
+    for (std::uint16_t position : positions) {
+        auto left = [weak = weak_from_this(), chunker] {
+            if (auto self = weak.lock()) self->frameLeftChannel(chunker);
+        };
+        auto write = queue_->enqueue(chunker->chunks()->at(position), priority, true, left);
+        write.catchError([left](const std::exception_ptr&) { left(); }, dispatchQueue_);
+        if (asked) {
+            write.ensure(
+                [weak = weak_from_this(), chunker, position] {
+                    auto self = weak.lock();
+                    if (auto* entry = self ? self->outgoing(*chunker) : nullptr) entry->askedPositions.erase(position);
+                },
+                dispatchQueue_);
+        }
         writes.push_back(write);
     }
     return when(writes);
 }
 
-void WebRtcChunkAdapter::frameSettled(const std::shared_ptr<Chunker>& chunker) {
+void WebRtcChunkAdapter::frameLeftChannel(const std::shared_ptr<Chunker>& chunker) {
     auto* entry = outgoing(*chunker);
-    if (!entry || entry->unwrittenFrames == 0) return;
-    if (--entry->unwrittenFrames == 0) chunker->resetTimestamp(now());
+    if (!entry || entry->framesInChannel == 0) return;
+    if (--entry->framesInChannel == 0) chunker->resetTimestamp(now());
 }
 
 WebRtcChunkAdapter::Outgoing* WebRtcChunkAdapter::outgoing(const Chunker& chunker) {
@@ -202,9 +220,9 @@ WebRtcChunkAdapter::Outgoing* WebRtcChunkAdapter::outgoing(const Chunker& chunke
     return found != outgoing_.end() && found->second.chunker.get() == &chunker ? &found->second : nullptr;
 }
 
-void WebRtcChunkAdapter::holdUnwrittenMessages() {
+void WebRtcChunkAdapter::holdMessagesInChannel() {
     for (auto& [id, entry] : outgoing_) {
-        if (entry.unwrittenFrames > 0) entry.chunker->resetTimestamp(whileWriting);
+        if (entry.framesInChannel > 0) entry.chunker->resetTimestamp(whileInChannel);
     }
 }
 
@@ -220,23 +238,14 @@ void WebRtcChunkAdapter::watchOutgoing(const std::shared_ptr<Chunker>& chunker) 
 
 void WebRtcChunkAdapter::outgoingFailed(const std::shared_ptr<Chunker>& chunker) {
     const std::string id = std::to_string(chunker->id());
-    const bool retry = chunker->shouldRetry();
     if (!chunker->isSingleChunk()) {
-        if (!retry) {
-            log_.error(sendOperation, "Failed to send large message with id " + id + ", timed out");
-            giveUpOutgoing(chunker);
-            return;
-        }
-        // The peer may have the message and its acknowledgement may be lost: its last frame asks
-        // again. A peer that has the message acknowledges it again; one that is still collecting
-        // takes it as a repeat.
-        log_.error(sendOperation, "Large message with id " + id + " timed out. Sending its last chunk again");
-        chunker->resetTimestamp(now());
-        chunkers_.set(chunker->id(), chunker);
-        watchOutgoing(chunker);
-        writeFrames(chunker, {std::prev(chunker->chunks()->end())->second}, false);
+        // Never resent: a peer keeps no record of the multi-frame messages it delivered, so a
+        // frame sent again would open a new assembler there and deliver the message again.
+        log_.error(sendOperation, "Failed to send large message with id " + id + ", timed out");
+        giveUpOutgoing(chunker);
         return;
     }
+    const bool retry = chunker->shouldRetry();
     log_.error(sendOperation, "Single chunk message with id " + id + " timed out. " +
                                   (retry ? "Resending message" : "Hit max retry limit, message will be dropped"));
     if (!retry) {
@@ -332,15 +341,7 @@ void WebRtcChunkAdapter::receiveChunked(const MessageChunkView& chunk) {
     const std::uint16_t category = chunk.category();
 
     if (auto assembler = unchunkers_.get(id)) {
-        auto* entry = incoming(id, *assembler);
-        if (entry && bytesHeld_ + data->data.size() > settings_.maxReassemblingBytes) {
-            // Asked for again once the bytes held have gone down.
-            log_.error(receiveOperation, "Dropped chunk " + std::to_string(data->position) + " of message " +
-                                             std::to_string(id) + ": reassembly byte limit reached");
-            return;
-        }
         assembler->addChunk(data->data, data->position);
-        if (entry) accountBytes(*entry);
         if (auto delegate = this->delegate()) {
             delegate->dataChannelWillReceiveMessage(id, category, assembler->numChunksReceived(), assembler->totalChunks());
         }
@@ -348,12 +349,13 @@ void WebRtcChunkAdapter::receiveChunked(const MessageChunkView& chunk) {
     }
     if (auto finished = finishedChunked_.get(id)) {
         if (finished->matches(*data)) {
+            // Neither a new assembler (which would deliver the message again or end in a failure
+            // report) nor an acknowledgement (which could answer a new message under this id).
             finished->resetTimestamp(now());
             log_.debug(receiveOperation, "Dropped a late frame of finished message " + std::to_string(id));
-            if (finished->isDelivered()) acknowledgeChunked(MessageFrameWriter::messageAck(id, category));
             return;
         }
-        finishedChunked_.removeValue(id);  // the id was reused by a new message
+        finishedChunked_.removeValue(id);  // the id came round again: a new message
     }
     if (incoming_.contains(id)) {
         // The message under this id has just expired and its retry request is on its way.
@@ -363,28 +365,19 @@ void WebRtcChunkAdapter::receiveChunked(const MessageChunkView& chunk) {
     startChunkedMessage(id, category, *data);
 }
 
-void WebRtcChunkAdapter::acknowledgeChunked(std::vector<std::uint8_t> ack) {
-    enqueueControl(std::move(ack))
-        .catchError(
-            [log = log_](const std::exception_ptr& error) {
-                log.error(receivedMessageOperation,
-                          "Failed to send message ack for chunked message: " + errorDescription(error));
-            },
-            dispatchQueue_);
-}
-
 void WebRtcChunkAdapter::startChunkedMessage(std::uint16_t id, std::uint16_t category,
                                              const ChunkedMessageDataView& first) {
     if (incoming_.size() >= settings_.maxReassemblingMessages) {
         return refuseChunkedMessage(id, category, first.length, "too many messages being reassembled");
     }
-    if (bytesHeld_ + first.data.size() > settings_.maxReassemblingBytes) {
+    // The room the message may need to finish: every admitted message can finish.
+    const std::uint64_t reserve = std::uint64_t{first.length} * maxChunkBytes;
+    if (bytesReserved_ + reserve > settings_.maxReassemblingBytes) {
         return refuseChunkedMessage(id, category, first.length, "reassembly byte limit reached");
     }
     auto assembler = std::make_shared<ChunkAssembler>(id, category, first, logger_);
-    auto& entry = incoming_[id];
-    entry.assembler = assembler;
-    accountBytes(entry);
+    incoming_[id] = Incoming{assembler, reserve};
+    bytesReserved_ += reserve;
     unchunkerCompletion(assembler, id, category);
     if (auto delegate = this->delegate()) {
         delegate->dataChannelWillReceiveMessage(id, category, assembler->numChunksReceived(), assembler->totalChunks());
@@ -413,13 +406,17 @@ void WebRtcChunkAdapter::receiveRetry(const MessageChunkView& chunk) {
         log_.error(receiveOperation, "Received retry request for a message that doesn't exist");
         return;
     }
-    std::vector<std::vector<std::uint8_t>> frames;
+    // Each asked position the message has, once, unless its frame is still queued from an
+    // earlier request.
+    const auto* entry = outgoing(*chunker);
+    std::vector<std::uint16_t> asked;
     for (std::uint16_t position : std::set<std::uint16_t>(positions->begin(), positions->end())) {
-        auto found = chunker->chunks()->find(position);
-        if (found != chunker->chunks()->end()) frames.push_back(found->second);
+        if (chunker->chunks()->contains(position) && !(entry && entry->askedPositions.contains(position))) {
+            asked.push_back(position);
+        }
     }
     chunker->resetTimestamp(now());
-    auto written = writeFrames(chunker, std::move(frames), true);
+    auto written = writeFrames(chunker, asked, true, true);
     written.done([log = log_] { log.debug(receiveOperation, "Sent chunks specified in retry request"); },
                  dispatchQueue_);
     written.catchError([log = log_](const std::exception_ptr&) { log.error(receiveOperation, "Failed to send requested chunks"); },
@@ -465,7 +462,13 @@ void WebRtcChunkAdapter::unchunkerDelivered(const std::shared_ptr<ChunkAssembler
     unchunkers_.removeValue(id);
     forgetIncoming(id);
     finishedChunked_.set(id, FinishedChunkedMessage::delivered(assembler->totalChunks(), message));
-    acknowledgeChunked(assembler->buildAck());
+    enqueueControl(assembler->buildAck())
+        .catchError(
+            [log = log_](const std::exception_ptr& error) {
+                log.error(receivedMessageOperation,
+                          "Failed to send message ack for chunked message: " + errorDescription(error));
+            },
+            dispatchQueue_);
 }
 
 void WebRtcChunkAdapter::unchunkerFailed(const std::shared_ptr<ChunkAssembler>& assembler, std::uint16_t id,
@@ -502,15 +505,10 @@ WebRtcChunkAdapter::Incoming* WebRtcChunkAdapter::incoming(std::uint16_t id, con
     return found != incoming_.end() && found->second.assembler.get() == &assembler ? &found->second : nullptr;
 }
 
-void WebRtcChunkAdapter::accountBytes(Incoming& entry) {
-    bytesHeld_ = bytesHeld_ - entry.bytesHeld + entry.assembler->bytesHeld();
-    entry.bytesHeld = entry.assembler->bytesHeld();
-}
-
 void WebRtcChunkAdapter::forgetIncoming(std::uint16_t id) {
     auto found = incoming_.find(id);
     if (found == incoming_.end()) return;
-    bytesHeld_ -= found->second.bytesHeld;
+    bytesReserved_ -= found->second.bytesReserved;
     incoming_.erase(found);
 }
 

@@ -6,6 +6,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <span>
 #include <string>
 #include <vector>
@@ -27,10 +28,15 @@
 namespace quorvane {
 
 /// The message layer of the session's data channel. Outgoing messages get a 16-bit transport id,
-/// are cut into frames and queued; each is kept until the peer acknowledges it, and a single-frame
-/// message is resent after a time-out. Incoming frames are verified, multi-frame messages are
-/// reassembled (asking for missing frames), every whole message is delivered once to the delegate
-/// and then acknowledged, and repeats are acknowledged without being delivered again.
+/// are cut into frames and queued; each is kept until the peer acknowledges it. A single-frame
+/// message is resent after a time-out; a multi-frame one never is (its missing frames are served
+/// on the peer's retry requests) and is reported failed once it times out or the peer gives it
+/// up. A message's time-out runs from the moment the channel has passed its last frame on, not
+/// while its frames wait in the queue or in the channel's buffer. Incoming frames are verified,
+/// multi-frame messages are reassembled (asking for missing frames), every whole message is
+/// delivered once to the delegate and then acknowledged, and repeats of a single-frame message are
+/// acknowledged without being delivered again; late frames of a finished multi-frame message are
+/// dropped unanswered.
 ///
 /// The ids, the caches and the queue survive channel changes: an unacknowledged message can be
 /// acknowledged, served or resent on the next channel. Everything runs on the adapter's serial
@@ -39,8 +45,11 @@ namespace quorvane {
 class WebRtcChunkAdapter final : public QVWebRtcDataChannelDelegate,
                                  public std::enable_shared_from_this<WebRtcChunkAdapter> {
 public:
-    /// Limits on incoming multi-frame messages being reassembled at once. A new message beyond
-    /// either is answered with the failure frame and reported as failed to receive.
+    /// Limits on incoming multi-frame messages being reassembled at once. A new message is
+    /// admitted only while the room all admitted messages may still need (their chunk counts
+    /// times 15360 bytes) stays within the byte limit, so that each admitted message can finish.
+    /// A new message beyond either limit is answered with the failure frame and reported as
+    /// failed to receive.
     struct Settings {
         std::size_t maxReassemblingMessages = 64;
         std::uint64_t maxReassemblingBytes = 1'181'116'006;  // 1.1 GiB
@@ -55,8 +64,10 @@ public:
 
     void setDelegate(std::weak_ptr<ChunkAdapterDelegate> delegate);
 
-    /// Attaches a new data channel; the previous wrapper is dropped without being closed. Expiry
-    /// of every cached message starts again from now.
+    /// Attaches a new data channel; the previous wrapper is dropped without being closed, and its
+    /// write waiting at the gate goes on. Frames wait for the new channel's report that it is
+    /// open. Expiry of every cached message starts again from now. Takes no lock while the
+    /// channel registers its observer.
     void set(std::shared_ptr<DataChannel> dataChannel);
     /// Detaches and closes the current channel. Queued frames and cached messages are kept for
     /// the next channel; their expiry stops meanwhile.
@@ -82,14 +93,18 @@ private:
     /// An outgoing message from its send until it is acknowledged or given up.
     struct Outgoing {
         std::shared_ptr<Chunker> chunker;
-        /// Frames queued and not yet written or failed. While any is, the message does not
-        /// expire: its time-out runs from the last write of one of its frames.
-        std::size_t unwrittenFrames = 0;
+        /// Frames queued, or taken by the channel and not yet passed on. While any is, the
+        /// message does not expire: its time-out runs from the moment the channel passed the last
+        /// of them on (or refused it).
+        std::size_t framesInChannel = 0;
+        /// Positions a retry request asked for whose frame is queued and not yet written: a
+        /// repeated request does not queue them again.
+        std::set<std::uint16_t> askedPositions;
     };
     /// An incoming multi-frame message from its first frame until it is delivered or given up.
     struct Incoming {
         std::shared_ptr<ChunkAssembler> assembler;
-        std::size_t bytesHeld = 0;
+        std::uint64_t bytesReserved = 0;  // the room it may need: its chunk count times 15360
     };
 
     std::shared_ptr<ChunkAdapterDelegate> delegate() const;
@@ -101,17 +116,19 @@ private:
     void resend(std::uint16_t id, const std::shared_ptr<Chunker>& expected, const Resolver<void>& resolver);
     /// The next id that no outgoing message holds, or nothing when all are held.
     std::optional<std::uint16_t> nextMessageId();
-    /// Queues `frames` of `chunker`; fulfilled once all are written, rejected on the first failure.
-    Promise<void> writeFrames(const std::shared_ptr<Chunker>& chunker, std::vector<std::vector<std::uint8_t>> frames,
-                              bool priority);
-    void frameSettled(const std::shared_ptr<Chunker>& chunker);
+    /// Queues the frames of `chunker` at `positions`; fulfilled once all are written, rejected on
+    /// the first failure. With `asked`, they answer a retry request.
+    Promise<void> writeFrames(const std::shared_ptr<Chunker>& chunker, const std::vector<std::uint16_t>& positions,
+                              bool priority, bool asked);
+    /// One of the message's frames has left the channel, or was refused.
+    void frameLeftChannel(const std::shared_ptr<Chunker>& chunker);
     /// The outgoing message of `chunker` if it is still the one under its id.
     Outgoing* outgoing(const Chunker& chunker);
     void watchOutgoing(const std::shared_ptr<Chunker>& chunker);
     void outgoingFailed(const std::shared_ptr<Chunker>& chunker);
     void giveUpOutgoing(const std::shared_ptr<Chunker>& chunker);
-    /// After the caches' resume: messages still being written keep from expiring.
-    void holdUnwrittenMessages();
+    /// After the caches' resume: messages whose frames are still in the channel keep from expiring.
+    void holdMessagesInChannel();
 
     // Receive side, on dispatchQueue_.
     void receive(const std::vector<std::uint8_t>& data);
@@ -121,8 +138,6 @@ private:
     void receiveAck(std::uint16_t id);
     void receiveFailed(std::uint16_t id);
     void startChunkedMessage(std::uint16_t id, std::uint16_t category, const ChunkedMessageDataView& first);
-    /// Queues the acknowledgement of a delivered multi-frame message.
-    void acknowledgeChunked(std::vector<std::uint8_t> ack);
     void refuseChunkedMessage(std::uint16_t id, std::uint16_t category, std::uint16_t totalChunks,
                               const std::string& reason);
     void unchunkerCompletion(const std::shared_ptr<ChunkAssembler>& assembler, std::uint16_t id,
@@ -133,7 +148,6 @@ private:
                          const std::exception_ptr& error);
     /// The incoming message of `assembler` if it is still the one under `id`.
     Incoming* incoming(std::uint16_t id, const ChunkAssembler& assembler);
-    void accountBytes(Incoming& entry);
     void forgetIncoming(std::uint16_t id);
     /// Queues a control frame ahead of message frames.
     Promise<void> enqueueControl(std::vector<std::uint8_t> frame);
@@ -143,7 +157,9 @@ private:
     const DispatchQueuePtr dispatchQueue_;
     const std::shared_ptr<ZephLogger> logger_;
 
-    mutable std::mutex mutex_;  // guards dataChannel_ and delegate_, reached from callback threads
+    // Guards dataChannel_ and delegate_, reached from callback threads. Never held across a call
+    // that may wait for a WebRTC thread: such a thread may be in a report that takes it.
+    mutable std::mutex mutex_;
     std::shared_ptr<DataChannelWrapper> dataChannel_;
     std::weak_ptr<ChunkAdapterDelegate> delegate_;
 
@@ -157,7 +173,7 @@ private:
     // handling of its failure; the promise handlers reach them weakly.
     std::map<std::uint16_t, Outgoing> outgoing_;
     std::map<std::uint16_t, Incoming> incoming_;
-    std::uint64_t bytesHeld_ = 0;  // by every incoming message
+    std::uint64_t bytesReserved_ = 0;  // by every incoming message
 
     const std::shared_ptr<SendQueue> queue_;
 };

@@ -14,6 +14,7 @@
 #include "connection/TransportLayerDelegate.hpp"
 #include "connection/WebRtcClient.hpp"
 #include "signaling/SignalClient.hpp"
+#include "transport/ErrorDescription.hpp"
 
 namespace quorvane {
 
@@ -26,13 +27,24 @@ struct WebRtcClientTesting {
     }
     static const DispatchQueuePtr& queue(const WebRtcClient& client) { return client.queue_; }
     static SignalClient& signals(const WebRtcClient& client) { return *client.signals_; }
+    /// New streams capture with these in place of the machine's camera and screen.
+    static void useCaptureFactories(WebRtcClient& client, CameraVideoCaptureFactory camera, ScreenCaptureFactory screen) {
+        client.queue_->sync([&] {
+            client.cameraCaptureFactory_ = std::move(camera);
+            client.screenCaptureFactory_ = std::move(screen);
+        });
+    }
+    /// Makes the client hear `state` from its current peer connection, as WebRTC would report it.
+    static void reportConnectionState(WebRtcClient& client, rtc::PeerConnectionState state) {
+        client.queue_->sync([&] { client.didChangeConnectionState(client.generation_, state); });
+    }
 };
 
 namespace testing {
 
 /// Records a transport's reports as texts: "received <bytes as text>", "progress", "failedToSend",
 /// "failedToReceive", "established", "disconnect expected", "disconnect unexpected",
-/// "willReset", "media".
+/// "willReset", "camera added", "screen added", "camera failed: <error>", "screen failed: <error>".
 class RecordingTransportDelegate : public TransportLayerDelegate {
 public:
     void transportLayerDidReceive(const std::vector<std::uint8_t>& data, std::uint16_t) override {
@@ -48,10 +60,14 @@ public:
         record(expected ? "disconnect expected" : "disconnect unexpected");
     }
     void transportLayerWillResetConnection() override { record("willReset"); }
-    void transportLayerAddedMediaStream(std::shared_ptr<CameraStreamController>) override { record("media"); }
-    void transportLayerAddedScreenCapture(std::shared_ptr<ScreenCaptureController>) override { record("media"); }
-    void transportLayerFailedToAddMediaStream(std::exception_ptr) override { record("media"); }
-    void transportLayerFailedToAddScreenCapture(std::exception_ptr) override { record("media"); }
+    void transportLayerAddedMediaStream(std::shared_ptr<CameraStreamController>) override { record("camera added"); }
+    void transportLayerAddedScreenCapture(std::shared_ptr<ScreenCaptureController>) override { record("screen added"); }
+    void transportLayerFailedToAddMediaStream(std::exception_ptr error) override {
+        record("camera failed: " + errorDescription(error));
+    }
+    void transportLayerFailedToAddScreenCapture(std::exception_ptr error) override {
+        record("screen failed: " + errorDescription(error));
+    }
 
     std::vector<std::string> events() const {
         std::lock_guard lock(mutex_);

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <stdexcept>
 
 #include "formats/MessageFrameView.hpp"
@@ -135,13 +136,68 @@ TEST(MessageFrame, UnknownTypeBytesReadAsNone) {
     EXPECT_FALSE(untyped->messageChunk());
 }
 
-TEST(MessageFrame, BuffersMissingARequiredFieldAreRejected) {
-    // Written without the generated builder, whose own check would stop a missing member.
-    flatbuffers::FlatBufferBuilder builder;
-    auto start = builder.StartTable();
-    builder.AddElement<std::uint8_t>(MessageFrame::VT_MESSAGE_TYPE, 1, 0);
-    builder.Finish(flatbuffers::Offset<MessageFrame>(builder.EndTable(start)));
-    EXPECT_FALSE(parseMessageFrame({builder.GetBufferPointer(), builder.GetSize()}));
+TEST(MessageFrame, FieldsMarkedRequiredMayBeMissingAndReadAsAbsent) {
+    using Builder = flatbuffers::FlatBufferBuilder;
+    // Tables written without the generated builders, whose own check would stop a missing field.
+    auto table = [](Builder& builder, auto addFields) {
+        auto start = builder.StartTable();
+        addFields();
+        return builder.EndTable(start);
+    };
+    auto chunkFrame = [&](MessagePayload type, const std::function<flatbuffers::uoffset_t(Builder&)>& payload) {
+        Builder builder;
+        const auto member = payload(builder);
+        const auto chunk = table(builder, [&] {
+            builder.AddElement<std::uint16_t>(MessageChunk::VT_MSGID, 7, 0);
+            builder.AddElement<std::uint8_t>(MessageChunk::VT_PAYLOAD_TYPE, static_cast<std::uint8_t>(type), 0);
+            if (member != 0) builder.AddOffset(MessageChunk::VT_PAYLOAD, flatbuffers::Offset<void>(member));
+        });
+        builder.Finish(CreateMessageFrame(builder, MessageTypes::MessageChunk, flatbuffers::Offset<void>(chunk)));
+        return Bytes(builder.GetBufferPointer(), builder.GetBufferPointer() + builder.GetSize());
+    };
+    auto none = [](Builder&) { return flatbuffers::uoffset_t{0}; };
+    auto empty = [&](Builder& builder) { return table(builder, [] {}); };
+
+    {
+        SCOPED_TRACE("an acknowledgement without its table");
+        auto bytes = chunkFrame(MessagePayload::MessageAck, none);
+        auto chunk = parsedChunk(bytes);
+        EXPECT_EQ(chunk.payloadType(), MessagePayload::MessageAck);
+        EXPECT_EQ(chunk.msgid(), 7);
+    }
+    {
+        SCOPED_TRACE("a single message without its table");
+        auto bytes = chunkFrame(MessagePayload::SingleMessageData, none);
+        EXPECT_FALSE(parsedChunk(bytes).singleMessageData());
+    }
+    {
+        SCOPED_TRACE("vectors missing from their tables");
+        auto single = chunkFrame(MessagePayload::SingleMessageData, empty);
+        auto data = parsedChunk(single).singleMessageData();
+        ASSERT_TRUE(data);
+        EXPECT_TRUE(data->empty());
+
+        auto chunkedBytes = chunkFrame(MessagePayload::ChunkedMessageData, [&](Builder& builder) {
+            return table(builder, [&] { builder.AddElement<std::uint16_t>(ChunkedMessageData::VT_LENGTH, 5, 0); });
+        });
+        auto chunked = parsedChunk(chunkedBytes).chunkedMessageData();
+        ASSERT_TRUE(chunked);
+        EXPECT_EQ(chunked->length, 5);
+        EXPECT_TRUE(chunked->data.empty());
+
+        auto retry = chunkFrame(MessagePayload::ChunkedMessageRetry, empty);
+        EXPECT_EQ(parsedChunk(retry).chunkedMessageRetry(), std::vector<std::uint16_t>{});
+    }
+    {
+        SCOPED_TRACE("a frame without its member");
+        Builder builder;
+        builder.Finish(flatbuffers::Offset<MessageFrame>(
+            table(builder, [&] { builder.AddElement<std::uint8_t>(MessageFrame::VT_MESSAGE_TYPE, 2, 0); })));
+        auto frame = parseMessageFrame({builder.GetBufferPointer(), builder.GetSize()});
+        ASSERT_TRUE(frame);
+        EXPECT_EQ(frame->messageType(), MessageTypes::MessageChunk);
+        EXPECT_FALSE(frame->messageChunk());
+    }
 }
 
 TEST(MessageFrame, DamagedBuffersAreRejectedOrReadSafely) {

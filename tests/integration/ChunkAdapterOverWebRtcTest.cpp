@@ -10,12 +10,17 @@
 #include <gtest/gtest.h>
 
 #include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <future>
 #include <iostream>
 #include <map>
 #include <mutex>
+#include <thread>
 
 #include "async/Clock.hpp"
 #include "log/ZephLogger.hpp"
+#include "rtc/PeerConnectionFactory.hpp"
 #include "support/ClockPump.hpp"
 #include "support/LoopbackPeerPair.hpp"
 #include "support/Pattern.hpp"
@@ -193,6 +198,27 @@ TEST_F(ChunkAdapterOverWebRtcTest, MessagesOfEverySizeCrossBothWaysAtOnceIntactA
     // Whether this run needed the recovery paths depends on what the channel gave up.
     std::cout << "retry requests: " << logged("Sent retry request") << ", single-frame resends: "
               << logged("Resending message") << "\n";
+}
+
+TEST_F(ChunkAdapterOverWebRtcTest, AChannelIsHandedOverWhileTheOldOneClosesOnWebRtcsThread) {
+    LoopbackPeerPair next;
+    // WebRTC's signaling thread is busy when the hand-over registers with the new channel, and
+    // then closes the old channel, whose report reaches the adapter meanwhile.
+    rtc::PeerConnectionFactory::shared()->postToSignalingThread([channel = pair.offerChannel()] {
+        std::this_thread::sleep_for(300ms);
+        channel->close();
+    });
+    auto handedOver = std::async(std::launch::async, [&] { offer->set(next.offerChannel()); });
+    if (handedOver.wait_for(20s) != std::future_status::ready) {
+        std::fprintf(stderr, "The hand-over and the old channel's report wait for each other\n");
+        std::fflush(stderr);
+        std::_Exit(1);  // the threads cannot be unblocked
+    }
+    answer->set(next.answerChannel());
+
+    offer->sendData(patterned(100, offerSeed), 1);
+    ASSERT_TRUE(answerHears->waitForDeliveries(1, 20s)) << "the new channel carries the message";
+    EXPECT_TRUE(answerHears->deliveries()[100].intact);
 }
 
 }  // namespace

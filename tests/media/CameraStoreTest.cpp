@@ -4,7 +4,7 @@
 #include <limits>
 
 #include "media/CameraStore.hpp"
-#include "media/MediaFakes.hpp"
+#include "support/MediaFakes.hpp"
 
 namespace quorvane {
 namespace {

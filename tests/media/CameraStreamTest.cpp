@@ -5,9 +5,9 @@
 #include <thread>
 
 #include "media/CameraMediaStreamContainer.hpp"
-#include "media/MediaFakes.hpp"
 #include "rtc/PeerConnectionFactory.hpp"
 #include "rtc/VideoTrack.hpp"
+#include "support/MediaFakes.hpp"
 
 namespace quorvane {
 namespace {

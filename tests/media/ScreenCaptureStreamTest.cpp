@@ -3,10 +3,10 @@
 #include <cmath>
 #include <stdexcept>
 
-#include "media/MediaFakes.hpp"
 #include "media/ScreenCaptureMediaStreamContainer.hpp"
 #include "rtc/PeerConnectionFactory.hpp"
 #include "rtc/VideoTrack.hpp"
+#include "support/MediaFakes.hpp"
 #include "support/RecordingRenderer.hpp"
 
 namespace quorvane {

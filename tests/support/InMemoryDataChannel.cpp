@@ -35,6 +35,10 @@ bool InMemoryDataChannel::send(std::span<const std::uint8_t> data, bool binary) 
         buffered_ += data.size();
         ++framesSent_;
         if (recording_) sentFrames_.push_back(frame.data);
+        if (holdTransmission_) {
+            heldFrames_.push_back(std::move(frame));
+            return true;
+        }
     }
     callbackQueue_->async([self = shared_from_this(), frame = std::move(frame)]() mutable {
         self->transmit(std::move(frame));
@@ -64,8 +68,17 @@ void InMemoryDataChannel::setObserver(std::weak_ptr<DataChannelObserver> observe
 }
 
 void InMemoryDataChannel::open() {
-    setState(DataChannelState::open);
-    if (auto peer = peer_.lock()) peer->setState(DataChannelState::open);
+    // Both ends are open before either reports it: a frame written on the first report finds the
+    // other end open, as over a real transport.
+    auto peer = peer_.lock();
+    for (const auto& end : {shared_from_this(), peer}) {
+        if (!end) continue;
+        std::lock_guard lock(end->mutex_);
+        end->state_ = DataChannelState::open;
+    }
+    for (const auto& end : {shared_from_this(), peer}) {
+        if (end) end->callbackQueue_->async([end] { end->notifyState(DataChannelState::open); });
+    }
 }
 
 void InMemoryDataChannel::setFaults(LinkFaults faults) {
@@ -88,6 +101,18 @@ void InMemoryDataChannel::holdBufferedAmount(std::uint64_t amount, bool report) 
 void InMemoryDataChannel::refuseWrites(bool refuse) {
     std::lock_guard lock(mutex_);
     refuse_ = refuse;
+}
+
+void InMemoryDataChannel::holdTransmission(bool hold) {
+    std::lock_guard lock(mutex_);  // held while posting, so that no later frame overtakes
+    holdTransmission_ = hold;
+    if (hold) return;
+    for (auto& frame : heldFrames_) {
+        callbackQueue_->async([self = shared_from_this(), frame = std::move(frame)]() mutable {
+            self->transmit(std::move(frame));
+        });
+    }
+    heldFrames_.clear();
 }
 
 std::uint64_t InMemoryDataChannel::framesSent() const {

@@ -49,6 +49,11 @@ public:
     void holdBufferedAmount(std::uint64_t amount, bool report = true);
     /// While set, send() refuses every frame.
     void refuseWrites(bool refuse);
+    /// While set, frames that send() accepts stay in the buffered amount, as on a link slower
+    /// than the writer; once cleared, they are transmitted in order.
+    void holdTransmission(bool hold);
+    /// The observer set last, while it lives.
+    std::shared_ptr<DataChannelObserver> observer() const;
 
     /// Frames accepted by send().
     std::uint64_t framesSent() const;
@@ -68,7 +73,6 @@ private:
         bool binary;
     };
 
-    std::shared_ptr<DataChannelObserver> observer() const;
     /// Sets the state and reports it on the callback queue.
     void setState(DataChannelState state);
     void notifyState(DataChannelState state);
@@ -87,6 +91,8 @@ private:
     std::uint64_t buffered_ = 0;
     std::uint64_t held_ = 0;
     bool refuse_ = false;
+    bool holdTransmission_ = false;
+    std::vector<Frame> heldFrames_;
     LinkFaults faults_;
     std::mt19937 random_;
     std::uint64_t framesSent_ = 0;

@@ -61,6 +61,7 @@ protected:
         local->recordSentFrames();
         remote->setObserver(remoteObserver);
         wrapper = DataChannelWrapper::create(local, logger, queue, delegate);
+        wrapper->attach();
     }
 
     void settle() {
@@ -178,6 +179,7 @@ TEST_F(DataChannelWrapperTest, WritesWaitingOnTheGateFailWhenTheChannelGoesAway)
         SCOPED_TRACE(closedByPeer ? "closed by the peer" : "closed through the wrapper");
         std::tie(local, remote) = InMemoryDataChannel::makePair();
         wrapper = DataChannelWrapper::create(local, logger, queue, delegate);
+        wrapper->attach();
         openChannel();
         buffered(DataChannelWrapper::gateCloseAmount);
         auto waiting = wrapper->sendData(frame(1));
@@ -190,6 +192,7 @@ TEST_F(DataChannelWrapperTest, WritesWaitingOnTheGateFailWhenTheChannelGoesAway)
             wrapper->close();
         }
         settle();
+        ASSERT_FALSE(waiting.isPending()) << "released when the channel goes away";
         EXPECT_EQ(webRtcFailure(waiting), WebRTCError::Kind::failedToSendData);
         EXPECT_EQ(webRtcFailure(wrapper->sendData(frame(2))), WebRTCError::Kind::failedToSendData)
             << "a closed channel never holds a write back";

@@ -24,6 +24,7 @@ protected:
         std::tie(local, remote) = InMemoryDataChannel::makePair();
         local->recordSentFrames();
         wrapper = DataChannelWrapper::create(local, nullptr, queue, {});
+        wrapper->attach();
     }
 
     void settle() {
@@ -151,7 +152,9 @@ TEST_F(SendQueueTest, AClosingChannelDoesNotStallTheQueue) {
     EXPECT_TRUE(behind.isPending()) << "stays queued for the next channel";
 
     auto [nextLocal, nextRemote] = InMemoryDataChannel::makePair();
-    sendQueue->set(DataChannelWrapper::create(nextLocal, nullptr, queue, {}));
+    auto next = DataChannelWrapper::create(nextLocal, nullptr, queue, {});
+    next->attach();
+    sendQueue->set(next);
     nextLocal->open();
     sendQueue->didConnect();
     settle();

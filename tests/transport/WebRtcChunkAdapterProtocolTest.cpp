@@ -93,34 +93,45 @@ TEST_F(AdapterProtocolTest, AnAcknowledgedResendIsNeitherSentAgainNorReported) {
     EXPECT_TRUE(hears->failedToSend.empty());
 }
 
-TEST_F(AdapterProtocolTest, UnacknowledgedLargeMessageAsksAgainWithItsLastChunkThenIsReportedOnce) {
+TEST_F(AdapterProtocolTest, LargeMessageIsNeverResentAndReportedOnceWhenTimedOutOrGivenUpByThePeer) {
     start();
-    adapter->sendData(pattern(40000, 1), 3);
-    advance(89);
-    EXPECT_EQ(messageFrames(), 3u);
-    advance(6);
-    auto chunks = peer->frames(MessagePayload::ChunkedMessageData);
-    ASSERT_EQ(chunks.size(), 4u) << "only the last chunk goes again, never the whole message";
-    EXPECT_EQ(chunks.back().position, 2);
-    advance(3 * 35);
-    EXPECT_EQ(messageFrames(), 6u);
-    EXPECT_EQ(logged("Large message with id 0 timed out. Sending its last chunk again").size(), 3u);
+    adapter->sendData(pattern(40000, 1), 3);  // the peer gives it up
+    adapter->sendData(pattern(40000, 2), 3);  // the peer never answers
+    settle();
+    ASSERT_EQ(messageFrames(), 6u);
+
+    advance(10);
+    fromPeer(MessageFrameWriter::messageFailed(0, 3));
+    ASSERT_EQ(hears->failedToSend.size(), 1u) << "at once";
+    EXPECT_EQ(hears->failedToSend[0].id, 0);
+    EXPECT_TRUE(hears->failedToSend[0].data == pattern(40000, 1));
     EXPECT_EQ(logged("Failed to send large message with id 0, timed out").size(), 1u);
+
+    advance(79);
     EXPECT_EQ(hears->failedToSend.size(), 1u);
-    advance(200, 5);
-    EXPECT_EQ(messageFrames(), 6u);
-    EXPECT_EQ(hears->failedToSend.size(), 1u);
+    advance(6);  // its time-out and the sweep after it
+    ASSERT_EQ(hears->failedToSend.size(), 2u);
+    EXPECT_EQ(hears->failedToSend[1].id, 1);
+    EXPECT_EQ(logged("Failed to send large message with id 1, timed out").size(), 1u);
+
+    advance(300, 5);
+    EXPECT_EQ(messageFrames(), 6u) << "no frame of either is sent again";
+    EXPECT_EQ(hears->failedToSend.size(), 2u);
 }
 
-TEST_F(AdapterProtocolTest, TimeoutRunsFromTheLastWriteNotFromTheSend) {
+TEST_F(AdapterProtocolTest, TimeoutRunsFromTheMomentTheChannelPassedTheMessageOn) {
     start();
-    local->holdBufferedAmount(DataChannelWrapper::gateCloseAmount);  // the channel stalls
+    local->holdBufferedAmount(DataChannelWrapper::gateCloseAmount);  // the gate holds it back
     adapter->sendData(pattern(10, 1), 3);
     advance(200, 5);
-    EXPECT_EQ(messageFrames(), 0u);
-    EXPECT_TRUE(logged("timed out").empty()) << "a message still waiting to be written does not time out";
-
+    local->holdTransmission(true);  // then the slow link keeps it in the channel's buffer
     local->holdBufferedAmount(0);
+    settle();
+    advance(200, 5);
+    EXPECT_EQ(messageFrames(), 0u);
+    EXPECT_TRUE(logged("timed out").empty()) << "a message waiting in the queue or the channel does not time out";
+
+    local->holdTransmission(false);
     settle();
     advance(85, 5);
     EXPECT_EQ(messageFrames(), 1u);
@@ -170,12 +181,40 @@ TEST_F(AdapterProtocolTest, ChunkArrivingAfterARetryRequestCompletesTheMessage) 
     EXPECT_TRUE(hears->delivered[0].data == message);
     EXPECT_EQ(peer->frames(MessagePayload::MessageAck).size(), 1u);
 
-    // A late copy of a frame (the answer to a crossed retry request) opens no new assembler.
+    // A late copy of a frame (the answer to a crossed retry request) is dropped: no new
+    // assembler, no acknowledgement.
     fromPeer(chunk(1));
     advance(120);
     EXPECT_TRUE(hears->failedToReceive.empty());
     EXPECT_EQ(hears->delivered.size(), 1u);
     EXPECT_EQ(peer->frames(MessagePayload::ChunkedMessageRetry).size(), 1u);
+    EXPECT_EQ(peer->frames(MessagePayload::MessageAck).size(), 1u);
+}
+
+TEST_F(AdapterProtocolTest, ANewMessageUnderAFinishedIdIsCollectedEvenWhenAFrameEqualsTheOldOne) {
+    start();
+    const Bytes old = pattern(3 * 15360, 1);
+    Bytes next = old;
+    next.back() ^= 0xff;  // the new message differs in its last chunk only
+    auto chunk = [](const Bytes& message, std::uint16_t position) {
+        return MessageFrameWriter::chunkedMessage(9, 4, position, 3,
+                                                  std::span<const std::uint8_t>(message).subspan(position * 15360u, 15360));
+    };
+    for (std::uint16_t position = 0; position < 3; ++position) fromPeer(chunk(old, position));
+    ASSERT_EQ(hears->delivered.size(), 1u);
+
+    fromPeer(chunk(next, 0));  // equal to the old frame: taken for a late copy
+    EXPECT_EQ(peer->frames(MessagePayload::MessageAck).size(), 1u) << "the new message is not acknowledged";
+    fromPeer(chunk(next, 2));  // not a frame of the old message: a new one
+    fromPeer(chunk(next, 1));
+    advance(20);
+    const auto retries = peer->frames(MessagePayload::ChunkedMessageRetry);
+    ASSERT_EQ(retries.size(), 1u);
+    EXPECT_EQ(retries[0].positions, std::vector<std::uint16_t>{0});
+    fromPeer(chunk(next, 0));
+    ASSERT_EQ(hears->delivered.size(), 2u);
+    EXPECT_TRUE(hears->delivered[1].data == next);
+    EXPECT_EQ(peer->frames(MessagePayload::MessageAck).size(), 2u);
 }
 
 TEST_F(AdapterProtocolTest, RepeatedSingleMessageIsAcknowledgedButDeliveredOnce) {
@@ -214,6 +253,39 @@ TEST_F(AdapterProtocolTest, MalformedAndControlFramesAreHandledQuietly) {
     EXPECT_TRUE(hears->failedToSend.empty());
 }
 
+TEST_F(AdapterProtocolTest, AcknowledgementWithoutItsTableCompletesTheMessage) {
+    start();
+    adapter->sendData(pattern(10, 1), 3);
+    settle();
+    // The acknowledgement's kind without its (empty) table, as a peer may send it.
+    flatbuffers::FlatBufferBuilder builder;
+    const auto chunk = builder.StartTable();
+    builder.AddElement<std::uint8_t>(MessageChunk::VT_PAYLOAD_TYPE, static_cast<std::uint8_t>(MessagePayload::MessageAck), 0);
+    const flatbuffers::Offset<void> table(builder.EndTable(chunk));
+    builder.Finish(CreateMessageFrame(builder, MessageTypes::MessageChunk, table));
+    fromPeer(Bytes(builder.GetBufferPointer(), builder.GetBufferPointer() + builder.GetSize()));
+    advance(200, 5);
+    EXPECT_EQ(messageFrames(), 1u) << "acknowledged: never resent";
+    EXPECT_TRUE(hears->failedToSend.empty());
+}
+
+TEST_F(AdapterProtocolTest, RepeatedRetryRequestsQueueEachAskedFrameOnce) {
+    start();
+    adapter->sendData(pattern(2 * 15360, 4), 2);
+    settle();
+    local->holdBufferedAmount(DataChannelWrapper::gateCloseAmount);
+    for (int copy = 0; copy < 500; ++copy) {
+        ASSERT_TRUE(remote->send(MessageFrameWriter::chunkedMessageRetry(0, 2, std::vector<std::uint16_t>{0, 1}), true));
+    }
+    settle();
+    local->holdBufferedAmount(0);
+    settle();
+    EXPECT_EQ(peer->frames(MessagePayload::ChunkedMessageData).size(), 4u) << "the message, then each asked frame once";
+
+    fromPeer(MessageFrameWriter::chunkedMessageRetry(0, 2, std::vector<std::uint16_t>{1}));
+    EXPECT_EQ(peer->frames(MessagePayload::ChunkedMessageData).size(), 5u) << "served again once written";
+}
+
 TEST_F(AdapterProtocolTest, RetryRequestIsServedWithTheAskedFrames) {
     start();
     const Bytes message = pattern(3 * 15360, 4);
@@ -229,22 +301,24 @@ TEST_F(AdapterProtocolTest, RetryRequestIsServedWithTheAskedFrames) {
     EXPECT_TRUE(hears->failedToSend.empty());
 }
 
-TEST_F(AdapterProtocolTest, ReassemblyLimitsRefuseNewMessagesAndKeepTheOthers) {
-    start(WebRtcChunkAdapter::Settings{.maxReassemblingMessages = 1, .maxReassemblingBytes = 250});
-    fromPeer(MessageFrameWriter::chunkedMessage(1, 0, 0, 2, Bytes(100, 1)));
-    fromPeer(MessageFrameWriter::chunkedMessage(2, 0, 0, 2, Bytes(100, 2)));
-    fromPeer(MessageFrameWriter::chunkedMessage(2, 0, 1, 2, Bytes(100, 2)));  // a late frame of the refused one
+TEST_F(AdapterProtocolTest, ReassemblyLimitsAdmitOnlyMessagesThatCanFinish) {
+    // Room for not quite three chunks: one two-chunk message at a time.
+    start(WebRtcChunkAdapter::Settings{.maxReassemblingMessages = 2, .maxReassemblingBytes = 3 * 15360 - 1});
+    const Bytes full(15360, 1);
+    fromPeer(MessageFrameWriter::chunkedMessage(1, 0, 0, 2, full));
+    fromPeer(MessageFrameWriter::chunkedMessage(2, 0, 0, 2, full));  // both could not finish
+    fromPeer(MessageFrameWriter::chunkedMessage(2, 0, 1, 2, full));  // a late frame of the refused one
     EXPECT_EQ(hears->failedToReceive, std::vector<std::uint16_t>{2});
     ASSERT_EQ(peer->frames(MessagePayload::MessageFailed).size(), 1u);
     EXPECT_EQ(peer->frames(MessagePayload::MessageFailed)[0].id, 2);
 
-    fromPeer(MessageFrameWriter::chunkedMessage(1, 0, 1, 2, Bytes(100, 1)));
+    fromPeer(MessageFrameWriter::chunkedMessage(1, 0, 1, 2, full));
     ASSERT_EQ(hears->delivered.size(), 1u);
     EXPECT_EQ(hears->delivered[0].id, 1);
 
-    fromPeer(MessageFrameWriter::chunkedMessage(3, 0, 0, 2, Bytes(200, 3)));
-    fromPeer(MessageFrameWriter::chunkedMessage(3, 0, 1, 2, Bytes(100, 3)));  // past the byte limit: dropped
-    EXPECT_EQ(hears->delivered.size(), 1u);
+    fromPeer(MessageFrameWriter::chunkedMessage(3, 0, 0, 2, full));  // the room is free again
+    fromPeer(MessageFrameWriter::chunkedMessage(3, 0, 1, 2, full));
+    EXPECT_EQ(hears->delivered.size(), 2u);
     EXPECT_EQ(hears->failedToReceive.size(), 1u);
 }
 

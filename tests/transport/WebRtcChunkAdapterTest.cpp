@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "transport/WebRtcChunkAdapterTesting.hpp"
 
 using namespace quorvane;
@@ -34,7 +36,8 @@ protected:
     }
 
     /// Every message sent from one side is delivered at most once and intact, and accounted for:
-    /// delivered, or (with failures allowed) reported failed by its sender, never both.
+    /// delivered, or (with failures allowed) reported failed by its sender; both when its
+    /// acknowledgement was lost.
     static void expectEachOnceOrFailed(const std::vector<Bytes>& sent, const RecordingAdapterDelegate& receiver,
                                        const RecordingAdapterDelegate& sender, bool allowFailures) {
         for (std::uint16_t id = 0; id < sent.size(); ++id) {
@@ -53,7 +56,7 @@ protected:
                 EXPECT_EQ(deliveries, 1);
                 EXPECT_EQ(failures, 0);
             } else {
-                EXPECT_EQ(deliveries + failures, 1) << "neither delivered nor reported failed, or both";
+                EXPECT_GE(deliveries + failures, 1) << "neither delivered nor reported failed";
             }
         }
     }
@@ -102,7 +105,7 @@ TEST_F(AdapterPairTest, LossDuplicationAndReorderingNeverDeliverTwiceOrLoseAMess
         << "a retry request or resend mends nearly every loss";
 }
 
-TEST_F(AdapterPairTest, ALostAcknowledgementOfALargeMessageIsAskedForAgain) {
+TEST_F(AdapterPairTest, ALargeMessageWhoseAcknowledgementIsLostIsDeliveredOnceAndReportedOnce) {
     auto [leftEnd, rightEnd] = connect();
     const Bytes big = pattern(3 * 15360, 6);
     rightEnd->refuseWrites(true);  // the acknowledgement is lost on its way back
@@ -110,11 +113,9 @@ TEST_F(AdapterPairTest, ALostAcknowledgementOfALargeMessageIsAskedForAgain) {
     settle();
     ASSERT_EQ(rightHears->delivered.size(), 1u);
     rightEnd->refuseWrites(false);
-    advance(100, 5);
-    EXPECT_TRUE(leftHears->failedToSend.empty()) << "delivered, so never reported failed";
-    EXPECT_EQ(rightHears->delivered.size(), 1u) << "the repeated chunk is not delivered again";
-    advance(300, 5);
-    EXPECT_TRUE(leftHears->failedToSend.empty());
+    advance(400, 5);
+    EXPECT_EQ(leftHears->failedToSend.size(), 1u) << "the sender cannot tell it arrived";
+    EXPECT_EQ(rightHears->delivered.size(), 1u) << "never delivered twice";
     EXPECT_TRUE(rightHears->failedToReceive.empty());
 }
 
@@ -155,16 +156,37 @@ TEST_F(AdapterPairTest, ATransferSurvivesAChannelChange) {
     EXPECT_TRUE(rightHears->failedToReceive.empty());
 }
 
+TEST_F(AdapterPairTest, HandingOverAChannelReleasesTheOldGateAndWaitsForTheNewChannelToOpen) {
+    auto [oldLeft, oldRight] = connect();
+    oldLeft->holdBufferedAmount(DataChannelWrapper::gateCloseAmount);
+    left->sendData(pattern(10, 1), 1);  // waits at the old channel's gate
+    settle();
+
+    auto [newLeft, newRight] = makePair(2);
+    left->set(newLeft);
+    right->set(newRight);
+    left->sendData(pattern(10, 2), 1);  // the new channel is still connecting
+    settle();
+    newLeft->open();
+    settle();
+    // The released frame went to the old channel, where the peer may no longer listen.
+    const auto& delivered = rightHears->delivered;
+    EXPECT_TRUE(std::any_of(delivered.begin(), delivered.end(), [](const auto& delivery) {
+        return delivery.data == pattern(10, 2);
+    })) << "neither stuck behind the old gate nor refused by the new channel";
+}
+
 TEST_F(AdapterPairTest, OnlyTheCurrentChannelIsHeard) {
     auto [oldLeft, oldRight] = connect();
-    connect();  // replaces the channel without closing the old one
+    const auto oldWrapper = oldLeft->observer();  // alive, as when its report is under way
+    connect();
     oldLeft->close();  // the old channel's late reports must not reset the send queue
-    settle();
+    advance(10);       // nor its silence report a time-out
     left->sendData(pattern(10, 1), 1);
     settle();
     EXPECT_EQ(rightHears->delivered.size(), 1u);
+    EXPECT_EQ(leftHears->timeouts, 0);
 
-    leftHears->locked([&] { leftHears->timeouts = 0; });
     left->closeDataChannel();  // a deliberate close reports no heartbeat time-out
     advance(20);
     EXPECT_EQ(leftHears->timeouts, 0);

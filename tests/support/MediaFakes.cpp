@@ -1,4 +1,4 @@
-#include "media/MediaFakes.hpp"
+#include "support/MediaFakes.hpp"
 
 #include <stdexcept>
 
