@@ -183,11 +183,14 @@ struct MockRestService::Impl {
             if (role != "offer" && role != "answer") return answerJson(response, 400, errorBody("Unknown role"));
             auto body = nlohmann::json::parse(request.body, nullptr, false);
             if (!body.is_object()) return answerJson(response, 400, errorBody("The body is not a JSON object"));
-            std::lock_guard lock(mutex);
-            bool known = false;
-            for (const auto& [pin, session] : sessionsByPin) known = known || session["sessionId"] == sessionId;
-            if (!known) return answerJson(response, 404, errorBody("No such session"));
-            logs[{sessionId, role}].push_back(std::move(body));
+            {
+                std::lock_guard lock(mutex);
+                bool known = false;
+                for (const auto& [pin, session] : sessionsByPin) known = known || session["sessionId"] == sessionId;
+                if (!known) return answerJson(response, 404, errorBody("No such session"));
+                logs[{sessionId, role}].push_back(body);
+            }
+            if (options.onLogsPosted) options.onLogsPosted(sessionId, role, body);
             answerJson(response, 200, true);
         });
     }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -42,6 +43,8 @@ struct MockRestOptions {
     std::vector<MockIceServer> iceServers;
     std::string certificateFile;  ///< with keyFile: serve HTTPS
     std::string keyFile;
+    /// Told of each log body accepted, with its session id and role, after it is stored.
+    std::function<void(const std::string& sessionId, const std::string& role, const nlohmann::json& body)> onLogsPosted;
 };
 
 /// A request as the service received it.
