@@ -1,7 +1,7 @@
 #pragma once
 
 // Shared set-up of the acceptance tests: for each test its own broker and mock REST service on
-// free ports of 127.0.0.1, and the two sides of a session as two acceptance_peer processes.
+// free ports of 127.0.0.1, and the two sides of a session as two quorvane_session_local processes.
 
 #include <gtest/gtest.h>
 

@@ -12,12 +12,12 @@
 
 namespace quorvane::testing {
 
-/// One side of a session in a process of its own (acceptance_peer): commands go to its standard
+/// One side of a session in a process of its own (quorvane_session_local): commands go to its standard
 /// input, its standard output is collected line by line, its standard error goes to a temporary
 /// file. Stopped by its pid (SIGKILL) when the object goes.
 class PeerProcess {
 public:
-    /// Starts acceptance_peer with `arguments` (after the program's path).
+    /// Starts quorvane_session_local with `arguments` (after the program's path).
     explicit PeerProcess(const std::vector<std::string>& arguments);
     ~PeerProcess();
     PeerProcess(const PeerProcess&) = delete;

@@ -1,6 +1,7 @@
-// acceptance_peer: the quorvane_session host program as the acceptance tests run it, one process
-// per side. It differs in two test seams only: WebRTC is held to loopback, and signaling trusts
-// the throw-away CA given with --ca-file (the first two arguments) instead of the system store.
+// quorvane_session_local: the quorvane_session host program for sessions on this machine only, as
+// scripts/demo and the acceptance tests run it, one process per side. It differs in two internal
+// seams: WebRTC is held to loopback, and signaling trusts the throw-away CA of the local broker
+// given with --ca-file (the first two arguments) instead of the system store.
 
 #include <string>
 #include <vector>
