@@ -37,6 +37,7 @@
 #include "formats/MessageFrameWriter.hpp"
 #include "log/ZephLogger.hpp"
 #include "support/ChannelEndpoint.hpp"
+#include "support/ChunkAdapterPair.hpp"
 #include "support/LoopbackPeerPair.hpp"
 #include "support/Pattern.hpp"
 #include "support/ResidentMemory.hpp"
@@ -47,6 +48,7 @@ namespace {
 
 using namespace quorvane;
 using quorvane::testing::ChannelEndpoint;
+using quorvane::testing::ChunkAdapterPair;
 using quorvane::testing::LoopbackPeerPair;
 using quorvane::testing::patternByte;
 using quorvane::testing::ResidentMemory;
@@ -116,9 +118,8 @@ std::vector<std::uint8_t>& stamp(std::vector<std::uint8_t>& message) {
     return message;
 }
 
-/// What an adapter's owner hears: each message the other side sent with the pattern of
-/// `senderSeed`, checked as it comes, with the seconds since its stamp; with `echoThrough`, each
-/// message is first sent back through that adapter.
+/// What a peer hears from its adapter: each message the other side sent with the pattern of
+/// `senderSeed`, checked as it comes, with the seconds since its stamp.
 class Receiver : public ChunkAdapterDelegate {
 public:
     struct Arrival {
@@ -127,12 +128,10 @@ public:
         double seconds;  // from the sender's stamp to the delivery
     };
 
-    explicit Receiver(std::uint8_t senderSeed, std::weak_ptr<WebRtcChunkAdapter> echoThrough = {})
-        : senderSeed_(senderSeed), echo_(std::move(echoThrough)) {}
+    explicit Receiver(std::uint8_t senderSeed) : senderSeed_(senderSeed) {}
 
     void dataChannelDidReceive(const std::vector<std::uint8_t>& data, std::uint16_t) override {
         const auto now = SteadyClock::now();
-        if (auto adapter = echo_.lock()) adapter->sendData(data, 1);
         bool intact = data.size() >= sizeof(std::int64_t);
         std::int64_t stamp = 0;
         if (intact) std::memcpy(&stamp, data.data(), sizeof stamp);
@@ -164,34 +163,10 @@ private:
     }
 
     const std::uint8_t senderSeed_;
-    const std::weak_ptr<WebRtcChunkAdapter> echo_;
     std::mutex mutex_;
     std::condition_variable changed_;
     std::vector<Arrival> arrivals_;
     bool failed_ = false;
-};
-
-constexpr std::uint8_t benchSeed = 5;
-
-/// Two adapters on the channels of a loopback pair, on the process's real clock.
-struct AdapterPair {
-    explicit AdapterPair(bool echo) {
-        receiverHears = std::make_shared<Receiver>(benchSeed, echo ? receiver : nullptr);
-        sender->setDelegate(senderHears);
-        receiver->setDelegate(receiverHears);
-        sender->set(pair.offerChannel());
-        receiver->set(pair.answerChannel());
-    }
-    ~AdapterPair() {
-        sender->closeDataChannel();
-        receiver->closeDataChannel();
-    }
-
-    LoopbackPeerPair pair;
-    std::shared_ptr<WebRtcChunkAdapter> sender = std::make_shared<WebRtcChunkAdapter>(nullptr);
-    std::shared_ptr<WebRtcChunkAdapter> receiver = std::make_shared<WebRtcChunkAdapter>(nullptr);
-    std::shared_ptr<Receiver> senderHears = std::make_shared<Receiver>(benchSeed);
-    std::shared_ptr<Receiver> receiverHears;
 };
 
 /// The adapter pair against the bare channel: one message of `state.range(0)` bytes at a time,
@@ -201,14 +176,14 @@ struct AdapterPair {
 void adapterPairAndBareChannel(benchmark::State& state) {
     const auto size = static_cast<std::size_t>(state.range(0));
     BareChannel bare(size);
-    AdapterPair adapters(false);
+    ChunkAdapterPair adapters(false);
     std::uint64_t delivered = 0;
-    auto warmUp = patternMessage(std::min(size, warmUpBytes), benchSeed);
+    const std::vector<std::uint8_t> warmUp(std::min(size, warmUpBytes), 0x5a);
     for (std::size_t warm = 0; warm < warmUpBytes; warm += warmUp.size()) {
-        adapters.sender->sendData(stamp(warmUp), 1);
+        adapters.sender->sendData(warmUp, 1);
         if (!adapters.receiverHears->waitFor(++delivered, 120s)) return state.SkipWithError("warm-up failed");
     }
-    const auto message = patternMessage(size, benchSeed);
+    const std::vector<std::uint8_t> message(size, 0x5a);
     double adapterSeconds = 0;
     double bareSeconds = 0;
     std::uint64_t bareBytes = 0;
@@ -218,11 +193,12 @@ void adapterPairAndBareChannel(benchmark::State& state) {
         bareBytes += carried;
 
         auto copy = message;  // sendData takes its bytes; the copy is not the adapter's cost
-        adapters.sender->sendData(std::move(stamp(copy)), 1);
-        const auto arrival = adapters.receiverHears->waitFor(++delivered, 300s);
-        if (!arrival || !arrival->intact) return state.SkipWithError("message not delivered intact");
-        adapterSeconds += arrival->seconds;
-        state.SetIterationTime(arrival->seconds);
+        const auto start = SteadyClock::now();
+        adapters.sender->sendData(std::move(copy), 1);
+        if (!adapters.receiverHears->waitFor(++delivered, 300s)) return state.SkipWithError("message not delivered");
+        const double elapsed = std::chrono::duration<double>(adapters.receiverHears->lastArrival() - start).count();
+        adapterSeconds += elapsed;
+        state.SetIterationTime(elapsed);
     }
     const double adapterRate = static_cast<double>(state.iterations() * size) / adapterSeconds;
     const double bareRate = static_cast<double>(bareBytes) / bareSeconds;
@@ -234,20 +210,21 @@ void adapterPairAndBareChannel(benchmark::State& state) {
 
 /// Round trip: a 100-byte message to the other side, which sends it back through its adapter.
 void adapterRoundTrip(benchmark::State& state) {
-    AdapterPair adapters(true);
-    auto message = patternMessage(100, benchSeed);
+    ChunkAdapterPair adapters(true);
+    const std::vector<std::uint8_t> message(100, 0x5a);
     std::uint64_t returned = 0;
     for (int warm = 0; warm < 100; ++warm) {
-        adapters.sender->sendData(stamp(message), 1);
+        adapters.sender->sendData(message, 1);
         if (!adapters.senderHears->waitFor(++returned, 120s)) return state.SkipWithError("warm-up failed");
     }
     std::vector<double> microseconds;
     for (auto _ : state) {
-        adapters.sender->sendData(stamp(message), 1);
-        const auto arrival = adapters.senderHears->waitFor(++returned, 120s);
-        if (!arrival) return state.SkipWithError("message not returned");
-        state.SetIterationTime(arrival->seconds);
-        microseconds.push_back(arrival->seconds * 1e6);
+        const auto start = SteadyClock::now();
+        adapters.sender->sendData(message, 1);
+        if (!adapters.senderHears->waitFor(++returned, 120s)) return state.SkipWithError("message not returned");
+        const double seconds = std::chrono::duration<double>(adapters.senderHears->lastArrival() - start).count();
+        state.SetIterationTime(seconds);
+        microseconds.push_back(seconds * 1e6);
     }
     std::sort(microseconds.begin(), microseconds.end());
     auto quantile = [&](double q) { return microseconds[static_cast<std::size_t>(q * (microseconds.size() - 1))]; };

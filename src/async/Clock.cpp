@@ -10,21 +10,33 @@ namespace quorvane {
 
 // --- Timer and its state --------------------------------------------------------------------
 
+void TimerState::post() {
+    if (posted_.exchange(true)) return;
+    queue->async([self = shared_from_this()] {
+        self->posted_ = false;
+        self->runIfActive();
+    });
+}
+
 void TimerState::runIfActive() {
+    std::shared_ptr<const std::function<void()>> task;  // released after the lock
     // Held while the task runs, so cancel() from another thread waits for a running task and no
     // task starts after cancel() has returned.
     std::lock_guard lock(mutex_);
-    if (!cancelled_ && task_) task_();
+    if (cancelled_ || !*task_) return;
+    task = task_;
+    (*task)();
 }
 
 void TimerState::cancel() {
-    std::function<void()> released;
+    std::shared_ptr<const std::function<void()>> released;
     {
         std::lock_guard lock(mutex_);
         cancelled_ = true;
         released = std::move(task_);
     }
-    // `released` (and whatever its task captured) is destroyed here, outside the lock.
+    // `released` (and whatever its task captured) goes here, outside the lock, unless the task is
+    // running: then when it returns.
 }
 
 bool TimerState::isCancelled() { return cancelled_; }
@@ -97,7 +109,7 @@ struct RealClock::Impl {
             if (state->interval > 0) {
                 due.emplace(deadline + toDuration(state->interval), state);
             }
-            state->queue->async([state] { state->runIfActive(); });
+            state->post();
         }
     }
 

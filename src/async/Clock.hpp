@@ -13,7 +13,8 @@ namespace quorvane {
 struct TimerState;
 
 /// A scheduled task. Releasing the handle (or calling cancel()) stops it: once cancel() has
-/// returned, the task is never started again.
+/// returned, the task is never started again. The task may release or cancel its own timer; it
+/// then runs to its end with its captures alive.
 class Timer {
 public:
     explicit Timer(std::shared_ptr<TimerState> state);
@@ -39,7 +40,8 @@ public:
     virtual double monotonic() const = 0;
 
     /// Runs `task` on `queue` after `delay` seconds, then every `interval` seconds when
-    /// `interval` is positive (on a fixed grid from the first deadline).
+    /// `interval` is positive (on a fixed grid from the first deadline). Deadlines that pass while
+    /// the queue has not yet run the task for an earlier one are covered by that one run.
     std::unique_ptr<Timer> schedule(DispatchQueuePtr queue, double delay, double interval,
                                     std::function<void()> task);
     /// A one-shot task that nobody can cancel.
@@ -54,10 +56,13 @@ protected:
 };
 
 /// Shared state of one scheduled task, between its handle and the clock.
-struct TimerState {
+struct TimerState : std::enable_shared_from_this<TimerState> {
     TimerState(DispatchQueuePtr q, double i, std::function<void()> t)
-        : queue(std::move(q)), interval(i), task_(std::move(t)) {}
+        : queue(std::move(q)), interval(i), task_(std::make_shared<const std::function<void()>>(std::move(t))) {}
 
+    /// Posts a run to `queue` unless one is still waiting there: the deadlines that pass while the
+    /// queue is behind are run once.
+    void post();
     /// Runs the task unless cancelled; the caller is on `queue`.
     void runIfActive();
     void cancel();
@@ -69,7 +74,9 @@ struct TimerState {
 private:
     std::recursive_mutex mutex_;  // held while the task runs
     std::atomic<bool> cancelled_{false};
-    std::function<void()> task_;
+    std::atomic<bool> posted_{false};
+    // Shared with a run in progress, so a task that releases its own timer lives until it returns.
+    std::shared_ptr<const std::function<void()>> task_;
 };
 
 /// Wall clock and steady clock of the machine; timers run on one internal thread that posts due

@@ -41,11 +41,11 @@ protected:
     const Table* table_;
 };
 
-using NotificationView = RequestView<Notification>;
-using QueryView = RequestView<Query>;
+using NotificationView = RequestView<::Notification>;
+using QueryView = RequestView<::Query>;
 
 /// A Command body: a request that also says when it is to be acknowledged.
-class CommandView : public RequestView<Command> {
+class CommandView : public RequestView<::Command> {
 public:
     using RequestView::RequestView;
     /// received when absent or when the byte names no value.

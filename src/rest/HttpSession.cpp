@@ -2,6 +2,8 @@
 #include "util/OpenSsl.hpp"
 
 #include <algorithm>
+#include <array>
+#include <chrono>
 #include <cmath>
 
 #include <curl/curl.h>
@@ -12,9 +14,22 @@ namespace {
 
 constexpr int maximumRedirects = 10;
 
-size_t appendBody(char* data, size_t size, size_t count, void* target) {
-    static_cast<std::string*>(target)->append(data, size * count);
-    return size * count;
+using SteadyClock = std::chrono::steady_clock;
+
+/// Counters that change whenever a transfer moves: the connection and its TLS session made,
+/// request and answer bytes sent or received.
+using Progress = std::array<curl_off_t, 6>;
+
+Progress progressOf(CURL* easy) {
+    curl_off_t connected = 0, secured = 0, sent = 0, received = 0;
+    long requestBytes = 0, headerBytes = 0;
+    curl_easy_getinfo(easy, CURLINFO_CONNECT_TIME_T, &connected);
+    curl_easy_getinfo(easy, CURLINFO_APPCONNECT_TIME_T, &secured);
+    curl_easy_getinfo(easy, CURLINFO_REQUEST_SIZE, &requestBytes);
+    curl_easy_getinfo(easy, CURLINFO_SIZE_UPLOAD_T, &sent);
+    curl_easy_getinfo(easy, CURLINFO_HEADER_SIZE, &headerBytes);
+    curl_easy_getinfo(easy, CURLINFO_SIZE_DOWNLOAD_T, &received);
+    return {connected, secured, requestBytes, sent, headerBytes, received};
 }
 
 /// Scheme, host and port of a URL; empty when it cannot be parsed.
@@ -47,11 +62,28 @@ struct HttpSession::Transfer {
     curl_slist* headers = nullptr;
     std::string received;
     char errorBuffer[CURL_ERROR_SIZE] = {};
+    std::string failure;  // why the session stopped the transfer itself; replaces curl's text
     int redirects = 0;
+    Progress progress{};
+    SteadyClock::time_point lastProgress;
 
     ~Transfer() {
         if (easy) curl_easy_cleanup(easy);
         curl_slist_free_all(headers);
+    }
+
+    /// curl's write callback: collects the answer body up to maximumBodySize.
+    static size_t receive(char* data, size_t size, size_t count, void* self) {
+        auto* transfer = static_cast<Transfer*>(self);
+        size_t length = size * count;
+        if (length > maximumBodySize - transfer->received.size()) {
+            std::string().swap(transfer->received);
+            transfer->failure =
+                "The answer body is larger than the limit of " + std::to_string(maximumBodySize) + " bytes";
+            return 0;  // anything but `length` stops the transfer
+        }
+        transfer->received.append(data, length);
+        return length;
     }
 };
 
@@ -113,8 +145,34 @@ void HttpSession::run() {
             int result = message->data.result;  // read before the handle is removed
             finish(found->get(), result);
         }
-        curl_multi_poll(multi, nullptr, 0, 1000, nullptr);
+        curl_multi_poll(multi, nullptr, 0, static_cast<int>(abortStalled()), nullptr);
     }
+}
+
+long HttpSession::abortStalled() {
+    // Real time: the transfers run on real sockets.
+    auto now = SteadyClock::now();
+    double wait = 1;
+    std::vector<Transfer*> stalled;
+    for (auto& transfer : active_) {
+        auto progress = progressOf(transfer->easy);
+        if (progress != transfer->progress) {
+            transfer->progress = progress;
+            transfer->lastProgress = now;
+        }
+        double left = transfer->request.timeoutSeconds - std::chrono::duration<double>(now - transfer->lastProgress).count();
+        if (left <= 0) {
+            stalled.push_back(transfer.get());
+        } else {
+            wait = std::min(wait, left);
+        }
+    }
+    for (auto* transfer : stalled) {
+        transfer->failure = "The request timed out: nothing was sent or received for " +
+                            std::to_string(std::llround(transfer->request.timeoutSeconds * 1000)) + " milliseconds";
+        finish(transfer, CURLE_OPERATION_TIMEDOUT);
+    }
+    return static_cast<long>(std::ceil(wait * 1000));
 }
 
 void HttpSession::begin(std::unique_ptr<Transfer> transfer) {
@@ -123,6 +181,8 @@ void HttpSession::begin(std::unique_ptr<Transfer> transfer) {
     transfer->easy = easy;
     transfer->received.clear();
     transfer->errorBuffer[0] = '\0';
+    transfer->progress = {};
+    transfer->lastProgress = SteadyClock::now();
     curl_slist_free_all(transfer->headers);
     transfer->headers = nullptr;
     for (const auto& header : request.headers) transfer->headers = curl_slist_append(transfer->headers, header.c_str());
@@ -134,7 +194,6 @@ void HttpSession::begin(std::unique_ptr<Transfer> transfer) {
     curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 0L);
-    curl_easy_setopt(easy, CURLOPT_TIMEOUT_MS, static_cast<long>(std::ceil(request.timeoutSeconds * 1000)));
     if (request.method == "GET") {
         curl_easy_setopt(easy, CURLOPT_HTTPGET, 1L);
     } else {
@@ -144,10 +203,14 @@ void HttpSession::begin(std::unique_ptr<Transfer> transfer) {
         if (request.method != "POST") curl_easy_setopt(easy, CURLOPT_CUSTOMREQUEST, request.method.c_str());
     }
     curl_easy_setopt(easy, CURLOPT_HTTPHEADER, transfer->headers);
-    curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, appendBody);
-    curl_easy_setopt(easy, CURLOPT_WRITEDATA, &transfer->received);
+    curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &Transfer::receive);
+    curl_easy_setopt(easy, CURLOPT_WRITEDATA, transfer.get());
     curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, transfer->errorBuffer);
-    if (!request.caFile.empty()) curl_easy_setopt(easy, CURLOPT_CAINFO, request.caFile.c_str());
+    if (!request.caFile.empty()) {
+        // Instead of the system store, not beside it: the default folder of CAs goes too.
+        curl_easy_setopt(easy, CURLOPT_CAINFO, request.caFile.c_str());
+        curl_easy_setopt(easy, CURLOPT_CAPATH, nullptr);
+    }
 
     curl_multi_add_handle(static_cast<CURLM*>(multi_), easy);
     active_.push_back(std::move(transfer));
@@ -161,8 +224,9 @@ void HttpSession::finish(Transfer* transfer, int result) {
 
     HttpResponse response;
     if (result != CURLE_OK) {
-        response.error = transfer->errorBuffer[0] ? std::string(transfer->errorBuffer)
-                                                  : std::string(curl_easy_strerror(static_cast<CURLcode>(result)));
+        response.error = !transfer->failure.empty() ? transfer->failure
+                         : transfer->errorBuffer[0] ? std::string(transfer->errorBuffer)
+                                                    : std::string(curl_easy_strerror(static_cast<CURLcode>(result)));
         if (!transfer->received.empty()) response.body = std::move(transfer->received);
     } else {
         long status = 0;

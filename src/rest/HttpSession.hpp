@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -16,8 +17,8 @@ struct HttpRequest {
     std::string method = "GET";
     std::vector<std::string> headers;  ///< "Name: value" lines
     std::optional<std::string> body;
-    double timeoutSeconds = 60;
-    std::string caFile;  ///< tests only: trust this CA file instead of the system store
+    double timeoutSeconds = 60;  ///< the longest time without a byte sent or received
+    std::string caFile;          ///< tests only: trust this CA file instead of the system store
 };
 
 /// How a request ended: a transport error, or an HTTP response with its body.
@@ -29,10 +30,14 @@ struct HttpResponse {
 
 /// The process's shared HTTP client: runs every transfer on one thread of its own, many at a
 /// time, until it completes, whoever started it. Redirects are followed only within the same
-/// scheme, host and port, so that request headers never reach another host.
+/// scheme, host and port, so that request headers never reach another host. A transfer fails
+/// when nothing moved for the request's time-out, or when its answer body grows past
+/// maximumBodySize (the body collected so far is dropped).
 class HttpSession {
 public:
     using Completion = std::function<void(HttpResponse)>;
+
+    static constexpr std::size_t maximumBodySize = 16 * 1024 * 1024;
 
     static HttpSession& shared();
 
@@ -49,6 +54,9 @@ private:
     void run();
     void begin(std::unique_ptr<Transfer> transfer);
     void finish(Transfer* transfer, int result);
+    /// Fails the transfers that have not moved for their time-out; returns the milliseconds until
+    /// the next one could (at most a second).
+    long abortStalled();
 
     void* multi_;  // CURLM*
     std::mutex mutex_;  // guards incoming_ and stopping_

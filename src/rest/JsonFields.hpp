@@ -28,7 +28,9 @@ const nlohmann::json& required(const nlohmann::json& object, std::string_view ke
 const nlohmann::json* optional(const nlohmann::json& object, std::string_view key);
 
 std::string asString(const nlohmann::json& value, const std::string& path);
-/// A whole number that fits a signed 64-bit integer; 5.5, 1e19 or "5" fail.
+/// An integer that fits a signed 64-bit integer. A float fails (5.5, 1e19, -9223372036854775809,
+/// "5" too): parse() reads every number that is exactly whole, up to 2^53 in size when it is
+/// written with a fraction or an exponent, as an integer.
 std::int64_t asInt64(const nlohmann::json& value, const std::string& path);
 bool asBool(const nlohmann::json& value, const std::string& path);
 /// Fails unless `value` is a JSON array.
@@ -51,7 +53,9 @@ std::vector<T> decodeList(const nlohmann::json& value, const std::string& path, 
     return result;
 }
 
-/// Parses a response body; text that is not JSON fails with dataCorrupted.
+/// Parses a response body; text that is not JSON fails with dataCorrupted. A number written with a
+/// fraction or an exponent ("5.0", "1e3") is read as an integer when its text is exactly a whole
+/// number no larger than 2^53 in size, else as a float.
 nlohmann::json parse(std::string_view body);
 
 }  // namespace quorvane::json

@@ -2,12 +2,12 @@
 
 #include <iostream>
 #include <mutex>
-#include <regex>
 
 #include <curl/curl.h>
 
 #include "model/PlatformError.hpp"
 #include "quorvane/Errors.hpp"
+#include "rest/CompletionLines.hpp"
 #include "rest/HttpSession.hpp"
 #include "rest/JsonFields.hpp"
 
@@ -42,50 +42,10 @@ bool isValidUrl(const std::string& url) {
     return valid;
 }
 
-bool isValidUtf8(const std::string& text) {
-    std::size_t i = 0;
-    while (i < text.size()) {
-        auto c = static_cast<unsigned char>(text[i]);
-        std::size_t length = c < 0x80 ? 1 : (c >> 5) == 0x6 ? 2 : (c >> 4) == 0xE ? 3 : (c >> 3) == 0x1E ? 4 : 0;
-        if (length == 0 || i + length > text.size()) return false;
-        std::uint32_t code = length == 1 ? c : c & (0xFF >> (length + 1));
-        for (std::size_t k = 1; k < length; ++k) {
-            auto next = static_cast<unsigned char>(text[i + k]);
-            if ((next & 0xC0) != 0x80) return false;
-            code = (code << 6) | (next & 0x3F);
-        }
-        bool overlong = (length == 2 && code < 0x80) || (length == 3 && code < 0x800) || (length == 4 && code < 0x10000);
-        if (overlong || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return false;
-        i += length;
-    }
-    return true;
-}
-
-/// The body with its blank lines removed and the value of every "token" key masked.
-std::string printableBody(const std::string& body) {
-    static const std::regex token(R"re(("token"\s*:\s*)"(?:[^"\\]|\\.)*")re");
-    std::string masked = std::regex_replace(body, token, "$1\"***\"");
-    std::string result;
-    std::size_t start = 0;
-    while (start <= masked.size()) {
-        std::size_t end = masked.find_first_of("\r\n", start);
-        if (end == std::string::npos) end = masked.size();
-        if (end > start) {
-            if (!result.empty()) result += '\n';
-            result.append(masked, start, end - start);
-        }
-        start = end + 1;
-    }
-    return result;
-}
-
 /// The diagnostic lines of one completed request, written in one piece.
 void printCompletion(const std::string& method, const std::string& url, const HttpResponse& response) {
     static std::mutex outputMutex;
-    std::string text = method + " " + url + "\n";
-    text += response.statusCode ? std::to_string(*response.statusCode) : std::string("No response status code");
-    text += "\n";
-    if (response.body && isValidUtf8(*response.body)) text += printableBody(*response.body) + "\n";
+    auto text = completionLines(method, url, response);
     std::lock_guard lock(outputMutex);
     std::cout << text << std::flush;
 }
@@ -157,7 +117,8 @@ Promise<T> QuorvaneServices::networkRequest(Decode<T> decode, const std::optiona
     if (parameters) {
         request.headers.push_back("Content-Type: application/json");
         try {
-            request.body = parameters->dump(2);
+            // Text that is not UTF-8 is replaced, as the console logger does: it never stops an upload.
+            request.body = parameters->dump(2, ' ', false, nlohmann::json::error_handler_t::replace);
         } catch (...) {
             return Promise<T>::error(std::current_exception());
         }

@@ -17,14 +17,15 @@ namespace quorvane {
 
 /// Transport settings of the REST client that only tests change.
 struct RestTransportOptions {
-    double timeoutSeconds = 60;
-    std::string caFile;  ///< a CA file trusted instead of the system store
+    double timeoutSeconds = 60;  ///< the longest a request may go without a byte sent or received
+    std::string caFile;          ///< a CA file trusted instead of the system store
 };
 
 /// The client of the REST service. Every request carries the API key in "x-api-key", waits for
 /// the network gate, runs on the shared HTTP session (never on the caller's thread), writes two or
-/// three diagnostic lines to standard output when it completes, and settles its promise with the
-/// decoded record or with the failure. A request outlives the client object if need be.
+/// three diagnostic lines to standard output when it completes (see completionLines), and settles
+/// its promise with the decoded record or with the failure. A request outlives the client object
+/// if need be.
 class QuorvaneServices : public LogPoster, public std::enable_shared_from_this<QuorvaneServices> {
 public:
     QuorvaneServices(std::string apiUrlBase, std::string apiKey, std::shared_ptr<NetworkStatus> networkStatus,
@@ -41,8 +42,8 @@ public:
     Promise<QuorvaneSessions> getAllSupportSessions();
     /// GET "/connection".
     Promise<ConnectionInformation> getConnectionInformation();
-    /// POST "/logs/" + session id + "/" + role with the logs as the JSON body; the service's
-    /// Boolean answer is dropped.
+    /// POST "/logs/" + session id + "/" + role with the logs as the JSON body (text that is not
+    /// UTF-8 replaced, so that no text stops it); the service's Boolean answer is dropped.
     Promise<void> postLogs(nlohmann::json logs, std::string sessionId, WebRtcClientRole role) override;
 
 private:

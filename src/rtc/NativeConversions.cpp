@@ -9,6 +9,7 @@ webrtc::SdpType toNative(SdpType type) {
         case SdpType::offer: return webrtc::SdpType::kOffer;
         case SdpType::prAnswer: return webrtc::SdpType::kPrAnswer;
         case SdpType::answer: return webrtc::SdpType::kAnswer;
+        case SdpType::rollback: return webrtc::SdpType::kRollback;
     }
     return webrtc::SdpType::kOffer;
 }

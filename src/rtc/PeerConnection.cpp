@@ -12,6 +12,7 @@
 #include "rtc/PeerConnectionFactory.hpp"
 #include "rtc/RtcDataChannel.hpp"
 #include "rtc/RtcError.hpp"
+#include "rtc/VideoTrack.hpp"
 
 namespace quorvane::rtc {
 
@@ -321,6 +322,39 @@ std::shared_ptr<RtcDataChannel> PeerConnection::createDataChannel() {
     auto created = impl_->native->CreateDataChannelOrError(kDataChannelLabel, &init);
     if (!created.ok()) return nullptr;
     return RtcDataChannel::wrap(created.value().get(), impl_->factory);
+}
+
+bool PeerConnection::addTrack(const VideoTrack& track, const std::vector<std::string>& streamIds) {
+    auto sender = impl_->native->AddTrack(::rtc::scoped_refptr<webrtc::MediaStreamTrackInterface>(track.native()),
+                                          streamIds);
+    return sender.ok();
+}
+
+std::vector<PeerConnection::RemoteVideoTrack> PeerConnection::remoteVideoTracks() const {
+    std::vector<RemoteVideoTrack> tracks;
+    for (const auto& transceiver : impl_->native->GetTransceivers()) {
+        const auto direction = transceiver->current_direction();
+        const bool receives = direction == webrtc::RtpTransceiverDirection::kSendRecv ||
+                              direction == webrtc::RtpTransceiverDirection::kRecvOnly;
+        if (transceiver->media_type() != cricket::MEDIA_TYPE_VIDEO || !receives) continue;
+        const auto receiver = transceiver->receiver();
+        auto* track = static_cast<webrtc::VideoTrackInterface*>(receiver->track().get());
+        if (!track) continue;
+        tracks.push_back({receiver->stream_ids(), std::shared_ptr<VideoTrack>(new VideoTrack(impl_->factory, track))});
+    }
+    return tracks;
+}
+
+bool PeerConnection::hasUnsentTracks() const {
+    for (const auto& transceiver : impl_->native->GetTransceivers()) {
+        if (transceiver->stopped() || !transceiver->sender()->track()) continue;
+        const auto direction = transceiver->current_direction();
+        if (direction != webrtc::RtpTransceiverDirection::kSendRecv &&
+            direction != webrtc::RtpTransceiverDirection::kSendOnly) {
+            return true;
+        }
+    }
+    return false;
 }
 
 SignalingState PeerConnection::signalingState() const { return fromNative(impl_->native->signaling_state()); }

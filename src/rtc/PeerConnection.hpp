@@ -4,6 +4,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "quorvane/Promise.hpp"
 #include "rtc/IceCandidate.hpp"
@@ -19,6 +20,7 @@ namespace quorvane::rtc {
 
 class PeerConnectionFactory;
 class RtcDataChannel;
+class VideoTrack;
 
 /// One WebRTC peer connection, made by PeerConnectionFactory. Its operations may be called from
 /// any thread. Asynchronous results are promises whose WebRTC failures arrive as RtcError,
@@ -51,6 +53,23 @@ public:
     /// Opens the session's data channel: label "quorvane", unordered, without a retransmission
     /// limit. Null when WebRTC refuses (for example once the connection is closed).
     std::shared_ptr<RtcDataChannel> createDataChannel();
+
+    /// Sends `track` to the peer as part of the streams `streamIds`. False when WebRTC refuses
+    /// (for example once the connection is closed, or when the track is on it already).
+    bool addTrack(const VideoTrack& track, const std::vector<std::string>& streamIds);
+
+    /// A video track of the peer's, as this connection receives it.
+    struct RemoteVideoTrack {
+        std::vector<std::string> streamIds;
+        std::shared_ptr<VideoTrack> track;
+    };
+    /// The video tracks that the peer sends on this connection as last negotiated, for tools and
+    /// tests that show or count what arrives (through a renderer on the track).
+    std::vector<RemoteVideoTrack> remoteVideoTracks() const;
+
+    /// Whether a track added to the connection is not sent as last negotiated: none was
+    /// negotiated since it was added, or the peer's offer had no room for it.
+    bool hasUnsentTracks() const;
 
     SignalingState signalingState() const;
     /// The configuration in force, as WebRTC reports it.

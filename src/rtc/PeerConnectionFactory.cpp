@@ -14,6 +14,8 @@
 #include <rtc_base/thread.h>
 
 #include "rtc/PeerConnection.hpp"
+#include "rtc/VideoSource.hpp"
+#include "rtc/VideoTrack.hpp"
 
 namespace quorvane::rtc {
 
@@ -85,6 +87,18 @@ void PeerConnectionFactory::postToSignalingThread(std::function<void()> task) {
 
 void PeerConnectionFactory::runOnSignalingThread(const std::function<void()>& task) {
     impl_->signaling->BlockingCall([&] { task(); });
+}
+
+std::shared_ptr<VideoSource> PeerConnectionFactory::createVideoSource(bool isScreencast) {
+    return std::shared_ptr<VideoSource>(new VideoSource(shared_from_this(), isScreencast));
+}
+
+std::shared_ptr<VideoTrack> PeerConnectionFactory::createVideoTrack(const VideoSource& source,
+                                                                    const std::string& trackId) {
+    if (!impl_->factory) return nullptr;
+    auto track = impl_->factory->CreateVideoTrack(trackId, source.native());
+    if (!track) return nullptr;
+    return std::shared_ptr<VideoTrack>(new VideoTrack(shared_from_this(), track.get()));
 }
 
 std::shared_ptr<PeerConnection> PeerConnectionFactory::createPeerConnection(

@@ -2,6 +2,7 @@
 
 #include <functional>
 #include <memory>
+#include <string>
 
 #include "rtc/PeerConnectionConfiguration.hpp"
 
@@ -9,6 +10,8 @@ namespace quorvane::rtc {
 
 class PeerConnection;
 class PeerConnectionObserver;
+class VideoSource;
+class VideoTrack;
 
 /// The process's one maker of peer connections. It runs WebRTC's network, worker and signaling
 /// threads and holds the default video encoder and decoder factories. Every peer connection and
@@ -32,6 +35,12 @@ public:
     /// Null when WebRTC refuses to make it (for example an ICE server URL it cannot parse).
     std::shared_ptr<PeerConnection> createPeerConnection(const PeerConnectionConfiguration& configuration,
                                                          std::weak_ptr<PeerConnectionObserver> observer);
+
+    /// A new video source; `isScreencast` for a screen.
+    std::shared_ptr<VideoSource> createVideoSource(bool isScreencast);
+    /// A new track named `trackId` that carries the frames of `source`. Null when WebRTC refuses
+    /// to make it.
+    std::shared_ptr<VideoTrack> createVideoTrack(const VideoSource& source, const std::string& trackId);
 
     /// Runs `task` soon on WebRTC's signaling thread, the thread of every peer-connection and
     /// data-channel report.

@@ -4,8 +4,9 @@
 
 namespace quorvane::rtc {
 
-/// The role of a session description in the offer/answer exchange.
-enum class SdpType { offer, prAnswer, answer };
+/// The role of a session description in the offer/answer exchange. A local description of type
+/// `rollback` (with empty SDP text) withdraws a pending offer and returns to the stable state.
+enum class SdpType { offer, prAnswer, answer, rollback };
 
 /// A session description: its type and its SDP text.
 struct SessionDescription {

@@ -19,16 +19,14 @@ struct BackgroundTimer::Firing {
     explicit Firing(std::function<void()> handler) : handler_(std::move(handler)) {}
 
     void fire() {
-        std::function<void()> handler;
         {
             std::lock_guard lock(mutex_);
             if (suspended_) {
                 missed_ = true;
                 return;
             }
-            handler = handler_;  // a copy: the handler may release the timer while it runs
         }
-        if (handler) handler();
+        if (handler_) handler_();
     }
 
     void setSuspended(bool suspended) {

@@ -15,8 +15,9 @@ class Timer;
 /// construction. A repeating timer first fires after the whole seconds of `interval` (1.5 gives
 /// 1 s, 0.5 fires at once), then every `interval` seconds on that grid. suspend() and resume()
 /// may be called any number of times; a call towards the state already held changes nothing.
-/// Firings that fall due while suspended are held back and delivered as one firing on resume();
-/// the schedule is never moved. A repeating timer whose interval is not a positive number, or any
+/// Firings that fall due while suspended are held back and delivered as one firing on resume(),
+/// and those that fall due while the queue has not yet run an earlier one merge into it; the
+/// schedule is never moved. A repeating timer whose interval is not a positive number, or any
 /// timer whose interval is not finite or beyond a billion seconds, never fires.
 ///
 /// Releasing the timer is the only way to stop it: once the destructor has returned the handler

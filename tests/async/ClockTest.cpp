@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <future>
 #include <thread>
 #include <vector>
 
@@ -74,6 +75,49 @@ TEST(Timer, NeverRunsAfterReleaseEvenAtTheDeadline) {
         q->sync([] {});
         ASSERT_FALSE(ranAfterRelease) << "iteration " << i;
     }
+}
+
+TEST(Timer, TaskMayReleaseOrCancelItsOwnTimer) {
+    for (bool release : {true, false}) {
+        SCOPED_TRACE(release ? "release" : "cancel");
+        ScopedVirtualClock clock;
+        auto q = DispatchQueue::create("self");
+        int runs = 0;
+        bool capturesDestroyed = false, destroyedWhileRunning = true;
+        std::shared_ptr<void> capture(nullptr, [&](void*) { capturesDestroyed = true; });
+        std::unique_ptr<Timer> timer;
+        timer = Clock::current()->schedule(q, 1, 1, [&, capture] {
+            ++runs;
+            release ? timer.reset() : timer->cancel();
+            destroyedWhileRunning = capturesDestroyed;  // the running task and its captures live on
+        });
+        capture.reset();
+        clock->advance(5);
+        EXPECT_EQ(runs, 1);
+        EXPECT_FALSE(destroyedWhileRunning);
+        EXPECT_TRUE(capturesDestroyed);
+        EXPECT_EQ(clock->pendingCount(), 0u);
+    }
+}
+
+TEST(RealClock, RepeatingTaskWhoseQueueFellBehindRunsOnceForTheMissedPeriods) {
+    auto clock = std::make_shared<RealClock>();
+    auto q = DispatchQueue::create("behind");
+    std::atomic<int> runs{0};
+    std::promise<void> blocked, periodsPassed;
+    std::promise<int> runsOnCatchingUp;
+    q->async([&] {
+        blocked.set_value();
+        periodsPassed.get_future().wait();
+        q->async([&] { runsOnCatchingUp.set_value(runs); });  // behind whatever the clock posted
+    });
+    blocked.get_future().wait();
+    auto timer = clock->schedule(q, 0.01, 0.01, [&] { ++runs; });
+    // The clock handles deadlines in order: when this one is handled, four periods have passed.
+    auto sentinel = clock->schedule(DispatchQueue::create("sentinel"), 0.045, 0, [&] { periodsPassed.set_value(); });
+    EXPECT_EQ(runsOnCatchingUp.get_future().get(), 1);
+    for (int i = 0; i < 500 && runs < 3; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_GE(runs, 3);  // and it keeps firing after catching up
 }
 
 TEST(RealClock, OneShotAndRepeatingTimersFire) {

@@ -1,6 +1,12 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <functional>
+#include <future>
+#include <iostream>
+#include <latch>
 #include <mutex>
 #include <stdexcept>
 #include <thread>
@@ -9,6 +15,23 @@
 #include "quorvane/DispatchQueue.hpp"
 
 using namespace quorvane;
+
+namespace {
+
+/// Runs `scenario` on a thread of its own and aborts the test program when it has not finished
+/// within a minute: threads left waiting in sync cannot be unwound.
+void finishesOrAborts(const char* what, std::function<void()> scenario) {
+    std::packaged_task<void()> task(std::move(scenario));
+    auto finished = task.get_future();
+    std::thread(std::move(task)).detach();
+    if (finished.wait_for(std::chrono::minutes(1)) != std::future_status::ready) {
+        std::cerr << what << " hung\n";
+        std::abort();
+    }
+    finished.get();
+}
+
+}  // namespace
 
 TEST(DispatchQueue, WorkPostedFromOneThreadRunsInOrderOneAtATime) {
     auto queue = DispatchQueue::create("order");
@@ -49,30 +72,90 @@ TEST(DispatchQueue, SeveralProducersKeepTheirOwnOrder) {
 
 TEST(DispatchQueue, SyncFromItsOwnQueueIsRefusedInsteadOfDeadlocking) {
     auto queue = DispatchQueue::create("self");
-    bool threw = false;
-    queue->sync([&] {
+    auto other = DispatchQueue::create("other");
+    int refused = 0;
+    auto syncBack = [&] {
         try {
             queue->sync([] {});
         } catch (const std::logic_error&) {
-            threw = true;
+            ++refused;
         }
+    };
+    finishesOrAborts("sync back onto a waiting queue", [&] {
+        queue->sync(syncBack);
+        queue->sync([&] { other->sync(syncBack); });  // the queue still waits further out
     });
-    EXPECT_TRUE(threw);
+    EXPECT_EQ(refused, 2);
 }
 
 TEST(DispatchQueue, SyncRunsOnTheQueueAndPassesExceptionsBack) {
     auto queue = DispatchQueue::create("sync");
     auto other = DispatchQueue::create("other");
-    bool onQueue = false, onOther = true;
+    bool onQueue = false, onOther = true, nestedOnOther = false, nestedOnQueue = true, backOnQueue = false;
     queue->sync([&] {
         onQueue = queue->isCurrent();
         onOther = other->isCurrent();
-        other->sync([] {});  // another queue is allowed
+        other->sync([&] {  // another queue is allowed
+            nestedOnOther = other->isCurrent();
+            nestedOnQueue = queue->isCurrent();
+        });
+        backOnQueue = queue->isCurrent();
     });
     EXPECT_TRUE(onQueue);
     EXPECT_FALSE(onOther);
+    EXPECT_TRUE(nestedOnOther);
+    EXPECT_FALSE(nestedOnQueue);
+    EXPECT_TRUE(backOnQueue);
     EXPECT_FALSE(queue->isCurrent());
     EXPECT_THROW(queue->sync([] { throw std::runtime_error("boom"); }), std::runtime_error);
+}
+
+TEST(DispatchQueue, SyncCompletesWhileEveryPoolThreadWaitsInSync) {
+    // More queues than the shared pool has threads: the first batch takes every pool thread, then
+    // all of them call sync onto one other queue at once while the rest wait for a thread.
+    constexpr int callers = 64;
+    auto target = DispatchQueue::create("target");
+    std::vector<DispatchQueuePtr> queues;
+    std::atomic<bool> go{false};
+    std::atomic<int> ranOnTarget{0};
+    std::latch answered(callers);
+    for (int i = 0; i < callers; ++i) {
+        queues.push_back(DispatchQueue::create("caller"));
+        queues.back()->async([&, caller = queues.back()] {
+            while (!go) std::this_thread::yield();
+            target->sync([&] {
+                if (target->isCurrent() && !caller->isCurrent()) ++ranOnTarget;
+            });
+            answered.count_down();
+        });
+    }
+    finishesOrAborts("sync from every pool thread at once", [&] {
+        go = true;
+        answered.wait();
+    });
+    EXPECT_EQ(ranOnTarget, callers);
+}
+
+TEST(DispatchQueue, QueuesThatAlwaysHaveWorkLeaveThePoolToOthers) {
+    constexpr int busy = 64;  // more than the shared pool has threads
+    std::atomic<bool> stop{false};
+    std::vector<DispatchQueuePtr> queues;
+    std::function<void(const DispatchQueuePtr&)> again = [&](const DispatchQueuePtr& queue) {
+        if (!stop) queue->async([&, queue] { again(queue); });
+    };
+    for (int i = 0; i < busy; ++i) {
+        queues.push_back(DispatchQueue::create("busy"));
+        again(queues.back());
+    }
+    finishesOrAborts("a queue among busy ones", [] {
+        std::promise<void> ran;
+        DispatchQueue::create("quiet")->async([&] { ran.set_value(); });
+        ran.get_future().wait();
+    });
+    stop = true;
+    for (int pass = 0; pass < 2; ++pass) {  // the second catches work posted by work that was running
+        for (auto& queue : queues) queue->sync([] {});
+    }
 }
 
 TEST(DispatchQueue, ThrowingWorkDoesNotStopTheQueue) {

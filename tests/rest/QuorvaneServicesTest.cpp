@@ -1,6 +1,9 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -9,6 +12,7 @@
 #include "model/PlatformError.hpp"
 #include "quorvane/Errors.hpp"
 #include "rest/DecodingError.hpp"
+#include "rest/HttpSession.hpp"
 #include "rest/QuorvaneServices.hpp"
 #include "support/FakeReachabilitySource.hpp"
 #include "support/Queues.hpp"
@@ -36,6 +40,40 @@ E rejection(const Promise<T>& promise) {
     }
     ADD_FAILURE() << "fulfilled";
     throw std::logic_error("fulfilled");
+}
+
+/// A throw-away CA ("ca.pem"), a second one ("other-ca.pem") and a certificate for 127.0.0.1
+/// signed by the first ("server.pem", "server.key"), in a folder made for this run only.
+class Certificates {
+public:
+    Certificates() {
+        std::filesystem::create_directories(folder_);
+        std::ofstream(folder_ / "ext.cnf") << "subjectAltName=IP:127.0.0.1\n";
+        std::string script =
+            "cd '" + folder_.string() + "' && "
+            "openssl req -x509 -newkey rsa:2048 -nodes -keyout ca.key -out ca.pem -days 1 -subj /CN=TestCA && "
+            "openssl req -x509 -newkey rsa:2048 -nodes -keyout other-ca.key -out other-ca.pem -days 1 "
+            "-subj /CN=OtherCA && "
+            "openssl req -newkey rsa:2048 -nodes -keyout server.key -out server.csr -subj /CN=127.0.0.1 && "
+            "openssl x509 -req -in server.csr -CA ca.pem -CAkey ca.key -CAcreateserial -out server.pem -days 1 "
+            "-extfile ext.cnf";
+        if (std::system(("(" + script + ") >/dev/null 2>&1").c_str()) != 0) ADD_FAILURE() << "openssl failed";
+    }
+    ~Certificates() { std::filesystem::remove_all(folder_); }
+
+    std::string path(const std::string& name) const { return (folder_ / name).string(); }
+
+private:
+    std::filesystem::path folder_ =
+        std::filesystem::temp_directory_path() / ("quorvane-ca-" + std::to_string(::getpid()));
+};
+
+template <class T>
+void awaitSettled(const Promise<T>& promise) {
+    try {
+        promise.wait();
+    } catch (...) {
+    }
 }
 
 class QuorvaneServicesTest : public ::testing::Test {
@@ -115,6 +153,116 @@ TEST_F(QuorvaneServicesTest, PrintsMethodUrlStatusAndBodyWithTheTokenMasked) {
     EXPECT_THAT(output, HasSubstr("\"token\":\"***\""));
     EXPECT_THAT(output, HasSubstr(session.pin));
     EXPECT_THAT(output, ::testing::Not(HasSubstr(session.token)));
+}
+
+TEST_F(QuorvaneServicesTest, TokensAreMaskedInBodiesOfAnyLengthAndShape) {
+    const std::string longToken(200'000, 'k');
+    struct Case {
+        std::string body;
+        bool cutOff;  // the connection drops right after the body
+        std::string printed;
+    };
+    const std::vector<Case> cases = {
+        {"{\"token\" : \"a\\\"b\\\\\", \"n\":1}\r\n\r\n{\"token\":\"x\"}", false,
+         "{\"token\" : \"***\", \"n\":1}\n{\"token\":\"***\"}"},
+        {"{\"token\":\"" + longToken + "\",\"pin\":\"1\"}", false, "{\"token\":\"***\",\"pin\":\"1\"}"},
+        {"{\"pin\":\"1\",\"token\":\"secret-part", true, "{\"pin\":\"1\",\"token\":\"***"},
+        {"{\"token\":\"" + longToken, true, "{\"token\":\"***"},
+    };
+    auto services = client();
+    for (const auto& c : cases) {
+        service_->injectFault(Fault{.path = "/connection", .body = c.body, .dropConnection = c.cutOff, .count = 1});
+        ::testing::internal::CaptureStdout();
+        awaitSettled(services->getConnectionInformation());
+        auto output = ::testing::internal::GetCapturedStdout();
+        EXPECT_EQ(output.substr(output.find('\n', output.find('\n') + 1) + 1), c.printed + "\n") << c.printed;
+    }
+}
+
+TEST_F(QuorvaneServicesTest, AnswerBodiesAreLimitedTo16MiB) {
+    const std::string record = R"({"mqtt":{"server":"b","ports":{}},"iceServers":[]})";
+    const auto limit = HttpSession::maximumBodySize;
+    auto services = client({}, apiKey, RestTransportOptions{.timeoutSeconds = 5});
+
+    service_->injectFault(Fault{.path = "/connection", .body = record + std::string(limit - record.size(), ' '), .count = 1});
+    ::testing::internal::CaptureStdout();
+    EXPECT_EQ(services->getConnectionInformation().wait().mqtt.server, "b");
+    EXPECT_EQ(::testing::internal::GetCapturedStdout().size(), ("GET " + base_ + "/connection\n200\n").size() + limit + 1);
+
+    for (auto fault : {Fault{.path = "/connection", .body = record + std::string(limit + 1 - record.size(), ' '), .count = 1},
+                       Fault{.path = "/connection", .endlessBody = true, .count = 1}}) {
+        service_->injectFault(fault);
+        ::testing::internal::CaptureStdout();
+        auto answer = services->getConnectionInformation();
+        awaitSettled(answer);
+        EXPECT_EQ(::testing::internal::GetCapturedStdout(), "GET " + base_ + "/connection\nNo response status code\n");
+        auto tooLarge = rejection<QuorvaneError>(answer);
+        EXPECT_EQ(tooLarge.title(), "Get Connection Information Failed");
+        EXPECT_STREQ(tooLarge.what(), "The answer body is larger than the limit of 16777216 bytes");
+    }
+}
+
+TEST_F(QuorvaneServicesTest, TheTimeOutBoundsTheTimeWithoutProgressNotTheWholeTransfer) {
+    auto session = client()->createSupportSession().wait();
+    // About 250 bytes, 16 at a time every 50 ms: well over the time-out in all, far below it between pieces.
+    service_->injectFault(
+        Fault{.path = "/sessions", .body = session.toJson().dump(), .trickleSeconds = 0.05, .count = 1});
+    auto patient = client({}, apiKey, RestTransportOptions{.timeoutSeconds = 0.3});
+    EXPECT_EQ(patient->getSupportSession(session.pin).wait().token, session.token);
+}
+
+TEST_F(QuorvaneServicesTest, IntegersMustBeExactlyWholeAndInRange) {
+    struct Case {
+        std::string text;
+        std::optional<std::int64_t> ttl;  // none: the decode fails
+    };
+    const std::vector<Case> cases = {
+        {"5.0", 5},
+        {"-0.0", 0},
+        {"0.5e1", 5},
+        {"12300E-2", 123},
+        {"9007199254740992.0", 9007199254740992},
+        {"-9007199254740992e0", -9007199254740992},
+        {"9223372036854775807", INT64_MAX},
+        {"-9223372036854775808", INT64_MIN},
+        {"5.5", std::nullopt},
+        {"1.0000000000000000001", std::nullopt},
+        {"4503599627370496.5", std::nullopt},
+        {"9007199254740993.0", std::nullopt},
+        {"1e19", std::nullopt},
+        {"9223372036854775808", std::nullopt},
+        {"-9223372036854775809", std::nullopt},
+        {"-9223372036854775900", std::nullopt},
+        {"-9223372036854775808.5", std::nullopt},
+        {"-9223372036854775808.0", std::nullopt},
+    };
+    auto services = client();
+    auto record = services->createSupportSession().wait().toJson().dump();
+    record.replace(record.find("3600"), 4, "%");
+    for (const auto& c : cases) {
+        auto body = record;
+        body.replace(body.find('%'), 1, c.text);
+        service_->injectFault(Fault{.path = "/sessions", .body = body, .count = 1});
+        ::testing::internal::CaptureStdout();
+        auto answer = services->getSupportSession("1");
+        awaitSettled(answer);
+        ::testing::internal::GetCapturedStdout();
+        if (c.ttl) {
+            EXPECT_EQ(answer.wait().ttl, *c.ttl) << c.text;
+        } else {
+            EXPECT_EQ(rejection<DecodingError>(answer).codingPath(), "ttl") << c.text;
+        }
+    }
+}
+
+TEST_F(QuorvaneServicesTest, LogTextThatIsNotUtf8IsReplacedAndPosted) {
+    auto services = client();
+    auto session = services->createSupportSession().wait();
+    services->postLogs({{"entries", {{{"message", "0123456789\xFF"}}}}}, session.sessionId, WebRtcClientRole::offer)
+        .wait();
+    auto posted = service_->postedLogs(session.sessionId, "offer");
+    ASSERT_EQ(posted.size(), 1u);
+    EXPECT_EQ(posted[0]["entries"][0]["message"], "0123456789\xEF\xBF\xBD");
 }
 
 TEST_F(QuorvaneServicesTest, NonSuccessStatusesRejectWithTheOperationsTitleAndMessage) {
@@ -242,30 +390,56 @@ TEST_F(QuorvaneServicesTest, AnUploadInFlightCompletesAfterTheClientIsReleased) 
 }
 
 TEST_F(QuorvaneServicesTest, HttpsTrustsOnlyWhatItIsToldTo) {
-    // A throw-away CA and server certificate, made for this run only.
-    auto dir = std::filesystem::temp_directory_path() / ("quorvane-ca-" + std::to_string(::getpid()));
-    std::filesystem::create_directories(dir);
-    std::ofstream(dir / "ext.cnf") << "subjectAltName=IP:127.0.0.1\n";
-    std::string d = dir.string();
-    std::string script =
-        "cd '" + d + "' && "
-        "openssl req -x509 -newkey rsa:2048 -nodes -keyout ca.key -out ca.pem -days 1 -subj /CN=TestCA && "
-        "openssl req -newkey rsa:2048 -nodes -keyout server.key -out server.csr -subj /CN=127.0.0.1 && "
-        "openssl x509 -req -in server.csr -CA ca.pem -CAkey ca.key -CAcreateserial -out server.pem -days 1 "
-        "-extfile ext.cnf";
-    ASSERT_EQ(std::system(("(" + script + ") >/dev/null 2>&1").c_str()), 0);
-
+    Certificates certificates;
     mock::MockRestOptions options;
-    options.certificateFile = d + "/server.pem";
-    options.keyFile = d + "/server.key";
+    options.certificateFile = certificates.path("server.pem");
+    options.keyFile = certificates.path("server.key");
     MockRestService secure(options);
     auto base = secure.start();
     EXPECT_EQ(base.rfind("https://127.0.0.1:", 0), 0u);
 
-    auto trusting = client(base, apiKey, RestTransportOptions{.caFile = d + "/ca.pem"});
+    auto trusting = client(base, apiKey, RestTransportOptions{.caFile = certificates.path("ca.pem")});
     EXPECT_FALSE(trusting->createSupportSession().wait().pin.empty());
     auto systemOnly = rejection<QuorvaneError>(client(base)->createSupportSession());
     EXPECT_EQ(systemOnly.title(), "Create Support Session Failed");
-    secure.stop();
-    std::filesystem::remove_all(dir);
+}
+
+TEST_F(QuorvaneServicesTest, ACaFileReplacesTheSystemStore) {
+    // The check runs in a second process of this test, in a mount namespace of its own where the
+    // system store holds only the CA that signed the server.
+    if (const char* folder = std::getenv("QUORVANE_TEST_CERTIFICATES")) {
+        mock::MockRestOptions options;
+        options.certificateFile = std::string(folder) + "/server.pem";
+        options.keyFile = std::string(folder) + "/server.key";
+        MockRestService secure(options);
+        auto base = secure.start();
+        EXPECT_FALSE(client(base)->createSupportSession().wait().pin.empty());  // the store is in use
+        auto otherCa = client(base, apiKey, RestTransportOptions{.caFile = std::string(folder) + "/other-ca.pem"});
+        EXPECT_EQ(rejection<QuorvaneError>(otherCa->createSupportSession()).title(), "Create Support Session Failed");
+        return;
+    }
+    if (::geteuid() != 0 || std::system("unshare --mount true >/dev/null 2>&1") != 0 ||
+        !std::filesystem::is_directory("/etc/ssl/certs")) {
+        GTEST_SKIP() << "needs root and mount namespaces";
+    }
+    Certificates certificates;
+    auto store = certificates.path("store");
+    std::filesystem::create_directory(store);
+    std::filesystem::copy_file(certificates.path("ca.pem"), store + "/ca-certificates.crt");
+    std::filesystem::copy_file(certificates.path("ca.pem"), store + "/test-ca.pem");
+    ASSERT_EQ(std::system(("openssl rehash '" + store + "' >/dev/null 2>&1").c_str()), 0);
+
+    const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
+    std::string command = "QUORVANE_TEST_CERTIFICATES='" + certificates.path("") +
+                          "' unshare --mount --propagation private sh -c "
+                          "'mount --bind \"$0\" /etc/ssl/certs && exec /proc/" + std::to_string(::getpid()) +
+                          "/exe --gtest_filter=\"$1\"' '" + store + "' '" + test->test_suite_name() + "." +
+                          test->name() + "' 2>&1";
+    std::string output;
+    FILE* child = ::popen(command.c_str(), "r");
+    ASSERT_NE(child, nullptr);
+    char buffer[4096];
+    while (std::size_t n = std::fread(buffer, 1, sizeof buffer, child)) output.append(buffer, n);
+    EXPECT_EQ(::pclose(child), 0) << output;
+    EXPECT_THAT(output, HasSubstr("[  PASSED  ] 1 test."));
 }

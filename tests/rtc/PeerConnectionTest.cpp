@@ -103,6 +103,16 @@ TEST_F(PeerConnectionTest, OfferCarriesTheDataChannelAndIsSetAsGiven) {
     EXPECT_EQ(connection->signalingState(), SignalingState::haveLocalOffer);
 }
 
+TEST_F(PeerConnectionTest, RollbackWithdrawsAPendingOffer) {
+    ASSERT_NE(connection->createDataChannel(), nullptr);
+    auto offer = connection->createOffer(std::nullopt, std::nullopt).wait();
+    connection->setLocalDescription(SdpType::offer, offer).wait();
+
+    connection->setLocalDescription(SdpType::rollback, "").wait();
+    EXPECT_EQ(connection->signalingState(), SignalingState::stable);
+    EXPECT_EQ(rejectionOf(connection->setLocalDescription(SdpType::rollback, "")).type(), "INVALID_STATE");
+}
+
 TEST_F(PeerConnectionTest, ConstraintsReachTheOffer) {
     auto offer = connection->createOffer(PeerConnection::Constraints{{"OfferToReceiveVideo", "true"}}, std::nullopt)
                      .wait();

@@ -11,7 +11,7 @@ void settle(const std::vector<DispatchQueuePtr>& queues, const std::function<std
     // Some hops go through queues the test cannot reach (a wrapper's own queue), so quiet must
     // also last a little while on the real clock, not just a few rounds.
     constexpr int stableRounds = 4;
-    constexpr auto quietFor = std::chrono::milliseconds(5);
+    constexpr auto quietFor = std::chrono::milliseconds(25);
     std::uint64_t last = progress();
     auto lastChange = std::chrono::steady_clock::now();
     for (int stable = 0; stable < stableRounds || std::chrono::steady_clock::now() - lastChange < quietFor;) {

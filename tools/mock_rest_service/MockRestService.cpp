@@ -1,5 +1,6 @@
 #include "MockRestService.hpp"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <map>
@@ -38,6 +39,7 @@ struct MockRestService::Impl {
     std::unique_ptr<httplib::Server> server;
     std::thread thread;
     std::atomic<bool> listenEnded{false};
+    std::atomic<bool> stopping{false};  // ends endless answers
 
     mutable std::mutex mutex;  // guards everything below
     std::mt19937_64 random;
@@ -70,10 +72,16 @@ struct MockRestService::Impl {
         if (fault && fault->delaySeconds > 0) {
             std::this_thread::sleep_for(std::chrono::duration<double>(fault->delaySeconds));
         }
-        if (fault && fault->dropConnection) {
-            // Headers promise a body that never comes: the client sees the connection close.
-            response.set_content_provider(
-                64, "application/json", [](size_t, size_t, httplib::DataSink&) { return false; });
+        if (fault && (fault->body || fault->dropConnection)) {
+            answerBody(response, *fault);
+            return true;
+        }
+        if (fault && fault->endlessBody) {
+            response.status = 200;
+            response.set_chunked_content_provider("application/json", [this](size_t, httplib::DataSink& sink) {
+                static const std::string piece(64 * 1024, ' ');
+                return !stopping && sink.write(piece.data(), piece.size());
+            });
             return true;
         }
         if (fault && !fault->redirectTo.empty()) {
@@ -97,6 +105,23 @@ struct MockRestService::Impl {
         return false;
     }
 
+    /// Answers with the fault's body: at once, a few bytes at a time, or followed by a dropped
+    /// connection (the headers promise more than comes).
+    static void answerBody(httplib::Response& response, const Fault& fault) {
+        response.status = fault.status != 0 ? fault.status : 200;
+        std::string body = fault.body.value_or("");
+        if (!fault.dropConnection && fault.trickleSeconds <= 0) return response.set_content(body, "application/json");
+        std::size_t length = body.size() + (fault.dropConnection ? 64 : 0);
+        response.set_content_provider(
+            length, "application/json",
+            [body, pause = fault.trickleSeconds](size_t offset, size_t, httplib::DataSink& sink) {
+                if (offset >= body.size()) return false;
+                std::size_t piece = pause > 0 ? std::min<std::size_t>(16, body.size() - offset) : body.size() - offset;
+                std::this_thread::sleep_for(std::chrono::duration<double>(pause));
+                return sink.write(body.data() + offset, piece);
+            });
+    }
+
     nlohmann::json newSession() {
         std::lock_guard lock(mutex);
         std::string pin;
@@ -104,9 +129,10 @@ struct MockRestService::Impl {
             pin = std::to_string(100000 + random() % 900000);
         } while (sessionsByPin.count(pin));
         auto sessionId = randomHex(random, 32);
+        auto token = options.sessionToken.empty() ? randomHex(random, 32) : options.sessionToken;
         nlohmann::json session = {
             {"topic", "quorvane/" + sessionId},     {"pin", pin},
-            {"sessionId", sessionId},               {"token", randomHex(random, 32)},
+            {"sessionId", sessionId},               {"token", token},
             {"role", "offer"},                      {"offerClient", "offer-" + randomHex(random, 8)},
             {"answerClient", "answer-" + randomHex(random, 8)}, {"ttl", 3600},
         };
@@ -157,11 +183,14 @@ struct MockRestService::Impl {
             if (role != "offer" && role != "answer") return answerJson(response, 400, errorBody("Unknown role"));
             auto body = nlohmann::json::parse(request.body, nullptr, false);
             if (!body.is_object()) return answerJson(response, 400, errorBody("The body is not a JSON object"));
-            std::lock_guard lock(mutex);
-            bool known = false;
-            for (const auto& [pin, session] : sessionsByPin) known = known || session["sessionId"] == sessionId;
-            if (!known) return answerJson(response, 404, errorBody("No such session"));
-            logs[{sessionId, role}].push_back(std::move(body));
+            {
+                std::lock_guard lock(mutex);
+                bool known = false;
+                for (const auto& [pin, session] : sessionsByPin) known = known || session["sessionId"] == sessionId;
+                if (!known) return answerJson(response, 404, errorBody("No such session"));
+                logs[{sessionId, role}].push_back(body);
+            }
+            if (options.onLogsPosted) options.onLogsPosted(sessionId, role, body);
             answerJson(response, 200, true);
         });
     }
@@ -212,9 +241,11 @@ std::string MockRestService::start(int port) {
 
 void MockRestService::stop() {
     if (!impl_->server) return;
+    impl_->stopping = true;
     impl_->server->stop();
     impl_->thread.join();
     impl_->server.reset();
+    impl_->stopping = false;
 }
 
 void MockRestService::injectFault(Fault fault) {
@@ -260,6 +291,8 @@ Fault parseFault(const std::string& text) {
             fault.malformedJson = true;
         } else if (key == "drop") {
             fault.dropConnection = true;
+        } else if (key == "endless") {
+            fault.endlessBody = true;
         } else {
             throw std::invalid_argument("Unknown fault item \"" + item + "\"");
         }

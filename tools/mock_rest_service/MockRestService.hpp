@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -12,13 +13,16 @@ namespace quorvane::mock {
 /// A misbehaviour the service shows for matching requests, in place of its normal answer (a
 /// delay alone is followed by the normal answer).
 struct Fault {
-    std::string path;            ///< applies to requests whose path starts with this; empty: all
-    int status = 0;              ///< answer with this HTTP status and a small JSON body
-    bool malformedJson = false;  ///< answer 200 with a body that is not JSON
-    double delaySeconds = 0;     ///< wait this long before answering
-    bool dropConnection = false; ///< close the connection in the middle of the answer
-    std::string redirectTo;      ///< answer 307 with this location
-    int count = -1;              ///< the number of requests it applies to; -1: every request
+    std::string path;                 ///< applies to requests whose path starts with this; empty: all
+    int status = 0;                   ///< answer with this HTTP status and a small JSON body
+    std::optional<std::string> body;  ///< answer with this body, and `status` or 200
+    bool malformedJson = false;       ///< answer 200 with a body that is not JSON
+    double delaySeconds = 0;          ///< wait this long before answering
+    bool dropConnection = false;      ///< close the connection in the middle of the answer (after `body`)
+    double trickleSeconds = 0;        ///< send `body` 16 bytes at a time, pausing this long before each
+    bool endlessBody = false;         ///< answer 200 with a body that never ends
+    std::string redirectTo;           ///< answer 307 with this location
+    int count = -1;                   ///< the number of requests it applies to; -1: every request
 };
 
 /// One ICE server handed out by "/connection"; absent fields are left out.
@@ -30,6 +34,7 @@ struct MockIceServer {
 
 struct MockRestOptions {
     std::string apiKey = "mock-api-key";  ///< any other "x-api-key" is answered 401
+    std::string sessionToken;             ///< the token of every new session; empty: a random one each
     std::string mqttHost = "127.0.0.1";
     std::optional<int> mqttSslPort = 8883;
     std::optional<int> mqttWssPort;
@@ -38,6 +43,8 @@ struct MockRestOptions {
     std::vector<MockIceServer> iceServers;
     std::string certificateFile;  ///< with keyFile: serve HTTPS
     std::string keyFile;
+    /// Told of each log body accepted, with its session id and role, after it is stored.
+    std::function<void(const std::string& sessionId, const std::string& role, const nlohmann::json& body)> onLogsPosted;
 };
 
 /// A request as the service received it.
@@ -76,7 +83,7 @@ private:
 };
 
 /// Reads a fault from "key=value" items separated by commas: path=, status=, delay=, count=,
-/// redirect=, and the flags malformed and drop. Throws std::invalid_argument.
+/// redirect=, and the flags malformed, drop and endless. Throws std::invalid_argument.
 Fault parseFault(const std::string& text);
 
 }  // namespace quorvane::mock

@@ -20,8 +20,10 @@ const char* usage =
     "  --mqtt-ssl-port N      broker TLS port handed out (default 8883; 0 leaves it out)\n"
     "  --mqtt-wss-port N, --mqtt-ws-port N, --mqtt-tcp-port N\n"
     "  --ice-server URL[,USERNAME,CREDENTIAL]   an ICE server handed out (repeatable)\n"
+    "  --session-token TOKEN  the token of every session (default: a random one each)\n"
+    "  --print-log-uploads    print a line for each log upload accepted\n"
     "  --fault SPEC           e.g. status=500,path=/connection,count=1 | delay=2 | malformed |\n"
-    "                         drop | redirect=URL (repeatable)\n";
+    "                         drop | endless | redirect=URL (repeatable)\n";
 
 quorvane::mock::MockIceServer parseIceServer(const std::string& text) {
     std::stringstream items(text);
@@ -38,6 +40,19 @@ std::optional<int> portOrNone(const std::string& text) {
     return port == 0 ? std::nullopt : std::optional<int>(port);
 }
 
+/// "log upload: session ID, role ROLE, N entries, metrics: name=value ...", the metric entries'
+/// data in order.
+void printLogUpload(const std::string& sessionId, const std::string& role, const nlohmann::json& body) {
+    std::ostringstream line;
+    const auto entries = body.value("entries", nlohmann::json::array());
+    line << "log upload: session " << sessionId << ", role " << role << ", " << entries.size() << " entries, metrics:";
+    for (const auto& metric : body.value("metrics", nlohmann::json::array())) {
+        if (!metric.is_object() || !metric.contains("data") || !metric["data"].is_object()) continue;
+        for (const auto& [name, value] : metric["data"].items()) line << " " << name << "=" << value.dump();
+    }
+    std::cout << line.str() << std::endl;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -51,6 +66,10 @@ int main(int argc, char** argv) {
                 std::cout << usage;
                 return 0;
             }
+            if (option == "--print-log-uploads") {
+                options.onLogsPosted = printLogUpload;
+                continue;
+            }
             if (i + 1 >= argc) throw std::invalid_argument("missing value after " + option);
             std::string value = argv[++i];
             if (option == "--port") port = std::stoi(value);
@@ -63,6 +82,7 @@ int main(int argc, char** argv) {
             else if (option == "--mqtt-ws-port") options.mqttWsPort = portOrNone(value);
             else if (option == "--mqtt-tcp-port") options.mqttTcpPort = portOrNone(value);
             else if (option == "--ice-server") options.iceServers.push_back(parseIceServer(value));
+            else if (option == "--session-token") options.sessionToken = value;
             else if (option == "--fault") faults.push_back(quorvane::mock::parseFault(value));
             else throw std::invalid_argument("unknown option " + option);
         }

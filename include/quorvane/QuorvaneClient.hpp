@@ -1,0 +1,228 @@
+#pragma once
+
+// The library's front door.
+//
+// A host application builds one QuorvaneClient with the REST service's base URL and API key, and
+// then either creates a support session (initiateSupportSession, the "offer" side, which yields
+// the PIN to pass on to the other person) or joins one by its PIN (connectToSupportSession, the
+// "answer" side). The two devices then meet over signaling, open a peer connection and exchange
+// notifications, commands and queries, while the device may share its cameras and its screen.
+// Everything the client has to tell the host arrives through a QuorvaneDelegate.
+//
+//     class Host : public quorvane::QuorvaneDelegate {
+//         void quorvaneDidConnect() override { /* the data channel is open */ }
+//         void quorvaneDidReceiveQuery(const quorvane::QVQuery& query,
+//                                      const quorvane::QVQueryContext& context) override {
+//             context.respond(quorvane::QVTaggedData("text/plain", {'o', 'k'}), true);
+//         }
+//     };
+//
+//     auto host = std::make_shared<Host>();               // the host keeps its delegate alive
+//     auto client = quorvane::QuorvaneClient::create("https://api.example.test", "key",
+//                                                    /*retainLogs*/ true, /*timeout*/ 30,
+//                                                    nullptr, host, nullptr);
+//     std::string pin = client->initiateSupportSession().wait();
+//     client->sendChat("hello", quorvane::DefaultTag::Chat().get(), quorvane::DefaultCategory::Chat().get());
+//
+// Threads. Every operation may be called from any thread and returns at once; none of them
+// blocks on the network or on the peer. Results arrive as promises (see Promise.hpp: their
+// continuations run on the queue they name, the main queue when they name none), reports as
+// delegate calls on the host's dispatch queue.
+//
+// Lifetime. The client is shared: work it has already queued (deliveries to the delegate,
+// messages being built or handed to the transport) keeps it alive until that work has run, so a
+// host that drops its last reference may still see reports that were already on their way. A
+// handler that can outlive an exchange (the completion of a received command, the handlers of a
+// query context, time-outs) holds the client weakly and does nothing once it is gone. Releasing
+// the client releases the session's transport; it neither ends the session's metrics nor uploads
+// the logs (disconnect first to tell the peer).
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "quorvane/CameraFormat.hpp"
+#include "quorvane/DispatchQueue.hpp"
+#include "quorvane/Logger.hpp"
+#include "quorvane/Promise.hpp"
+#include "quorvane/QVCommand.hpp"
+#include "quorvane/QVNotification.hpp"
+#include "quorvane/QVQuery.hpp"
+#include "quorvane/QVQueryReceipt.hpp"
+#include "quorvane/QuorvaneDelegate.hpp"
+#include "quorvane/ScreenFormat.hpp"
+#include "quorvane/VideoStreamConfiguration.hpp"
+
+namespace quorvane {
+
+/// One session client. Build it with create(); see the top of this header for an overview.
+///
+/// Errors. Promises are rejected with std::exception_ptr values holding one of these:
+/// - QuorvaneError: failedToInitialize (a start-up could not build the session's transport, or the
+///   client was released during it), commandTimedOut, failedToSend ("command" or "query": the
+///   transport gave the message up), invalidUsage (an argument the library cannot use: an empty
+///   PIN, a time-out that is not a number, text that is not UTF-8), networkRequestFailed and the
+///   other errors of the REST service.
+/// - WebRTCError: notInitialized (no session has been started: nothing can be sent),
+///   cannotFormData (a payload too large for one message, or a value that cannot be written as
+///   JSON), and the transport's own failures.
+/// - QVError: the peer's error answer to a command or query (its status code and message), and a
+///   query's time-out (status code 500).
+class QuorvaneClient {
+public:
+    /// A new client; no request reaches the service yet.
+    ///
+    /// - `apiUrlBase`: the REST service's base URL, for example "https://api.example.test".
+    /// - `apiKey`: sent with every request (header "x-api-key"); also the signaling user name.
+    /// - `retainLogs`: keep the library's log entries in memory; they are uploaded to the service,
+    ///   with the session's metrics, when a session ends.
+    /// - `timeout`: the signaling time-out handed to each session's transport, in seconds.
+    /// - `logger`: where log lines are printed; null prints them to standard output (PrintLogger).
+    /// - `delegate`: receives every report; held weakly.
+    /// - `dispatchQueue`: where reports are delivered; held weakly; null, or a queue the host has
+    ///   released, means DispatchQueue::main().
+    ///
+    /// The host must keep both `delegate` and `dispatchQueue` alive itself: the client does not.
+    /// While the delegate is gone reports are dropped; once the queue is gone they fall back to
+    /// the main queue.
+    static std::shared_ptr<QuorvaneClient> create(std::string apiUrlBase, std::string apiKey, bool retainLogs,
+                                                  int timeout, std::shared_ptr<Logger> logger,
+                                                  const std::shared_ptr<QuorvaneDelegate>& delegate,
+                                                  const DispatchQueuePtr& dispatchQueue);
+
+    virtual ~QuorvaneClient() = default;
+    QuorvaneClient(const QuorvaneClient&) = delete;
+    QuorvaneClient& operator=(const QuorvaneClient&) = delete;
+
+    // --- Reports and logging --------------------------------------------------------------------
+
+    /// The receiver of reports, or null when none is set or it has been released.
+    virtual std::shared_ptr<QuorvaneDelegate> delegate() const = 0;
+    /// Reports that have not run yet go to the new delegate. Held weakly.
+    virtual void setDelegate(const std::shared_ptr<QuorvaneDelegate>& delegate) = 0;
+    /// The queue reports are delivered on, or null when none is set or it has been released (the
+    /// main queue is then used).
+    virtual DispatchQueuePtr dispatchQueue() const = 0;
+    /// Reports made from now on are delivered on `queue`. Held weakly.
+    virtual void setDispatchQueue(const DispatchQueuePtr& queue) = 0;
+    /// Where log lines are printed; null when printing is off.
+    virtual std::shared_ptr<Logger> logger() const = 0;
+    /// Later log lines print through `logger`; null turns printing off (entries are still kept
+    /// when logs are retained).
+    virtual void setLogger(std::shared_ptr<Logger> logger) = 0;
+
+    // --- Sessions -------------------------------------------------------------------------------
+
+    /// Creates a new session and starts connecting to it as the offer side. Fulfilled with the
+    /// session's PIN as soon as the transport has been built and its connection started, before
+    /// the peer has joined: the connection's outcome arrives through the delegate
+    /// (quorvaneDidConnect, or quorvaneDidDisconnect(false) when it cannot be made). Rejected with
+    /// the REST service's error, or with QuorvaneError::failedToInitialize when the transport
+    /// cannot be built. Camera and screen streams added so far are handed to the new transport.
+    ///
+    /// A client may start any number of sessions, one after the other: a new start-up replaces
+    /// the previous session's transport, which is reset without telling its peer and from then on
+    /// reports nothing. Messages still waiting for an answer are not touched.
+    virtual Promise<std::string> initiateSupportSession() = 0;
+
+    /// Joins the session with this PIN as the answer side. Fulfilled once the transport has
+    /// connected to signaling (the peer connection follows when the offer arrives; then
+    /// quorvaneDidConnect). Rejected with QuorvaneError::invalidUsage for an empty PIN (nothing
+    /// else happens then), with the REST service's error (for example for an unknown PIN), with
+    /// QuorvaneError::failedToInitialize, or with the transport's failure to connect.
+    virtual Promise<void> connectToSupportSession(const std::string& pin) = 0;
+
+    /// Ends the current session's connection. With `sendDisconnect` the peer is told first (it then
+    /// sees quorvaneDidDisconnect(true)); when telling it fails nothing is reset and the promise is
+    /// rejected with that failure. Fulfilled at once when no session was ever started. The host
+    /// gets no quorvaneDidDisconnect for its own disconnect, and the session's logs are not
+    /// uploaded for it.
+    virtual Promise<void> disconnect(bool sendDisconnect) = 0;
+
+    /// True while the current session's data channel is open.
+    virtual bool isConnected() const = 0;
+
+    /// Adds a camera stream. It is kept for every later session and handed at once to the current
+    /// session's transport, if there is one; capture starts once the peer connection is up and is
+    /// reported through quorvaneStartedVideoCapture. Returns the transport's answer while
+    /// connected, else true.
+    virtual bool addVideoStream(std::shared_ptr<VideoStreamConfiguration<CameraFormat>> configuration) = 0;
+
+    /// Adds the screen stream: a client shares its screen at most once in its life, so every call
+    /// after the first returns false and does nothing. Otherwise as addVideoStream, reported
+    /// through quorvaneStartedScreenCapture.
+    virtual bool addScreenSharing(std::shared_ptr<VideoStreamConfiguration<ScreenFormat>> configuration) = 0;
+
+    // --- Sending --------------------------------------------------------------------------------
+    //
+    // Every sender needs a started session (else it fails with WebRTCError::notInitialized) and
+    // refuses with WebRTCError::cannotFormData a payload too large for one message (tag and data
+    // together close to 65535 x 15360 bytes). The message's own id() is not sent: each message
+    // gets a fresh id on the wire. Time-outs are in seconds: a negative one counts as 0, an
+    // infinite or very large one as a very long time (decades), and one that is not a number is
+    // refused with QuorvaneError::invalidUsage before anything is sent; error texts show the value
+    // as given.
+
+    /// Sends a notification. Fulfilled once the transport has taken it.
+    virtual Promise<void> sendNotification(QVNotification notification) = 0;
+
+    /// Sends a command. Fulfilled when the peer acknowledges it (at once or once it has carried it
+    /// out, as the command's acknowledgeOn() asks). Rejected with the peer's QVError, with
+    /// QuorvaneError::failedToSend("command"), with the transport's error, or with
+    /// QuorvaneError::commandTimedOut once `timeout` seconds have passed since it was sent.
+    virtual Promise<void> sendCommand(QVCommand command, double timeout) = 0;
+
+    /// Sends a query. Each part of the answer reaches `onReceived` (on the client's internal
+    /// queue: return quickly, and do not wait there for anything the client must do), the last
+    /// one with isLastMessage true; the receipt's promise is then fulfilled. The time-out measures
+    /// the silence since the query was sent or since its last part, so an answer in several parts
+    /// may take longer in total. The receipt is rejected with the peer's QVError, with a QVError
+    /// of status code 500 when the time-out passes, with QuorvaneError::failedToSend("query"), or
+    /// with the transport's error; after that no later part reaches `onReceived`.
+    virtual QVQueryReceipt sendQuery(QVQuery query, double timeout, QVQueryReceipt::Handler onReceived) = 0;
+
+    /// Sends raw bytes as a notification with the given tag and category.
+    virtual Promise<void> sendBytes(std::vector<std::uint8_t> data, std::string tag, std::uint16_t category) = 0;
+
+    /// Sends a line of chat as a notification of its UTF-8 bytes. Rejected with
+    /// QuorvaneError::invalidUsage when `text` is not valid UTF-8.
+    virtual Promise<void> sendChat(const std::string& text, std::string tag, std::uint16_t category) = 0;
+
+    /// Sends a line of log text; the same as sendChat.
+    virtual Promise<void> sendLog(const std::string& text, std::string tag, std::uint16_t category) = 0;
+
+    /// Sends any value that nlohmann::json can hold (through its to_json) as a notification of its
+    /// compact JSON text. Rejected with WebRTCError::cannotFormData when the conversion throws, or
+    /// when the value holds a number that is not finite or a text that is not valid UTF-8.
+    template <class T>
+    Promise<void> sendEncodable(const T& encodable, std::string tag, std::uint16_t category) {
+        nlohmann::json json;
+        try {
+            json = encodable;
+        } catch (...) {
+            return sendJson(nullptr, std::move(tag), category);
+        }
+        return sendJson(&json, std::move(tag), category);
+    }
+
+    // --- Defaults for the host's own use --------------------------------------------------------
+
+    /// Sets DefaultCategory::Bytes() and DefaultTag::Bytes(), for every client of the process. The
+    /// library itself never reads the defaults: senders use the tag and category they are given.
+    static void setByteDefaults(std::uint16_t category, std::string tag);
+    /// Sets DefaultCategory::Log() and DefaultTag::Log().
+    static void setLogDefaults(std::uint16_t category, std::string tag);
+    /// Sets DefaultCategory::Object() and DefaultTag::Object().
+    static void setObjectDefaults(std::uint16_t category, std::string tag);
+
+protected:
+    QuorvaneClient() = default;
+
+    /// sendEncodable's second half: `json` null stands for a conversion that failed.
+    virtual Promise<void> sendJson(const nlohmann::json* json, std::string tag, std::uint16_t category) = 0;
+};
+
+}  // namespace quorvane

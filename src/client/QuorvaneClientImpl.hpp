@@ -1,0 +1,190 @@
+#pragma once
+
+#include <cstdint>
+#include <exception>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "client/QuorvaneClientDependencies.hpp"
+#include "connection/TransportLayer.hpp"
+#include "connection/TransportLayerDelegate.hpp"
+#include "log/ClassLogger.hpp"
+#include "quorvane/QuorvaneClient.hpp"
+
+namespace quorvane {
+
+class BackgroundTimer;
+class DataChannelMessageView;
+class NetworkStatus;
+class QuorvaneServices;
+class SessionMetrics;
+class ZephLogger;
+
+/// The session client behind the public QuorvaneClient: start-up and shut-down of sessions, the
+/// transport's reports, the send and receive roads of application messages and their pending
+/// tables.
+///
+/// Threads. Fields read from several threads (the delegate, the dispatch queue, the transport and
+/// the queued stream configurations) are guarded by `mutex_`, which is never held while
+/// calling out: a snapshot is taken and handed on. The pending tables are touched only on
+/// `internalQueue_`, which also builds every outgoing message and runs the receive road.
+class QuorvaneClientImpl final : public QuorvaneClient,
+                                 public TransportLayerDelegate,
+                                 public std::enable_shared_from_this<QuorvaneClientImpl> {
+public:
+    QuorvaneClientImpl(std::string apiUrlBase, std::string apiKey, bool retainLogs, int timeout,
+                       std::shared_ptr<Logger> logger, const std::shared_ptr<QuorvaneDelegate>& delegate,
+                       const DispatchQueuePtr& dispatchQueue, QuorvaneClientDependencies dependencies);
+    ~QuorvaneClientImpl() override;
+
+    std::shared_ptr<QuorvaneDelegate> delegate() const override;
+    void setDelegate(const std::shared_ptr<QuorvaneDelegate>& delegate) override;
+    DispatchQueuePtr dispatchQueue() const override;
+    void setDispatchQueue(const DispatchQueuePtr& queue) override;
+    std::shared_ptr<Logger> logger() const override;
+    void setLogger(std::shared_ptr<Logger> logger) override;
+
+    Promise<std::string> initiateSupportSession() override;
+    Promise<void> connectToSupportSession(const std::string& pin) override;
+    Promise<void> disconnect(bool sendDisconnect) override;
+    bool isConnected() const override;
+    bool addVideoStream(std::shared_ptr<VideoStreamConfiguration<CameraFormat>> configuration) override;
+    bool addScreenSharing(std::shared_ptr<VideoStreamConfiguration<ScreenFormat>> configuration) override;
+
+    Promise<void> sendNotification(QVNotification notification) override;
+    Promise<void> sendCommand(QVCommand command, double timeout) override;
+    QVQueryReceipt sendQuery(QVQuery query, double timeout, QVQueryReceipt::Handler onReceived) override;
+    Promise<void> sendBytes(std::vector<std::uint8_t> data, std::string tag, std::uint16_t category) override;
+    Promise<void> sendChat(const std::string& text, std::string tag, std::uint16_t category) override;
+    Promise<void> sendLog(const std::string& text, std::string tag, std::uint16_t category) override;
+
+    void transportLayerDidReceive(const std::vector<std::uint8_t>& data, std::uint16_t id) override;
+    void transportLayerWillReceiveMessage(std::uint16_t id, std::uint16_t category, std::uint16_t numChunksReceived,
+                                          std::uint16_t totalChunks) override;
+    void transportLayerFailedToSend(const std::vector<std::uint8_t>& data, std::uint16_t id) override;
+    void transportLayerFailedToReceiveMessage(std::uint16_t id, std::uint16_t category) override;
+    void transportLayerEstablishedConnection() override;
+    void transportLayerDidDisconnect(bool expected) override;
+    void transportLayerWillResetConnection() override;
+    void transportLayerAddedMediaStream(std::shared_ptr<CameraStreamController> controller) override;
+    void transportLayerAddedScreenCapture(std::shared_ptr<ScreenCaptureController> controller) override;
+    void transportLayerFailedToAddMediaStream(std::exception_ptr error) override;
+    void transportLayerFailedToAddScreenCapture(std::exception_ptr error) override;
+
+protected:
+    Promise<void> sendJson(const nlohmann::json* json, std::string tag, std::uint16_t category) override;
+
+private:
+    using Bytes = std::vector<std::uint8_t>;
+    using CameraConfiguration = std::shared_ptr<VideoStreamConfiguration<CameraFormat>>;
+    using ScreenConfiguration = std::shared_ptr<VideoStreamConfiguration<ScreenFormat>>;
+    /// Writes one message, given its fresh id and timestamp.
+    using Build = std::function<Bytes(const std::string& id, std::uint32_t timestamp)>;
+
+    /// What a start-up has built once the REST service has answered.
+    struct StartedSession {
+        std::shared_ptr<TransportLayer> transport;
+        QuorvaneSession session;
+    };
+    struct PendingCommand {
+        Resolver<void> resolver;
+        std::uint64_t serial;  // tells a time-out whether the entry is still its own
+    };
+    struct PendingQuery {
+        QVQueryReceipt receipt;
+        double wait;     // the time-out as waited for
+        double timeout;  // the time-out as the host gave it, for the error text
+        std::uint64_t timerGeneration = 0;  // tells an expiry whether its timer is still current
+        std::shared_ptr<BackgroundTimer> timer = nullptr;
+    };
+
+    // --- Start-up and shut-down (QuorvaneClientImpl.cpp) ------------------------------------------
+
+    /// Both sides' start-up once the session record is known: fetches the connection information
+    /// and builds the transport. Holds the client weakly.
+    Promise<StartedSession> startTransport(Promise<QuorvaneSession> session, WebRtcClientRole role);
+    /// Builds the transport, installs it in place of the previous one (which is detached and reset
+    /// without a signal) and hands it the queued stream configurations.
+    std::shared_ptr<TransportLayer> installTransport(WebRtcClientRole role, const QuorvaneSession& session,
+                                                     const ConnectionInformation& information);
+    /// Reports a failed connect of the offer side, unless the transport was replaced or the host
+    /// disconnected it meanwhile.
+    void offerConnectFailed(const std::shared_ptr<TransportLayer>& transport, const std::exception_ptr& error);
+    void endSession();
+    std::shared_ptr<TransportLayer> transport() const;
+
+    /// Runs `call` with the delegate on the host's dispatch queue (the main queue when it is gone),
+    /// holding the client until it has run. Without a delegate nothing happens. An exception from
+    /// `call` is logged under `method` and handed to `onThrow`.
+    void deliver(const char* method, std::function<void(QuorvaneDelegate&)> call,
+                 std::function<void(std::exception_ptr)> onThrow = {});
+    /// Runs a host handler; an exception is logged under `method` and returned.
+    std::exception_ptr runHostCode(const char* method, const std::function<void()>& code) const;
+
+    // --- Send road (QuorvaneClientSend.cpp) -----------------------------------------------------
+
+    /// The common road: on the internal queue, builds the message with a fresh id, lets `built`
+    /// record it, and hands it to `transport`.
+    Promise<void> send(const std::shared_ptr<TransportLayer>& transport, std::uint16_t category, Build build,
+                       std::function<void(const std::string& id)> built = {});
+    /// The same, for a caller already running on the internal queue.
+    Promise<void> buildAndHandOver(const std::shared_ptr<TransportLayer>& transport, std::uint16_t category,
+                                   const Build& build, const std::function<void(const std::string& id)>& built);
+    Promise<void> sendCommandAcknowledgement(const std::string& id, std::uint16_t category,
+                                             const QVErrorResponse* error);
+    Promise<void> sendQueryResponse(const std::string& id, std::uint16_t category, const QVTaggedData& data,
+                                    bool isLastMessage, const QVErrorResponse* error);
+    void commandTimedOut(const std::string& id, std::uint64_t serial);
+    void armQueryTimer(const std::string& id, PendingQuery& query);
+    void queryExpired(const std::string& id, std::uint64_t timerGeneration);
+    /// Rejects the pending query under `id` with `error` and removes it with its timer.
+    void failQuery(const std::string& id, const std::exception_ptr& error);
+    Promise<void> sendText(const std::string& text, std::string tag, std::uint16_t category);
+
+    // --- Receive road (QuorvaneClientReceive.cpp) -----------------------------------------------
+
+    void receive(const Bytes& data, std::uint16_t id);
+    void receiveNotification(const DataChannelMessageView& message, std::uint16_t id);
+    void receiveCommand(const DataChannelMessageView& message, const std::string& messageId, std::uint16_t id);
+    void receiveQuery(const DataChannelMessageView& message, const std::string& messageId, std::uint16_t id);
+    void receiveCommandAcknowledgement(const DataChannelMessageView& message);
+    void receiveQueryResponse(const DataChannelMessageView& message);
+    void sendFailed(const Bytes& data);
+    /// The context of a received query; it answers at most once with a last part or an error.
+    QVQueryContext makeQueryContext(const std::string& messageId, std::uint16_t category);
+
+    // --- Fields ---------------------------------------------------------------------------------
+
+    const std::shared_ptr<ZephLogger> internalLogger_;
+    const ClassLogger log_;
+    const std::shared_ptr<NetworkStatus> networkStatus_;
+    const std::shared_ptr<QuorvaneServices> services_;
+    const std::shared_ptr<SessionMetrics> sessionMetrics_;
+    const DispatchQueuePtr internalQueue_;
+    const DispatchQueuePtr logUploadQueue_;  // the upload at a session's end is prepared here
+    const std::string username_;
+    const int timeout_;
+    const TransportLayerFactory makeTransport_;
+    const std::function<std::string()> makeMessageId_;
+
+    mutable std::mutex mutex_;  // guards the fields below; never held while calling out
+    std::weak_ptr<QuorvaneDelegate> delegate_;
+    std::weak_ptr<DispatchQueue> dispatchQueue_;
+    std::shared_ptr<TransportLayer> messages_;
+    bool disconnectedByHost_ = false;  // the host asked to disconnect `messages_`
+    std::vector<CameraConfiguration> mediaStreams_;
+    ScreenConfiguration screenCaptureInitializer_;
+
+    // Touched on internalQueue_ only.
+    std::map<std::string, PendingCommand> pendingCommands_;
+    std::map<std::string, PendingQuery> pendingQueries_;
+    std::uint64_t nextSerial_ = 0;
+};
+
+}  // namespace quorvane

@@ -1,0 +1,251 @@
+// The send road of QuorvaneClientImpl: notifications, commands, queries, the answers to received
+// commands and queries, and the convenience senders.
+
+#include <cmath>
+#include <memory>
+#include <utility>
+
+#include "async/Clock.hpp"
+#include "client/LogTexts.hpp"
+#include "client/MessageIds.hpp"
+#include "client/QuorvaneClientImpl.hpp"
+#include "client/SendLimits.hpp"
+#include "formats/DataChannelMessageWriter.hpp"
+#include "formats/FbAckOn.hpp"
+#include "log/SessionMetrics.hpp"
+#include "util/Utf8.hpp"
+#include "quorvane/Errors.hpp"
+#include "quorvane/QVError.hpp"
+#include "util/BackgroundTimer.hpp"
+
+namespace quorvane {
+
+namespace {
+
+template <class E>
+Promise<void> failed(const E& error) {
+    return Promise<void>::error(std::make_exception_ptr(error));
+}
+
+template <class E>
+QVQueryReceipt failedReceipt(QVQueryReceipt receipt, const E& error) {
+    receipt.completion.resolver.reject(error);
+    return receipt;
+}
+
+bool fits(const QVTaggedData& data) { return fitsInOneMessage(data.tag().size(), data.data().size()); }
+
+/// True when `json` holds a number that is not finite anywhere inside it.
+bool holdsNonFiniteNumber(const nlohmann::json& json) {
+    if (json.is_number_float()) return !std::isfinite(json.get<double>());
+    if (!json.is_structured()) return false;
+    for (const auto& element : json) {
+        if (holdsNonFiniteNumber(element)) return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+// --- The common road -----------------------------------------------------------------------------
+
+Promise<void> QuorvaneClientImpl::send(const std::shared_ptr<TransportLayer>& transport, std::uint16_t category,
+                                       Build build, std::function<void(const std::string& id)> built) {
+    auto result = Promise<void>::pending();
+    internalQueue_->async([self = shared_from_this(), transport, category, build = std::move(build),
+                           built = std::move(built), resolver = result.resolver] {
+        self->buildAndHandOver(transport, category, build, built).pipeTo(resolver);
+    });
+    return result.promise;
+}
+
+Promise<void> QuorvaneClientImpl::buildAndHandOver(const std::shared_ptr<TransportLayer>& transport,
+                                                   std::uint16_t category, const Build& build,
+                                                   const std::function<void(const std::string& id)>& built) {
+    try {
+        const auto id = makeMessageId_();
+        auto bytes = build(id, messageTimestamp(Clock::current()->now()));
+        if (built) built(id);
+        return transport->sendMessage(std::move(bytes), category, sessionMetrics_);
+    } catch (...) {
+        return Promise<void>::error(std::current_exception());
+    }
+}
+
+// --- Notifications and commands ------------------------------------------------------------------
+
+Promise<void> QuorvaneClientImpl::sendNotification(QVNotification notification) {
+    auto current = transport();
+    if (!current) return failed(WebRTCError::notInitialized());
+    if (!fits(notification.data())) return failed(WebRTCError::cannotFormData());
+    log_.debug("sendNotification", "Sending notification");
+    const auto category = notification.category();
+    return send(current, category, [notification = std::move(notification)](const std::string& id, std::uint32_t time) {
+        const auto& data = notification.data();
+        return DataChannelMessageWriter::notification(id, time, notification.category(), data.tag(), data.data());
+    });
+}
+
+Promise<void> QuorvaneClientImpl::sendCommand(QVCommand command, double timeout) {
+    auto current = transport();
+    if (!current) return failed(WebRTCError::notInitialized());
+    const auto wait = usableTimeout(timeout);
+    if (!wait) return failed(QuorvaneError::invalidUsage());
+    if (!fits(command.data())) return failed(WebRTCError::cannotFormData());
+    log_.debug("sendCommand", "Sending command");
+
+    auto answer = Promise<void>::pending();
+    const auto category = command.category();
+    auto build = [command = std::move(command)](const std::string& id, std::uint32_t time) {
+        const auto& data = command.data();
+        return DataChannelMessageWriter::command(id, time, command.category(), fbAckOn(command.acknowledgeOn()),
+                                                 data.tag(), data.data());
+    };
+    // Runs on the internal queue once the message is built: the time-out runs from then on.
+    auto built = [this, resolver = answer.resolver, wait = *wait, timeout](const std::string& id) {
+        const auto serial = nextSerial_++;
+        pendingCommands_.insert_or_assign(id, PendingCommand{resolver, serial});
+        std::weak_ptr<QuorvaneClientImpl> weak = weak_from_this();
+        after(wait).done(
+            [weak, id, serial, resolver, timeout] {
+                resolver.reject(QuorvaneError::commandTimedOut(timeout));
+                if (auto self = weak.lock()) self->commandTimedOut(id, serial);
+            },
+            internalQueue_);
+    };
+    return send(current, category, std::move(build), std::move(built))
+        .then([promise = answer.promise] { return promise; }, internalQueue_);
+}
+
+void QuorvaneClientImpl::commandTimedOut(const std::string& id, std::uint64_t serial) {
+    auto entry = pendingCommands_.find(id);
+    if (entry != pendingCommands_.end() && entry->second.serial == serial) pendingCommands_.erase(entry);
+}
+
+Promise<void> QuorvaneClientImpl::sendCommandAcknowledgement(const std::string& acknowledging, std::uint16_t category,
+                                                             const QVErrorResponse* error) {
+    auto current = transport();
+    if (!current) return failed(WebRTCError::notInitialized());
+    log_.debug("sendCommandAcknowledgement", "Sending command acknowledgement");
+    Build build;
+    if (error) {
+        build = [acknowledging, status = error->statusCode(), message = error->message()](const std::string& id,
+                                                                                          std::uint32_t time) {
+            return DataChannelMessageWriter::commandError(id, time, acknowledging, status, message);
+        };
+    } else {
+        build = [acknowledging](const std::string& id, std::uint32_t time) {
+            return DataChannelMessageWriter::commandAcknowledgement(id, time, acknowledging);
+        };
+    }
+    return buildAndHandOver(current, category, build, {});
+}
+
+// --- Queries -------------------------------------------------------------------------------------
+
+QVQueryReceipt QuorvaneClientImpl::sendQuery(QVQuery query, double timeout, QVQueryReceipt::Handler onReceived) {
+    auto current = transport();
+    if (!current) return QVQueryReceipt({}, true);
+    QVQueryReceipt receipt(std::move(onReceived));
+    const auto wait = usableTimeout(timeout);
+    if (!wait) return failedReceipt(receipt, QuorvaneError::invalidUsage());
+    if (!fits(query.data())) return failedReceipt(receipt, WebRTCError::cannotFormData());
+
+    const auto category = query.category();
+    auto build = [query = std::move(query)](const std::string& id, std::uint32_t time) {
+        return DataChannelMessageWriter::query(id, time, query.category(), query.data().tag(), query.data().data());
+    };
+    auto sentId = std::make_shared<std::string>();
+    auto built = [this, receipt, wait = *wait, timeout, sentId](const std::string& id) {
+        *sentId = id;
+        auto& entry = pendingQueries_.insert_or_assign(id, PendingQuery{receipt, wait, timeout}).first->second;
+        log_.debug("sendQuery", "Sending query");
+        armQueryTimer(id, entry);
+    };
+    std::weak_ptr<QuorvaneClientImpl> weak = weak_from_this();
+    send(current, category, std::move(build), std::move(built))
+        .catchError(
+            [weak, sentId, receipt](const std::exception_ptr& error) {
+                if (auto self = weak.lock()) self->failQuery(*sentId, error);
+                receipt.completion.resolver.reject(error);  // also when it was never built
+            },
+            internalQueue_);
+    return receipt;
+}
+
+void QuorvaneClientImpl::armQueryTimer(const std::string& id, PendingQuery& query) {
+    const auto generation = ++query.timerGeneration;
+    std::weak_ptr<QuorvaneClientImpl> weak = weak_from_this();
+    // Replacing the timer releases the previous one, which then never fires.
+    query.timer = std::make_shared<BackgroundTimer>(internalQueue_, query.wait, false, [weak, id, generation] {
+        if (auto self = weak.lock()) self->queryExpired(id, generation);
+    });
+}
+
+void QuorvaneClientImpl::queryExpired(const std::string& id, std::uint64_t timerGeneration) {
+    auto entry = pendingQueries_.find(id);
+    if (entry == pendingQueries_.end() || entry->second.timerGeneration != timerGeneration) return;
+    const auto description = QuorvaneError::queryTimedOut(entry->second.timeout).errorDescription();
+    failQuery(id, std::make_exception_ptr(QVError(description.empty() ? "Timed out" : description, 500)));
+}
+
+void QuorvaneClientImpl::failQuery(const std::string& id, const std::exception_ptr& error) {
+    auto entry = pendingQueries_.find(id);
+    if (entry == pendingQueries_.end()) return;
+    auto receipt = entry->second.receipt;
+    pendingQueries_.erase(entry);
+    receipt.completion.resolver.reject(error);
+    log_.error("sendQuery", "Query failed: " + errorText(error));
+}
+
+Promise<void> QuorvaneClientImpl::sendQueryResponse(const std::string& respondingto, std::uint16_t category,
+                                                    const QVTaggedData& data, bool isLastMessage,
+                                                    const QVErrorResponse* error) {
+    auto current = transport();
+    if (!current) return failed(WebRTCError::notInitialized());
+    if (!error && !fits(data)) return failed(WebRTCError::cannotFormData());
+    log_.debug("sendQueryResponse", "Sending query response");
+    if (error) {
+        return send(current, category,
+                    [respondingto, status = error->statusCode(), message = error->message()](const std::string& id,
+                                                                                             std::uint32_t time) {
+                        return DataChannelMessageWriter::queryError(id, time, respondingto, status, message);
+                    });
+    }
+    return send(current, category, [respondingto, data, isLastMessage](const std::string& id, std::uint32_t time) {
+        return DataChannelMessageWriter::queryResponse(id, time, respondingto, data.tag(), data.data(), isLastMessage);
+    });
+}
+
+// --- Convenience senders -------------------------------------------------------------------------
+
+Promise<void> QuorvaneClientImpl::sendBytes(std::vector<std::uint8_t> data, std::string tag, std::uint16_t category) {
+    return sendNotification(QVNotification(category, QVTaggedData(std::move(tag), std::move(data))));
+}
+
+Promise<void> QuorvaneClientImpl::sendText(const std::string& text, std::string tag, std::uint16_t category) {
+    std::vector<std::uint8_t> bytes(text.begin(), text.end());
+    if (!isValidUtf8(bytes)) return failed(QuorvaneError::invalidUsage());
+    return sendBytes(std::move(bytes), std::move(tag), category);
+}
+
+Promise<void> QuorvaneClientImpl::sendChat(const std::string& text, std::string tag, std::uint16_t category) {
+    return sendText(text, std::move(tag), category);
+}
+
+Promise<void> QuorvaneClientImpl::sendLog(const std::string& text, std::string tag, std::uint16_t category) {
+    return sendText(text, std::move(tag), category);
+}
+
+Promise<void> QuorvaneClientImpl::sendJson(const nlohmann::json* json, std::string tag, std::uint16_t category) {
+    if (!json || holdsNonFiniteNumber(*json)) return failed(WebRTCError::cannotFormData());
+    std::string text;
+    try {
+        text = json->dump();  // throws for text that is not UTF-8
+    } catch (const nlohmann::json::exception&) {
+        return failed(WebRTCError::cannotFormData());
+    }
+    return sendBytes(std::vector<std::uint8_t>(text.begin(), text.end()), std::move(tag), category);
+}
+
+}  // namespace quorvane

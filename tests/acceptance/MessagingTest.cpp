@@ -1,0 +1,67 @@
+// Messages of every size class and commands and queries in every outcome, between two processes.
+
+#include <chrono>
+#include <thread>
+
+#include "AcceptanceFixture.hpp"
+
+namespace quorvane::testing {
+namespace {
+
+class MessagingAcceptanceTest : public AcceptanceTest {
+protected:
+    void SetUp() override { startBoth(); }
+};
+
+TEST_F(MessagingAcceptanceTest, MessagesOfEverySizeArriveIntactOnceBothWays) {
+    struct Size {
+        std::size_t bytes;
+        bool chunked;
+    };
+    const std::vector<Size> sizes = {{0, false}, {1, false}, {15360, true}, {15361, true}, {16u << 20, true}};
+    for (auto [from, to] : {std::pair{device.get(), agent.get()}, std::pair{agent.get(), device.get()}}) {
+        for (const auto& size : sizes) {
+            SCOPED_TRACE(std::to_string(size.bytes) + " bytes from the " + (from == device.get() ? "device" : "agent"));
+            const auto mark = to->lineCount();
+            from->send("bytes " + std::to_string(size.bytes));
+            const auto checksum =
+                expectLine(*from, "^sending " + std::to_string(size.bytes) + " bytes, sha256 ([0-9a-f]+)$", 30, 0)
+                    .at(1);
+            const std::string arrival = "^report: notification #(\\d+), category 0: " + std::to_string(size.bytes) +
+                                        " bytes, sha256 " + checksum;
+            const auto id = expectLine(*to, arrival, 60, mark).at(1);
+            if (size.chunked) expectLine(*to, "^received #" + id + ": ", 5, mark);
+            // A late duplicate would follow within the transport's retry time.
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+            EXPECT_EQ(to->count(arrival), 1u);
+        }
+    }
+}
+
+TEST_F(MessagingAcceptanceTest, CommandsAndQueriesEndInEveryOutcome) {
+    struct Case {
+        std::string command;
+        std::string result;
+    };
+    const std::vector<Case> cases = {
+        {"command -r restart", R"(^result: command "restart" acknowledged after)"},
+        {"command restart-app", R"(^result: command "restart-app" acknowledged after)"},
+        {"command refuse not on this device",
+         R"(^result: command "refuse not on this device" failed after .*: error 403: not on this device$)"},
+        {"command -t 1 ignore", R"(^result: command "ignore" failed after .*: Sending Command Timed Out)"},
+        {"query parts 3", R"(^result: query "parts 3" answered after)"},
+        {"query refuse not here", R"(^result: query "refuse not here" failed after .*: error 403: not here$)"},
+        {"query -t 1 ignore", R"(^result: query "ignore" failed after .*: error 500: )"},
+    };
+    for (const auto& one : cases) {
+        SCOPED_TRACE(one.command);
+        const auto mark = agent->lineCount();
+        agent->send(one.command);
+        expectLine(*agent, one.result, 10, mark);
+    }
+    EXPECT_EQ(agent->count(R"(^answer to query "parts 3": "part \d of 3")"), 3u);
+    EXPECT_EQ(agent->count(R"(^answer to query "parts 3": "part 3 of 3" \(last part\)$)"), 1u);
+}
+
+}  // namespace
+}  // namespace quorvane::testing

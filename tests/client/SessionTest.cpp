@@ -1,0 +1,323 @@
+// Start-up and shut-down of sessions and the transport's reports to the host.
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <latch>
+
+#include "ClientHarness.hpp"
+#include "formats/DataChannelMessageWriter.hpp"
+#include "quorvane/Errors.hpp"
+#include "rest/QuorvaneServices.hpp"
+
+using namespace quorvane;
+using namespace quorvane::testing;
+using ::testing::ElementsAre;
+using ::testing::IsSupersetOf;
+
+namespace {
+
+class SessionTest : public ClientTest {
+protected:
+    /// "METHOD target" of every request, each checked for the API key.
+    std::vector<std::string> requests() const {
+        std::vector<std::string> lines;
+        for (const auto& request : service_.requests()) {
+            EXPECT_EQ(request.apiKey, apiKey) << request.target;
+            lines.push_back(request.method + " " + request.target);
+        }
+        return lines;
+    }
+
+    /// A session created directly through the service.
+    QuorvaneSession createSession() const {
+        return std::make_shared<QuorvaneServices>(base_, apiKey, gate_)->createSupportSession().wait();
+    }
+
+    std::shared_ptr<RecordingDelegate> host_ = std::make_shared<RecordingDelegate>();
+    FakeTransportFactory transports_;
+};
+
+class ConnectedSessionTest : public ConnectedClientsTest {
+protected:
+    /// The log bodies uploaded for the session of `end`, once one has arrived.
+    std::vector<nlohmann::json> uploads(const FakeTransport& end, const std::string& role) {
+        const auto sessionId = end.record().configuration->session.sessionId;
+        eventually([&] { return !service_.postedLogs(sessionId, role).empty(); });
+        return service_.postedLogs(sessionId, role);
+    }
+};
+
+std::shared_ptr<VideoStreamConfiguration<CameraFormat>> camera() {
+    return std::make_shared<VideoStreamConfiguration<CameraFormat>>(CameraFormat(), nullptr);
+}
+
+std::shared_ptr<VideoStreamConfiguration<ScreenFormat>> screen() {
+    return std::make_shared<VideoStreamConfiguration<ScreenFormat>>(ScreenFormat(), nullptr);
+}
+
+std::vector<std::uint8_t> notificationBytes() {
+    return DataChannelMessageWriter::notification("abcdefghij", 0, 1, "text/plain", {});
+}
+
+}  // namespace
+
+TEST_F(SessionTest, OfferSideCreatesTheSessionHandsOverStreamsAndReturnsThePinBeforeConnecting) {
+    auto [end, peer] = FakeTransport::pair();
+    auto connecting = Promise<void>::pending();
+    end->setConnectResult(connecting.promise);
+    transports_.add(end);
+    auto client = makeClient(transports_, host_);
+    auto camera1 = camera(), camera2 = camera();
+    auto shared = screen();
+    EXPECT_TRUE(client->addVideoStream(camera1));
+    EXPECT_TRUE(client->addScreenSharing(shared));
+    EXPECT_TRUE(client->addVideoStream(camera2));
+    EXPECT_FALSE(client->addScreenSharing(screen()));
+
+    const auto pin = client->initiateSupportSession().wait();
+
+    EXPECT_TRUE(connecting.promise.isPending());
+    EXPECT_THAT(requests(), ElementsAre("POST /sessions", "GET /connection"));
+    const auto configuration = *end->record().configuration;
+    EXPECT_EQ(configuration.role, WebRtcClientRole::offer);
+    EXPECT_EQ(configuration.username, apiKey);
+    EXPECT_EQ(configuration.session.pin, pin);
+    EXPECT_EQ(configuration.timeout, 30);
+    EXPECT_EQ(configuration.connectionInformation.mqtt.server, "127.0.0.1");
+    EXPECT_THAT(end->record().calls, ElementsAre("addScreenSharing", "addVideoStream", "addVideoStream", "connectAsOffer"));
+    EXPECT_THAT(end->record().streams, ElementsAre(shared.get(), camera1.get(), camera2.get()));
+    EXPECT_FALSE(client->isConnected());
+    end->connect();
+    ASSERT_TRUE(host_->waitFor("connect"));
+    EXPECT_TRUE(client->isConnected());
+}
+
+TEST_F(SessionTest, AnswerSideLooksThePinUpAndSettlesAsTheTransportConnects) {
+    const auto session = createSession();
+    auto [end, peer] = FakeTransport::pair();
+    auto connecting = Promise<void>::pending();
+    end->setConnectResult(connecting.promise);
+    transports_.add(end);
+    auto client = makeClient(transports_, host_);
+
+    auto joined = client->connectToSupportSession(session.pin);
+    ASSERT_TRUE(eventually([end = end] { return !end->record().calls.empty(); }));
+    EXPECT_THAT(end->record().calls, ElementsAre("connectAsAnswer"));
+    EXPECT_TRUE(joined.isPending());
+    connecting.resolver.reject(std::runtime_error("signaling unreachable"));
+
+    EXPECT_STREQ(rejection<std::runtime_error>(joined).what(), "signaling unreachable");
+    EXPECT_THAT(requests(), ElementsAre("POST /sessions", "GET /sessions/" + session.pin, "GET /connection"));
+    EXPECT_EQ(end->record().configuration->role, WebRtcClientRole::answer);
+    EXPECT_EQ(end->record().configuration->session.sessionId, session.sessionId);
+}
+
+TEST_F(SessionTest, FailedStartUpsBuildNoTransport) {
+    auto client = makeClient(transports_, host_);
+
+    EXPECT_EQ(rejection<QuorvaneError>(client->connectToSupportSession("")).kind(), QuorvaneError::Kind::invalidUsage);
+    EXPECT_TRUE(service_.requests().empty());
+    EXPECT_NE(outcome(client->connectToSupportSession("000000")), nullptr);
+    EXPECT_EQ(transports_.built(), 0u);
+
+    auto failed = rejection<QuorvaneError>(client->initiateSupportSession());
+    EXPECT_EQ(transports_.built(), 1u);
+    EXPECT_EQ(failed.title(), "Missing Needed Data");
+    EXPECT_STREQ(failed.what(), "Failed to initialize session with error: The data transfer client was not created");
+    EXPECT_FALSE(client->isConnected());
+    EXPECT_EQ(outcome(client->disconnect(true)), nullptr);
+}
+
+TEST_F(SessionTest, ASecondStartUpSilencesAndResetsTheFirstTransport) {
+    auto [first, firstPeer] = FakeTransport::pair();
+    auto [second, secondPeer] = FakeTransport::pair();
+    transports_.add(first);
+    transports_.add(second);
+    auto client = makeClient(transports_, host_);
+    auto added = camera();
+    client->addVideoStream(added);
+
+    const auto firstPin = client->initiateSupportSession().wait();
+    const auto secondPin = client->initiateSupportSession().wait();
+
+    EXPECT_NE(firstPin, secondPin);
+    EXPECT_THAT(first->record().calls, ElementsAre("addVideoStream", "connectAsOffer", "resetState(false)"));
+    EXPECT_THAT(second->record().calls, ElementsAre("addVideoStream", "connectAsOffer"));
+    EXPECT_THAT(second->record().streams, ElementsAre(added.get()));
+    first->connect();
+    firstPeer->sendMessage(notificationBytes(), 1, nullptr);
+    first->raise([](TransportLayerDelegate& delegate) { delegate.transportLayerDidDisconnect(false); });
+    settle({first, firstPeer});
+    EXPECT_TRUE(host_->events().empty());
+    second->connect();
+    ASSERT_TRUE(host_->waitFor("connect"));
+}
+
+TEST_F(SessionTest, StreamsAddedWhileATransportExistsAreHandedToIt) {
+    auto [end, peer] = FakeTransport::pair();
+    transports_.add(end);
+    auto client = makeClient(transports_, host_);
+    client->initiateSupportSession().wait();
+    auto added = camera();
+    auto shared = screen();
+
+    EXPECT_TRUE(client->addVideoStream(added));
+    EXPECT_TRUE(client->addScreenSharing(shared));
+    EXPECT_FALSE(client->addScreenSharing(shared));
+
+    EXPECT_THAT(end->record().calls, ElementsAre("connectAsOffer", "addVideoStream", "addScreenSharing"));
+    EXPECT_THAT(end->record().streams, ElementsAre(added.get(), shared.get()));
+}
+
+TEST_F(SessionTest, OfferConnectFailureIsAnUnexpectedDisconnectUnlessTheHostDisconnected) {
+    for (const bool hostDisconnects : {false, true}) {
+        SCOPED_TRACE(hostDisconnects);
+        auto [end, peer] = FakeTransport::pair();
+        auto connecting = Promise<void>::pending();
+        end->setConnectResult(connecting.promise);
+        FakeTransportFactory transports;
+        transports.add(end);
+        auto host = std::make_shared<RecordingDelegate>();
+        auto client = makeClient(transports, host);
+        client->initiateSupportSession().wait();
+        if (hostDisconnects) client->disconnect(false).wait();
+
+        connecting.resolver.reject(std::runtime_error("broker unreachable"));
+
+        if (!hostDisconnects) {
+            ASSERT_TRUE(host->waitFor("disconnect(false)"));
+            EXPECT_TRUE(logged("ERROR Failed to connect as offer: broker unreachable"));
+        } else {
+            settle({end});
+            EXPECT_TRUE(host->events().empty());
+        }
+    }
+}
+
+TEST_F(SessionTest, ReportsFallBackToTheMainQueueAndAreDroppedWithoutADelegate) {
+    auto [end, peer] = FakeTransport::pair();
+    transports_.add(end);
+    auto hostQueue = DispatchQueue::create("host");
+    auto client = makeClient(transports_, host_, hostQueue);
+    client->initiateSupportSession().wait();
+    auto raiseConnect = [end = end] {
+        end->raise([](TransportLayerDelegate& delegate) { delegate.transportLayerEstablishedConnection(); });
+    };
+
+    raiseConnect();
+    ASSERT_TRUE(host_->waitFor("connect"));
+    EXPECT_FALSE(host_->lastRanOnMain());
+    hostQueue.reset();
+    raiseConnect();
+    ASSERT_TRUE(host_->waitFor("connect", 2));
+    EXPECT_TRUE(host_->lastRanOnMain());
+    std::weak_ptr<RecordingDelegate> gone = host_;
+    host_.reset();
+    raiseConnect();
+    settle({end});
+    EXPECT_EQ(client->delegate(), nullptr);
+    EXPECT_TRUE(gone.expired());
+}
+
+TEST_F(SessionTest, AReleasedClientDeliversWhatWasQueuedSettlesItsQueriesAndThenGoesQuiet) {
+    auto [end, peer] = FakeTransport::pair();
+    transports_.add(end);
+    auto hostQueue = DispatchQueue::create("host");
+    auto client = makeClient(transports_, host_, hostQueue);
+    client->initiateSupportSession().wait();
+    auto query = client->sendQuery(QVQuery(3, QVTaggedData("q", {})), 5, {});
+    auto command = client->sendCommand(QVCommand(4, QVTaggedData("c", {}), QVAcknowledgeOn::received), 5);
+    std::latch hostBusy(1);
+    hostQueue->async([&] { hostBusy.wait(); });
+    end->raise([](TransportLayerDelegate& delegate) { delegate.transportLayerWillResetConnection(); });
+    settle({end});
+
+    client.reset();
+    EXPECT_FALSE(logged("DEBUG QuorvaneClient deinitialized"));
+    hostBusy.count_down();
+    ASSERT_TRUE(host_->waitFor("reset"));
+    EXPECT_TRUE(eventually([this] { return logged("DEBUG QuorvaneClient deinitialized"); }));
+    EXPECT_EQ(rejection<QuorvaneError>(query.complete()).title(), "Deinitialized");
+    clock_->advance(5);
+    EXPECT_EQ(rejection<QuorvaneError>(command).kind(), QuorvaneError::Kind::commandTimedOut);
+    end->raise([](TransportLayerDelegate& delegate) { delegate.transportLayerWillResetConnection(); });
+    settle({end});
+    EXPECT_EQ(host_->count("reset"), 1u);
+}
+
+TEST_F(ConnectedSessionTest, TheHostsDisconnectTellsThePeerWhoseSessionEndsWithAnUpload) {
+    offer_->disconnect(true).wait();
+
+    ASSERT_TRUE(answerHost_->waitFor("disconnect(true)"));
+    auto uploaded = uploads(*answerEnd_, "answer");
+    ASSERT_TRUE(eventually([this] { return answerEnd_->record().calls.size() == 2; }));
+    EXPECT_THAT(offerEnd_->record().calls, ElementsAre("connectAsOffer", "resetState(true)"));
+    EXPECT_THAT(answerEnd_->record().calls, ElementsAre("connectAsAnswer", "resetState(false)"));
+    ASSERT_EQ(uploaded.size(), 1u);
+    EXPECT_FALSE(uploaded[0]["entries"].empty());
+    EXPECT_EQ(uploaded[0]["metrics"].size(), 5u);
+    EXPECT_EQ(offerHost_->count("disconnect(true)") + offerHost_->count("disconnect(false)"), 0u);
+    EXPECT_TRUE(service_.postedLogs(offerEnd_->record().configuration->session.sessionId, "offer").empty());
+}
+
+TEST_F(ConnectedSessionTest, ResetsAreCountedAndADelegateThatThrowsStillHearsEveryReport) {
+    offerHost_->throwFrom("quorvaneWillResetConnection");
+    for (int reset = 0; reset < 2; ++reset) {
+        offerEnd_->raise([](TransportLayerDelegate& delegate) { delegate.transportLayerWillResetConnection(); });
+    }
+    ASSERT_TRUE(eventually([this] {
+        auto lines = logLines();
+        return std::count(lines.begin(), lines.end(), "ERROR Host code threw: host failure") == 2;
+    }));
+    network_->report(FakeReachabilitySource::offline);
+    network_->drain();
+    offerEnd_->raise([](TransportLayerDelegate& delegate) { delegate.transportLayerDidDisconnect(false); });
+
+    // The report does not wait for the upload, which waits for the network.
+    ASSERT_TRUE(offerHost_->waitFor("disconnect(false)"));
+    EXPECT_THAT(offerHost_->events(), ElementsAre("connect", "reset", "reset", "disconnect(false)"));
+    EXPECT_TRUE(service_.postedLogs(offerEnd_->record().configuration->session.sessionId, "offer").empty());
+    network_->report(FakeReachabilitySource::online);
+    auto uploaded = uploads(*offerEnd_, "offer");
+    ASSERT_EQ(uploaded.size(), 1u);
+    EXPECT_THAT(uploaded[0]["metrics"], ::testing::Contains(::testing::Truly([](const nlohmann::json& entry) {
+                    return entry["data"] == nlohmann::json{{"Num Reconnects", 2}};
+                })));
+    auto thrown = std::count_if(uploaded[0]["entries"].begin(), uploaded[0]["entries"].end(), [](const auto& entry) {
+        return entry["level"] == "ERROR" && entry["method"] == "quorvaneWillResetConnection";
+    });
+    EXPECT_EQ(thrown, 2);
+    EXPECT_THAT(offerEnd_->record().calls, ElementsAre("connectAsOffer"));
+    EXPECT_FALSE(logged("INFO Closing session"));
+}
+
+TEST_F(ConnectedSessionTest, ProgressOfALargeMessageIsLoggedAndReported) {
+    struct Case {
+        std::uint16_t received, total;
+        const char* percent;
+    };
+    for (const auto& [received, total, percent] : {Case{1, 4, "25.0"}, Case{1, 3, "33.333336"},
+                                                   Case{3, 3, "100.0"}, Case{0, 0, "0.0"}}) {
+        offerEnd_->raise([received, total](TransportLayerDelegate& delegate) {
+            delegate.transportLayerWillReceiveMessage(9, 7, received, total);
+        });
+        const auto event = "progress(9,7," + std::to_string(received) + "," + std::to_string(total) + ")";
+        ASSERT_TRUE(offerHost_->waitFor(event)) << event;
+        EXPECT_TRUE(logged(std::string("DEBUG [") + percent + "%] Receiving message with category 7")) << percent;
+    }
+}
+
+TEST_F(ConnectedSessionTest, CaptureAndReceiveFailureReportsReachTheirOwnMethods) {
+    offerEnd_->raise([](TransportLayerDelegate& delegate) {
+        delegate.transportLayerAddedMediaStream(nullptr);
+        delegate.transportLayerAddedScreenCapture(nullptr);
+        delegate.transportLayerFailedToAddMediaStream(std::make_exception_ptr(std::runtime_error("camera")));
+        delegate.transportLayerFailedToAddScreenCapture(std::make_exception_ptr(std::runtime_error("screen")));
+        delegate.transportLayerFailedToReceiveMessage(12, 34);
+    });
+    ASSERT_TRUE(offerHost_->waitFor("failedToReceive(12,34)"));
+    EXPECT_THAT(offerHost_->events(), ElementsAre("connect", "videoStarted", "screenStarted", "videoFailed",
+                                                  "screenFailed", "failedToReceive(12,34)"));
+    EXPECT_TRUE(logged("ERROR Failed to receive message with ID 12 and category 34"));
+}

@@ -1,0 +1,215 @@
+#include "support/MosquittoBroker.hpp"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+#include <thread>
+#include <vector>
+
+extern char** environ;
+
+namespace quorvane::testing {
+
+namespace {
+
+using namespace std::chrono_literals;
+
+/// Starts `argv` with stdin from /dev/null and stdout and stderr appended to `logFile`.
+pid_t spawn(const std::vector<std::string>& argv, const std::string& logFile) {
+    std::vector<char*> args;
+    for (const auto& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
+    args.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, logFile.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
+    posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
+    // The child starts with no signal blocked and default handlers, whatever the caller set.
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    sigset_t none;
+    sigset_t all;
+    sigemptyset(&none);
+    sigfillset(&all);
+    posix_spawnattr_setsigmask(&attributes, &none);
+    posix_spawnattr_setsigdefault(&attributes, &all);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+    pid_t pid = -1;
+    const int rc = posix_spawnp(&pid, args[0], &actions, &attributes, args.data(), environ);
+    posix_spawnattr_destroy(&attributes);
+    posix_spawn_file_actions_destroy(&actions);
+    if (rc != 0) throw std::runtime_error("cannot start " + argv[0] + ": " + std::strerror(rc));
+    return pid;
+}
+
+std::string readFile(const std::string& path) {
+    std::ifstream in(path);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+/// Runs `argv` to its end; throws with its output when it fails.
+void run(const std::vector<std::string>& argv, const std::string& logFile) {
+    const pid_t pid = spawn(argv, logFile);
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {}
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+        throw std::runtime_error(argv[0] + " failed:\n" + readFile(logFile));
+    }
+}
+
+std::uint16_t freeLoopbackPort() {
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+        if (fd >= 0) close(fd);
+        throw std::runtime_error("no free port on 127.0.0.1");
+    }
+    close(fd);
+    return ntohs(address.sin_port);
+}
+
+bool accepts(std::uint16_t port) {
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    if (fd < 0) return false;
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(port);
+    const bool connected = connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    close(fd);
+    return connected;
+}
+
+}  // namespace
+
+MosquittoBroker::MosquittoBroker(std::string username, std::string password)
+    : username_(std::move(username)), password_(std::move(password)) {
+    char folder[] = "/tmp/quorvane-broker-XXXXXX";
+    if (mkdtemp(folder) == nullptr) throw std::runtime_error("cannot make a temporary folder");
+    folder_ = folder;
+    try {
+        makeCertificates();
+        port_ = freeLoopbackPort();
+        writeConfiguration();
+        start();
+    } catch (...) {
+        std::filesystem::remove_all(folder_);
+        throw;
+    }
+}
+
+MosquittoBroker::~MosquittoBroker() {
+    stop();
+    std::error_code ignored;
+    std::filesystem::remove_all(folder_, ignored);
+}
+
+void MosquittoBroker::makeCertificates() {
+    const std::string tools = folder_ + "/openssl.log";
+    const std::vector<std::string> ecKey{"-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes"};
+    caFile_ = folder_ + "/ca.crt";
+    std::vector<std::string> ca{"openssl", "req", "-x509"};
+    ca.insert(ca.end(), ecKey.begin(), ecKey.end());
+    ca.insert(ca.end(), {"-keyout", folder_ + "/ca.key", "-out", caFile_, "-days", "2", "-subj",
+                         "/CN=Quorvane throw-away test CA", "-addext", "basicConstraints=critical,CA:TRUE",
+                         "-addext", "keyUsage=critical,keyCertSign,cRLSign"});
+    run(ca, tools);
+
+    std::vector<std::string> request{"openssl", "req", "-new"};
+    request.insert(request.end(), ecKey.begin(), ecKey.end());
+    request.insert(request.end(), {"-keyout", folder_ + "/server.key", "-out", folder_ + "/server.csr", "-subj",
+                                   "/CN=localhost"});
+    run(request, tools);
+
+    std::ofstream(folder_ + "/server.ext") << "subjectAltName=IP:127.0.0.1,DNS:localhost\n"
+                                              "basicConstraints=CA:FALSE\n"
+                                              "keyUsage=critical,digitalSignature\n"
+                                              "extendedKeyUsage=serverAuth\n";
+    run({"openssl", "x509", "-req", "-in", folder_ + "/server.csr", "-CA", caFile_, "-CAkey", folder_ + "/ca.key",
+         "-CAcreateserial", "-out", folder_ + "/server.crt", "-days", "2", "-extfile", folder_ + "/server.ext"},
+        tools);
+}
+
+void MosquittoBroker::writeConfiguration() {
+    const std::string passwords = folder_ + "/passwd";
+    run({"mosquitto_passwd", "-b", "-c", passwords, username_, password_}, folder_ + "/passwd.log");
+    configFile_ = folder_ + "/mosquitto.conf";
+    logFile_ = folder_ + "/mosquitto.log";
+    std::ofstream config(configFile_);
+    config << "per_listener_settings false\n"
+           << "allow_anonymous false\n"
+           << "password_file " << passwords << "\n"
+           << "persistence false\n"
+           << "set_tcp_nodelay true\n"
+           << "log_dest stderr\n"
+           << "log_type error\nlog_type warning\nlog_type notice\nlog_type information\n";
+    // As root, mosquitto would switch to its own user, which cannot read this folder.
+    if (geteuid() == 0) config << "user root\n";
+    config << "listener " << port_ << " " << host_ << "\n"
+           << "cafile " << caFile_ << "\n"
+           << "certfile " << folder_ << "/server.crt\n"
+           << "keyfile " << folder_ << "/server.key\n";
+    if (!config) throw std::runtime_error("cannot write " + configFile_);
+}
+
+void MosquittoBroker::start() {
+    if (isRunning()) return;
+    pid_ = spawn({"mosquitto", "-c", configFile_}, logFile_);
+    waitUntilAccepting();
+}
+
+void MosquittoBroker::waitUntilAccepting() {
+    const auto deadline = std::chrono::steady_clock::now() + 15s;
+    while (!accepts(port_)) {
+        int status = 0;
+        if (waitpid(pid_, &status, WNOHANG) == pid_) {
+            pid_ = -1;
+            throw std::runtime_error("mosquitto exited at start:\n" + log());
+        }
+        if (std::chrono::steady_clock::now() > deadline) {
+            stop();
+            throw std::runtime_error("mosquitto does not accept connections:\n" + log());
+        }
+        std::this_thread::sleep_for(10ms);
+    }
+}
+
+void MosquittoBroker::stop() {
+    if (!isRunning()) return;
+    kill(pid_, SIGTERM);
+    const auto deadline = std::chrono::steady_clock::now() + 10s;
+    int status = 0;
+    while (waitpid(pid_, &status, WNOHANG) == 0) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            kill(pid_, SIGKILL);
+            waitpid(pid_, &status, 0);
+            break;
+        }
+        std::this_thread::sleep_for(5ms);
+    }
+    pid_ = -1;
+}
+
+std::string MosquittoBroker::log() const { return readFile(logFile_); }
+
+}  // namespace quorvane::testing

@@ -1,0 +1,24 @@
+#pragma once
+
+#include <functional>
+#include <memory>
+
+#include "Options.hpp"
+#include "quorvane/DispatchQueue.hpp"
+#include "quorvane/Logger.hpp"
+#include "quorvane/QuorvaneClient.hpp"
+#include "quorvane/QuorvaneDelegate.hpp"
+
+namespace quorvane::session {
+
+/// Builds the program's client from its options, logger, delegate and delegate queue.
+using ClientFactory = std::function<std::shared_ptr<QuorvaneClient>(
+    const Options& options, std::shared_ptr<Logger> logger, const std::shared_ptr<QuorvaneDelegate>& delegate,
+    const DispatchQueuePtr& queue)>;
+
+/// The whole program for this command line: the scripted walkthrough with --script, else the
+/// session started and typed commands carried out until "quit" or the end of standard input.
+/// Returns the exit status.
+int runHostProgram(int argc, char** argv, const ClientFactory& makeClient);
+
+}  // namespace quorvane::session

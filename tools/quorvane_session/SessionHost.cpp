@@ -1,0 +1,244 @@
+#include "SessionHost.hpp"
+
+#include <fstream>
+
+#include "Payloads.hpp"
+#include "quorvane/QVCategory.hpp"
+#include "quorvane/QVError.hpp"
+#include "quorvane/ScreenFormat.hpp"
+#include "quorvane/VideoStreamConfiguration.hpp"
+
+namespace quorvane::session {
+
+namespace {
+
+constexpr double carryOutSeconds = 0.5;
+constexpr double partSpacingSeconds = 0.2;
+constexpr int maxParts = 1000;
+const FrameSize screenSize{1280, 720};
+
+std::string textOf(const QVTaggedData& data) { return std::string(data.data().begin(), data.data().end()); }
+
+/// The text after `word` and one blank when `text` starts with it, else none.
+std::optional<std::string> argumentOf(const std::string& text, const std::string& word) {
+    if (text == word) return std::string();
+    if (text.starts_with(word + " ")) return text.substr(word.size() + 1);
+    return std::nullopt;
+}
+
+/// A received file's name as a plain file name in the save folder: no folders, nothing hidden.
+std::string safeFileName(const std::string& name) {
+    if (name.empty() || name.find('/') != std::string::npos || name.starts_with(".")) return "received.bin";
+    return name;
+}
+
+}  // namespace
+
+SessionHost::SessionHost(Console& console, SessionEvents& events, DispatchQueuePtr queue, Settings settings)
+    : console_(console),
+      events_(events),
+      queue_(std::move(queue)),
+      settings_(std::move(settings)),
+      progress_(console.isLive()) {}
+
+void SessionHost::attach(const std::shared_ptr<QuorvaneClient>& client) {
+    std::lock_guard lock(mutex_);
+    client_ = client;
+}
+
+std::shared_ptr<QuorvaneClient> SessionHost::client() {
+    std::lock_guard lock(mutex_);
+    return client_.lock();
+}
+
+void SessionHost::quorvaneDidReceiveNotification(const QVNotification& notification) {
+    report("notification #" + std::to_string(notification.id()) + ", category " +
+           std::to_string(notification.category()) + ": " + describeData(notification.data()));
+    const bool isChat = notification.category() == static_cast<std::uint16_t>(QVCategory::Chat) &&
+                        notification.data().tag() == textTag();
+    if (!isChat) return;
+    const std::string line = textOf(notification.data());
+    console_.line("chat from the peer: " + line);
+    events_.update([&](SessionEvents::State& state) { state.chats.push_back(line); });
+    if (!settings_.chatReply) return;
+    auto client = this->client();
+    if (!client) return;
+    console_.line("chat to the peer: " + *settings_.chatReply);
+    (void)client->sendChat(*settings_.chatReply, textTag(), static_cast<std::uint16_t>(QVCategory::Chat))
+        .catchError([this](std::exception_ptr error) { console_.line("chat not sent: " + describeError(error)); });
+}
+
+void SessionHost::quorvaneDidReceiveCommand(const QVCommand& command, const QVCommandContext& context) {
+    const std::string text = textOf(command.data());
+    const bool waits = command.acknowledgeOn() == QVAcknowledgeOn::finished;
+    report("command #" + std::to_string(command.id()) + ", category " + std::to_string(command.category()) +
+           ", acknowledged " + (waits ? "when finished" : "on receipt") + ": " + describeData(command.data()));
+    if (auto reason = argumentOf(text, "refuse")) {
+        console_.line("answer: refusing the command (403 " + *reason + ")");
+        context.error(QVError(*reason, 403));
+    } else if (text == "ignore") {
+        console_.line("answer: none, the command is ignored");
+    } else if (text == "share-screen") {
+        answerShareScreen(context);
+    } else {
+        console_.line("answer: carrying out \"" + text + "\"");
+        queue_->asyncAfter(carryOutSeconds, [console = &console_, context, text] {
+            console->line("answer: \"" + text + "\" done");
+            context.complete();
+        });
+    }
+}
+
+bool SessionHost::shareScreen() {
+    auto client = this->client();
+    if (!client) return false;
+    return client->addScreenSharing(
+        std::make_shared<VideoStreamConfiguration<ScreenFormat>>(ScreenFormat{screenSize}, frameCounter_));
+}
+
+void SessionHost::answerShareScreen(const QVCommandContext& context) {
+    {
+        std::lock_guard lock(mutex_);
+        screenRequest_ = context;
+    }
+    if (shareScreen()) {
+        console_.line("answer: sharing the screen");
+        return;
+    }
+    {
+        std::lock_guard lock(mutex_);
+        screenRequest_.reset();
+    }
+    const auto state = events_.snapshot();
+    if (state.screenStarted) {
+        console_.line("answer: the screen is shared already");
+        context.complete();
+    } else {
+        console_.line("answer: the screen cannot be shared");
+        context.error(QVError(state.screenFailure.value_or("The screen is not shared"), 409));
+    }
+}
+
+void SessionHost::quorvaneDidReceiveQuery(const QVQuery& query, const QVQueryContext& context) {
+    report("query #" + std::to_string(query.id()) + ", category " + std::to_string(query.category()) + ": " +
+           describeData(query.data()));
+    if (parseFileTag(query.data().tag())) return answerFile(query, context);
+    const std::string text = textOf(query.data());
+    if (auto reason = argumentOf(text, "refuse")) {
+        console_.line("answer: refusing the query (403 " + *reason + ")");
+        context.error(QVError(*reason, 403));
+    } else if (auto count = argumentOf(text, "parts")) {
+        int parts = 0;
+        try {
+            parts = std::stoi(*count);
+        } catch (const std::exception&) {
+        }
+        if (parts < 1 || parts > maxParts) {
+            context.error(QVError("parts takes a count from 1 to " + std::to_string(maxParts), 400));
+            return;
+        }
+        console_.line("answer: " + std::to_string(parts) + " parts");
+        for (int part = 1; part <= parts; ++part) {
+            queue_->asyncAfter(partSpacingSeconds * part, [context, part, parts] {
+                context.respond(textData("part " + std::to_string(part) + " of " + std::to_string(parts)),
+                                part == parts);
+            });
+        }
+    } else if (text == "ignore") {
+        console_.line("answer: none, the query is ignored");
+    } else if (text == "screen-frames") {
+        const auto frames = std::to_string(screenFrames());
+        console_.line("answer: " + frames + " screen frames");
+        context.respond(textData(frames), true);
+    } else {
+        console_.line("answer: echo");
+        context.respond(textData("you asked: " + text), true);
+    }
+}
+
+void SessionHost::answerFile(const QVQuery& query, const QVQueryContext& context) {
+    const auto file = *parseFileTag(query.data().tag());
+    const std::string checksum = sha256Hex(query.data().data());
+    const bool intact = checksum == file.sha256;
+    events_.update([&](SessionEvents::State& state) { ++(intact ? state.filesIntact : state.filesDamaged); });
+    if (!intact) {
+        console_.line("file \"" + file.name + "\" arrived damaged: sha256 " + checksum + ", expected " + file.sha256);
+        context.error(QVError("checksum mismatch", 422));
+        return;
+    }
+    console_.line("file \"" + file.name + "\" arrived intact: " + std::to_string(query.data().data().size()) +
+                  " bytes, sha256 " + checksum);
+    if (!settings_.saveFolder.empty()) {
+        const std::string path = settings_.saveFolder + "/" + safeFileName(file.name);
+        std::ofstream out(path, std::ios::binary);
+        out.write(reinterpret_cast<const char*>(query.data().data().data()),
+                  static_cast<std::streamsize>(query.data().data().size()));
+        console_.line(out ? "saved as " + path : "could not save " + path);
+    }
+    context.respond(textData("sha256 " + checksum), true);
+}
+
+void SessionHost::quorvaneWillReceiveMessage(std::uint16_t id, std::uint16_t category, std::uint16_t numChunksReceived,
+                                             std::uint16_t totalChunks) {
+    if (auto shown = progress_.report(id, category, numChunksReceived, totalChunks, TransferProgress::Clock::now())) {
+        console_.progress(shown->text, shown->finished);
+    }
+}
+
+void SessionHost::quorvaneFailedToReceiveMessage(std::uint16_t id, std::uint16_t category) {
+    progress_.forget(id);
+    report("message #" + std::to_string(id) + " (category " + std::to_string(category) + ") could not be received");
+}
+
+void SessionHost::quorvaneDidConnect() {
+    report("connected to the peer");
+    events_.update([](SessionEvents::State& state) { ++state.connects; });
+}
+
+void SessionHost::quorvaneDidDisconnect(bool expected) {
+    report(expected ? "disconnected: the peer ended the session" : "disconnected: the connection was lost");
+    events_.update([&](SessionEvents::State& state) { state.disconnectExpected = expected; });
+}
+
+void SessionHost::quorvaneWillResetConnection() {
+    report("the connection went silent; resetting and reconnecting");
+    events_.update([](SessionEvents::State& state) { ++state.resets; });
+}
+
+void SessionHost::quorvaneDidReceiveMessage(const std::vector<std::uint8_t>& data, const std::string& type) {
+    report("message received: " + type + ", " + std::to_string(data.size()) + " bytes");
+}
+
+void SessionHost::quorvaneStartedVideoCapture(std::shared_ptr<CameraStreamController>) {
+    report("camera capture started");
+}
+
+void SessionHost::quorvaneStartedScreenCapture(std::shared_ptr<ScreenCaptureController> controller) {
+    report("screen capture started");
+    events_.update([](SessionEvents::State& state) { state.screenStarted = true; });
+    std::optional<QVCommandContext> request;
+    {
+        std::lock_guard lock(mutex_);
+        screenController_ = std::move(controller);
+        request.swap(screenRequest_);
+    }
+    if (request) request->complete();
+}
+
+void SessionHost::quorvaneFailedToStartVideoCapture(std::exception_ptr error) {
+    report("camera capture failed: " + describeError(error));
+}
+
+void SessionHost::quorvaneFailedToStartScreenCapture(std::exception_ptr error) {
+    const std::string why = describeError(error);
+    report("screen capture failed: " + why);
+    events_.update([&](SessionEvents::State& state) { state.screenFailure = why; });
+    std::optional<QVCommandContext> request;
+    {
+        std::lock_guard lock(mutex_);
+        request.swap(screenRequest_);
+    }
+    if (request) request->error(QVError("Screen capture failed: " + why, 500));
+}
+
+}  // namespace quorvane::session
