@@ -30,6 +30,13 @@ constexpr const char* answerOperation = "signalClient(didReceiveAnswer:)";
 constexpr const char* candidateOperation = "signalClient(didReceiveCandidate:)";
 constexpr const char* newStateOperation = "peerConnection newState";
 
+/// The DTLS certificate fingerprint line of an SDP text; empty when it has none. Every peer
+/// connection has a certificate of its own.
+std::string fingerprintOf(const std::string& sdp) {
+    const auto start = sdp.find("a=fingerprint:");
+    return start == std::string::npos ? "" : sdp.substr(start, sdp.find_first_of("\r\n", start) - start);
+}
+
 std::exception_ptr resettingError() { return std::make_exception_ptr(PlatformError("", 0, "Resetting connection")); }
 
 std::exception_ptr closingError() {
@@ -319,12 +326,21 @@ Promise<void> WebRtcClient::offerSteps() {
             },
             queue_)
         .then(
-            [client](const rtc::SessionDescription& description) {
+            [client, generation](const rtc::SessionDescription& description) {
                 auto self = client.lock();
                 if (!self) return Promise<void>::value();
-                return self->signals_->sendSessionDescription(SdpType::offer, description.sdp);
+                return self->publishOffer(generation, description.sdp);
             },
             queue_);
+}
+
+Promise<void> WebRtcClient::publishOffer(Generation generation, const std::string& sdp) {
+    if (generation != generation_) return Promise<void>::error(resettingError());
+    sentOffer_ = sdp;
+    // The peer's offers answered so far are settled: this side's offer opens a new exchange.
+    answeredOffer_.reset();
+    sentAnswer_.reset();
+    return signals_->sendSessionDescription(SdpType::offer, sdp);
 }
 
 Promise<void> WebRtcClient::startReconnect() {
@@ -376,6 +392,10 @@ void WebRtcClient::beginGeneration() {
     makingOffer_ = false;
     answeringOffers_ = 0;
     hasDataChannel_ = false;
+    sentOffer_.reset();
+    answeredOffer_.reset();
+    sentAnswer_.reset();
+    peerFingerprint_.reset();
 }
 
 void WebRtcClient::tearDownConnection() {
@@ -515,6 +535,10 @@ void WebRtcClient::signalClientDidReceiveDisconnect() {
     post([](WebRtcClient& self) { self.handleDisconnect(); });
 }
 
+void WebRtcClient::signalClientPeerDidRejoin() {
+    post([](WebRtcClient& self) { self.handlePeerRejoin(); });
+}
+
 void WebRtcClient::handleOffer(const std::string& sdp) {
     const std::weak_ptr<WebRtcClient> client = weak_from_this();
     hasPeerConnection_.promise
@@ -526,14 +550,35 @@ void WebRtcClient::handleOffer(const std::string& sdp) {
             },
             queue_)
         .catchError(
-            [client](const std::exception_ptr& error) {
-                if (auto self = client.lock()) self->log_.error(offerOperation, "Failed to handle offer: " + errorDescription(error));
+            [client, sdp](const std::exception_ptr& error) {
+                auto self = client.lock();
+                if (!self) return;
+                self->log_.error(offerOperation, "Failed to handle offer: " + errorDescription(error));
+                // An offer that could not be answered is not one that a repeat may skip.
+                if (self->answeredOffer_ == sdp && !self->sentAnswer_) self->answeredOffer_.reset();
             },
             queue_);
 }
 
 Promise<void> WebRtcClient::applyOffer(const std::shared_ptr<rtc::PeerConnection>& connection, const std::string& sdp) {
     if (connection != peerConnection_) return Promise<void>::error(resettingError());
+    // The peer repeats an offer while it waits for the answer: the one answer is made once.
+    if (answeredOffer_ == sdp) {
+        if (!sentAnswer_) {
+            log_.debug(offerOperation, "The peer's offer is being answered already");
+            return Promise<void>::value();
+        }
+        log_.debug(offerOperation, "The peer's offer is answered already; publishing the answer again");
+        return signals_->sendSessionDescription(SdpType::answer, *sentAnswer_);
+    }
+    // An offer of another peer connection than the one negotiated with: the peer has started
+    // afresh, and this connection cannot be carried over to it. This side starts afresh too and
+    // gets the offer again once it has announced itself anew.
+    if (role_ == WebRtcClientRole::answer && peerFingerprint_ && *peerFingerprint_ != fingerprintOf(sdp)) {
+        log_.info(offerOperation, "The peer's offer comes from a new peer connection; starting afresh");
+        if (!reconnecting_) startOver();
+        return Promise<void>::value();
+    }
     log_.debug(offerOperation, "Setting remote description to \n" + sdp);
     // Both sides offered at once: the offer side keeps its own offer and drops the peer's, the
     // answer side withdraws its own and answers the peer's.
@@ -551,11 +596,15 @@ Promise<void> WebRtcClient::applyOffer(const std::shared_ptr<rtc::PeerConnection
     const Generation generation = generation_;
     // Until the answer is set, a negotiation request of this side's would cross it.
     ++answeringOffers_;
+    answeredOffer_ = sdp;
+    sentAnswer_.reset();
     return ready
         .then([connection, sdp] { return connection->setRemoteDescription(rtc::SdpType::offer, sdp); }, queue_)
         .then(
-            [client, generation, connection](const rtc::SessionDescription&) {
-                current(client, generation)->receivedRemoteSession_.resolver.fulfill();
+            [client, generation, connection, sdp](const rtc::SessionDescription&) {
+                auto self = current(client, generation);
+                self->receivedRemoteSession_.resolver.fulfill();
+                self->peerFingerprint_ = fingerprintOf(sdp);
                 return connection->createAnswer(std::nullopt, std::nullopt);
             },
             queue_)
@@ -577,9 +626,10 @@ Promise<void> WebRtcClient::applyOffer(const std::shared_ptr<rtc::PeerConnection
             },
             queue_)
         .then(
-            [client](const rtc::SessionDescription& description) {
+            [client, generation, sdp](const rtc::SessionDescription& description) {
                 auto self = client.lock();
                 if (!self) return Promise<void>::value();
+                if (self->generation_ == generation && self->answeredOffer_ == sdp) self->sentAnswer_ = description.sdp;
                 return self->signals_->sendSessionDescription(SdpType::answer, description.sdp);
             },
             queue_);
@@ -625,6 +675,24 @@ void WebRtcClient::handleCandidate(const SignalIceCandidate& candidate) {
             [client](const std::exception_ptr& error) {
                 if (auto self = client.lock()) {
                     self->log_.error(candidateOperation, "Failed to handle candidate: " + errorDescription(error));
+                }
+            },
+            queue_);
+}
+
+void WebRtcClient::handlePeerRejoin() {
+    // A peer that connected to the broker afresh may have missed this side's offer, and without
+    // it no answer comes: while that answer is due, the offer goes out again.
+    if (role_ == WebRtcClientRole::answer || !sentOffer_ || isConnected_ || !peerConnection_ ||
+        peerConnection_->signalingState() != rtc::SignalingState::haveLocalOffer) {
+        return;
+    }
+    log_.debug("signalClientPeerDidRejoin", "Publishing the pending offer again for the peer that announced itself anew");
+    signals_->sendSessionDescription(SdpType::offer, *sentOffer_)
+        .catchError(
+            [client = weak_from_this()](const std::exception_ptr& error) {
+                if (auto self = client.lock()) {
+                    self->log_.error("signalClientPeerDidRejoin", "Failed to publish the offer again: " + errorDescription(error));
                 }
             },
             queue_);
@@ -688,6 +756,10 @@ void WebRtcClient::handleHeartbeatTimeout() {
     // A late time-out of a channel already left (every reset leaves it, a terminal one too), or
     // one while a reconnect runs, starts nothing.
     if (reconnecting_ || !hasDataChannel_) return;
+    startOver();
+}
+
+void WebRtcClient::startOver() {
     report([](TransportLayerDelegate& delegate) { delegate.transportLayerWillResetConnection(); });
     auto reconnected = startReconnect();
     reconnected.catchError(
@@ -752,8 +824,8 @@ void WebRtcClient::negotiate(Generation generation) {
             },
             queue_)
         .then(
-            [self](const rtc::SessionDescription& description) {
-                return self->signals_->sendSessionDescription(SdpType::offer, description.sdp);
+            [self, generation](const rtc::SessionDescription& description) {
+                return self->publishOffer(generation, description.sdp);
             },
             queue_)
         .catchError(

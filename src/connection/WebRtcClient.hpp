@@ -46,6 +46,12 @@ class WebRtcChunkAdapter;
 /// act on what came after it. A reset asked for by the host, or the peer's disconnect signal,
 /// is terminal: no reconnect follows it until the host connects again.
 ///
+/// Repeated signals. A peer that connects to the broker afresh while this side's offer waits for
+/// its answer may have missed the offer: it is published again. An offer of the peer's heard
+/// again on the same connection is answered once; the answer already made goes out again. On the
+/// answer side, an offer of another peer connection of the peer's than the one negotiated with
+/// starts the session afresh, as a heartbeat time-out does.
+///
 /// Media. Every camera or screen stream handed in gets a container at once, kept for the
 /// client's life; its track goes on every new peer connection before the offer or answer is
 /// made, and on the current one when it is handed in later. Capture starts each time the
@@ -106,6 +112,7 @@ public:
     void signalClientDidReceiveAnswer(const std::string& sdp) override;
     void signalClientDidReceiveCandidate(const SignalIceCandidate& candidate) override;
     void signalClientDidReceiveDisconnect() override;
+    void signalClientPeerDidRejoin() override;
 
     // Message-layer reports: the state change on the channel's thread, the rest on
     // "WebRtcChunkAdapter".
@@ -141,6 +148,9 @@ private:
     // Connection life; on the queue.
     Promise<void> startConnect(bool asOffer);
     Promise<void> offerSteps();
+    /// Publishes this side's offer of `generation`, unless a reset has overtaken it, and keeps it
+    /// as the offer whose answer is due.
+    Promise<void> publishOffer(Generation generation, const std::string& sdp);
     Promise<void> startReconnect();
     Promise<void> terminalReset(bool sendDisconnect);
     /// Starts a new generation: what belongs to the previous one stops.
@@ -184,10 +194,14 @@ private:
     void handleAnswer(const std::string& sdp);
     void handleCandidate(const SignalIceCandidate& candidate);
     void handleDisconnect();
+    /// Publishes the offer whose answer is due again: the peer has reconnected to signaling.
+    void handlePeerRejoin();
 
     // Data-channel events; on the queue.
     void handleDataChannelState(DataChannelState state);
     void handleHeartbeatTimeout();
+    /// Reports the reset and reconnects; the session ends when the reconnect fails.
+    void startOver();
 
     // Peer-connection events of the connection made in `generation`; on the queue.
     void didChangeSignalingState(rtc::SignalingState state);
@@ -226,6 +240,10 @@ private:
     bool makingOffer_ = false;                   ///< an offer of this side is being made
     int answeringOffers_ = 0;                    ///< offers of the peer being answered
     bool hasDataChannel_ = false;                ///< this generation's data channel is with the message layer
+    std::optional<std::string> sentOffer_;       ///< this generation's latest offer handed to signaling
+    std::optional<std::string> answeredOffer_;   ///< the peer's offer being answered or answered last
+    std::optional<std::string> sentAnswer_;      ///< the answer made for answeredOffer_
+    std::optional<std::string> peerFingerprint_; ///< of the peer connection whose offers this one answers
     std::optional<Generation> connectedGeneration_;  ///< whose connection reported connected last
     std::shared_ptr<VideoStreamConfiguration<ScreenFormat>> screenCaptureInitializer_;  ///< the one accepted
     std::vector<std::shared_ptr<CameraMediaStreamContainer>> cameraContainers_;  ///< in order of set-up

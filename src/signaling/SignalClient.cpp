@@ -436,9 +436,13 @@ void SignalClient::processAnnouncement(const std::string& announcement) {
     }
     if (!heardPeer) return;
     // A bare id is a side that has just (re)connected: it has to hear from this side again.
-    if (learned || ids.size() == 1) announce();
+    const bool freshPeer = ids.size() == 1;
+    if (learned || freshPeer) announce();
+    const bool rejoined = freshPeer && hasJoined_.promise.isFulfilled();
     hasJoined_.resolver.fulfill();
     joined_ = true;
+    if (!rejoined) return;
+    if (const auto delegate = delegate_.lock()) delegate->signalClientPeerDidRejoin();
 }
 
 void SignalClient::announce() {

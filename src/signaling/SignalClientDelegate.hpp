@@ -21,6 +21,9 @@ public:
     virtual void signalClientDidReceiveCandidate(const SignalIceCandidate& candidate) = 0;
     /// The peer leaves the session.
     virtual void signalClientDidReceiveDisconnect() = 0;
+    /// The peer announced itself anew after this side had joined: it has connected to the broker
+    /// afresh, and what was published to it before may never have reached it.
+    virtual void signalClientPeerDidRejoin() = 0;
 };
 
 }  // namespace quorvane

@@ -155,6 +155,79 @@ TEST_F(WebRtcClientTest, AnswerSideWithdrawsItsOwnOfferWhenBothOffer) {
     EXPECT_EQ(signalingState(), rtc::SignalingState::stable);
 }
 
+/// The SDP texts of the offers or answers published on `topic`, in order.
+std::vector<std::string> descriptionsOn(const FakeMqttTransport& mqtt, const std::string& topic, Message kind) {
+    std::vector<std::string> texts;
+    for (const auto& publication : mqtt.publications()) {
+        const auto view = publication.topic == topic ? parseRtcHandshake(publication.payload) : std::nullopt;
+        if (!view || view->messageType() != kind) continue;
+        const auto description = kind == Message::Offer ? view->offer() : view->answer();
+        texts.push_back(description->sdp().value_or(""));
+    }
+    return texts;
+}
+
+TEST_F(WebRtcClientTest, OfferSideOffersAgainToAPeerThatAnnouncesItselfAnewOnlyWhileTheAnswerIsDue) {
+    enum class Then { waitForTheAnswer, takeTheAnswer, openTheChannel };
+    for (const auto then : {Then::waitForTheAnswer, Then::takeTheAnswer, Then::openTheChannel}) {
+        SCOPED_TRACE(static_cast<int>(then));
+        mqtt = std::make_shared<FakeMqttTransport>();
+        connectOfferSide();
+        ASSERT_TRUE(eventually([&] { return countOn(answerInbox, Message::Offer) == 1; }));
+        const auto offer = descriptionsOn(*mqtt, answerInbox, Message::Offer).front();
+        if (then == Then::takeTheAnswer) {
+            peer = rtc::PeerConnectionFactory::shared()->createPeerConnection({}, {});
+            peer->setRemoteDescription(rtc::SdpType::offer, offer).wait();
+            deliver(offerInbox, RtcHandshakeWriter::answer("token", 0, "answer", peer->createAnswer(std::nullopt, std::nullopt).wait()));
+            ASSERT_TRUE(eventually([&] { return signalingState() == rtc::SignalingState::stable; }));
+        }
+        if (then == Then::openTheChannel) client->dataChannelDidChange(DataChannelState::open);
+        settle();
+
+        mqtt->deliver(announceTopic, "answer-client");  // the peer connected to the broker afresh
+        ASSERT_TRUE(eventually([&] { return mqtt->texts(announceTopic).size() == 3; }));
+        settle();
+        const auto offers = descriptionsOn(*mqtt, answerInbox, Message::Offer);
+        if (then == Then::waitForTheAnswer) {
+            EXPECT_EQ(offers, (std::vector<std::string>{offer, offer}));
+        } else {
+            EXPECT_EQ(offers, std::vector<std::string>{offer});
+        }
+    }
+}
+
+TEST_F(WebRtcClientTest, AnswerSideNeitherOffersToAPeerThatAnnouncesItselfAnewNorAnswersARepeatedOfferAnew) {
+    connectAnswerSide();
+    const auto offer = RtcHandshakeWriter::offer("token", 0, "offer", peerOffer());
+    deliver(answerInbox, offer);
+    ASSERT_TRUE(eventually([&] { return countOn(offerInbox, Message::Answer) == 1; }));
+    mqtt->deliver(announceTopic, "offer-client");
+    deliver(answerInbox, offer);
+    ASSERT_TRUE(eventually([&] { return countOn(offerInbox, Message::Answer) == 2; }));
+    settle();
+
+    const auto answers = descriptionsOn(*mqtt, offerInbox, Message::Answer);
+    EXPECT_EQ(answers.front(), answers.back()) << "the answer already made goes out again";
+    EXPECT_EQ(countOn(offerInbox, Message::Offer), 0u);
+    EXPECT_EQ(signalingState(), rtc::SignalingState::stable);
+    EXPECT_FALSE(logged("ERROR"));
+}
+
+TEST_F(WebRtcClientTest, AnswerSideStartsAfreshOnAnOfferOfAnotherPeerConnectionOfThePeers) {
+    connectAnswerSide();
+    deliver(answerInbox, RtcHandshakeWriter::offer("token", 0, "offer", peerOffer()));
+    ASSERT_TRUE(eventually([&] { return countOn(offerInbox, Message::Answer) == 1; }));
+    const auto answered = WebRtcClientTesting::peerConnection(*client);
+
+    deliver(answerInbox, RtcHandshakeWriter::offer("token", 0, "offer", peerOffer()));  // a new one of the peer's
+    ASSERT_TRUE(eventually([&] { return WebRtcClientTesting::peerConnection(*client) != answered; }));
+    settle();
+    EXPECT_EQ(hears->count("willReset"), 1u);
+    EXPECT_EQ(countOn(offerInbox, Message::Answer), 1u);
+    EXPECT_EQ(connectsSinceLastDisconnect(), 1u);
+    EXPECT_TRUE(logged("INFO signalClient(didReceiveOffer:): The peer's offer comes from a new peer connection"));
+}
+
 TEST_F(WebRtcClientTest, UnreadableOfferAndCandidateAreLoggedAndDropped) {
     connectAnswerSide();
     deliver(answerInbox, RtcHandshakeWriter::offer("token", 0, "offer", "not sdp"));

@@ -92,6 +92,21 @@ TEST_F(SignalClientProtocol, AnnouncementsRecordNewIdsAnswerAndJoin) {
     EXPECT_TRUE(logged("DEBUG announce: Publishing Announcement for ClientId: A B C and Topic: session/announce"));
 }
 
+TEST_F(SignalClientProtocol, PeerAnnouncingItselfAnewAfterTheJoinIsReported) {
+    connect();
+    announce("B");  // the join itself
+    announce("B A");
+    EXPECT_TRUE(delegate->signals().empty());
+    announce("B");
+    EXPECT_EQ(delegate->signals(), std::vector<std::string>{"rejoined"});
+
+    client->reset();
+    settle();
+    connect();
+    announce("B");  // a join afresh
+    EXPECT_EQ(delegate->signals(), std::vector<std::string>{"rejoined"});
+}
+
 TEST_F(SignalClientProtocol, AtMostSixteenIdsAreKept) {
     connect();
     std::string many = "B0";

@@ -9,7 +9,8 @@
 namespace quorvane::testing {
 
 /// Remembers every signal a SignalClient reports, in arrival order, as "offer <sdp>",
-/// "answer <sdp>", "candidate <line> <index> <mid>" (mid "-" when absent) and "disconnect".
+/// "answer <sdp>", "candidate <line> <index> <mid>" (mid "-" when absent), "disconnect" and
+/// "rejoined".
 class RecordingSignalDelegate : public SignalClientDelegate {
 public:
     void signalClientDidReceiveOffer(const std::string& sdp) override { record("offer " + sdp); }
@@ -19,6 +20,7 @@ public:
                candidate.sdpMid.value_or("-"));
     }
     void signalClientDidReceiveDisconnect() override { record("disconnect"); }
+    void signalClientPeerDidRejoin() override { record("rejoined"); }
 
     std::vector<std::string> signals() const {
         std::lock_guard lock(mutex_);
