@@ -19,6 +19,7 @@
 #include "support/ChunkAdapterPair.hpp"
 #include "support/LoopbackClientPair.hpp"
 #include "support/MosquittoBroker.hpp"
+#include "support/Quantile.hpp"
 
 namespace {
 
@@ -100,11 +101,6 @@ void clientQueryRoundTrip(benchmark::State& state) {
 BENCHMARK(adapterRoundTrip)->Unit(benchmark::kMicrosecond)->UseManualTime()->Iterations(roundTrips);
 BENCHMARK(clientQueryRoundTrip)->Unit(benchmark::kMicrosecond)->UseManualTime()->Iterations(roundTrips);
 
-double quantile(std::vector<double> values, double q) {
-    std::sort(values.begin(), values.end());
-    return values[static_cast<std::size_t>(q * static_cast<double>(values.size() - 1))];
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -114,8 +110,8 @@ int main(int argc, char** argv) {
     const auto& client = durations["client"];
     if (!adapter.empty() && !client.empty()) {
         for (const double q : {0.50, 0.99}) {
-            const double a = quantile(adapter, q);
-            const double c = quantile(client, q);
+            const double a = quorvane::testing::quantile(adapter, q);
+            const double c = quorvane::testing::quantile(client, q);
             std::printf("p%.0f: query through two clients %.0f us; adapter pair %.0f us; ratio %.2f; the clients add "
                         "%.0f us\n",
                         q * 100, c, a, c / a, c - a);

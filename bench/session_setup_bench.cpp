@@ -23,6 +23,7 @@
 #include "support/FakeReachabilitySource.hpp"
 #include "support/LoopbackPeerPair.hpp"
 #include "support/MosquittoBroker.hpp"
+#include "support/Quantile.hpp"
 
 namespace {
 
@@ -129,11 +130,6 @@ void sessionSetUp(benchmark::State& state) {
 BENCHMARK(barePeerConnectionPair)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(setUps);
 BENCHMARK(sessionSetUp)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(setUps);
 
-double quantile(std::vector<double> values, double q) {
-    std::sort(values.begin(), values.end());
-    return values[static_cast<std::size_t>(q * static_cast<double>(values.size() - 1))];
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -142,11 +138,11 @@ int main(int argc, char** argv) {
     const auto& bare = durations["bare"];
     const auto& session = durations["session"];
     if (!bare.empty() && !session.empty()) {
-        const double bareP50 = quantile(bare, 0.5);
-        const double sessionP50 = quantile(session, 0.5);
+        const double bareP50 = quorvane::testing::quantile(bare, 0.5);
+        const double sessionP50 = quorvane::testing::quantile(session, 0.5);
         std::printf("session set-up over %zu runs: p50 %.1f ms, max %.1f ms; bare peer-connection pair over %zu runs: "
                     "p50 %.1f ms, max %.1f ms; ratio of the p50s %.2f\n",
-                    session.size(), sessionP50, quantile(session, 1), bare.size(), bareP50, quantile(bare, 1),
+                    session.size(), sessionP50, quorvane::testing::quantile(session, 1), bare.size(), bareP50, quorvane::testing::quantile(bare, 1),
                     sessionP50 / bareP50);
     }
     benchmark::Shutdown();

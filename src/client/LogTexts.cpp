@@ -4,16 +4,6 @@
 
 namespace quorvane {
 
-std::string errorText(const std::exception_ptr& error) {
-    try {
-        if (error) std::rethrow_exception(error);
-    } catch (const std::exception& e) {
-        return e.what();
-    } catch (...) {
-    }
-    return "Unknown error";
-}
-
 std::string formatPercent(float percent) {
     char buffer[64];
     auto result = std::to_chars(buffer, buffer + sizeof buffer, percent, std::chars_format::fixed);

@@ -10,6 +10,7 @@
 #include "quorvane/Errors.hpp"
 #include "quorvane/PrintLogger.hpp"
 #include "rest/QuorvaneServices.hpp"
+#include "util/ErrorDescription.hpp"
 
 namespace quorvane {
 
@@ -171,7 +172,7 @@ void QuorvaneClientImpl::offerConnectFailed(const std::shared_ptr<TransportLayer
         std::lock_guard lock(mutex_);
         if (messages_ != transport || disconnectedByHost_) return;
     }
-    log_.error("initiateSupportSession", "Failed to connect as offer: " + errorText(error));
+    log_.error("initiateSupportSession", "Failed to connect as offer: " + errorDescription(error));
     deliver("quorvaneDidDisconnect", [](QuorvaneDelegate& delegate) { delegate.quorvaneDidDisconnect(false); });
 }
 
@@ -298,7 +299,7 @@ std::exception_ptr QuorvaneClientImpl::runHostCode(const char* method, const std
         return nullptr;
     } catch (...) {
         auto error = std::current_exception();
-        log_.error(method, "Host code threw: " + errorText(error));
+        log_.error(method, "Host code threw: " + errorDescription(error));
         return error;
     }
 }

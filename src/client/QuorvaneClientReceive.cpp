@@ -11,6 +11,7 @@
 #include "formats/DataChannelMessageView.hpp"
 #include "quorvane/Errors.hpp"
 #include "quorvane/QVError.hpp"
+#include "util/ErrorDescription.hpp"
 
 namespace quorvane {
 
@@ -187,7 +188,7 @@ QVQueryContext QuorvaneClientImpl::makeQueryContext(const std::string& messageId
     std::weak_ptr<QuorvaneClientImpl> weak = weak_from_this();
     auto reportFailure = [weak](const Promise<void>& sent) {
         sent.catchError([weak](const std::exception_ptr& error) {
-            if (auto self = weak.lock()) self->log_.error("queryCompletion", "Query response not sent: " + errorText(error));
+            if (auto self = weak.lock()) self->log_.error("queryCompletion", "Query response not sent: " + errorDescription(error));
         });
     };
     auto respond = [weak, messageId, category, answered, reportFailure](const QVTaggedData& data, bool isLastMessage) {

@@ -17,6 +17,7 @@
 #include "quorvane/Errors.hpp"
 #include "quorvane/QVError.hpp"
 #include "util/BackgroundTimer.hpp"
+#include "util/ErrorDescription.hpp"
 
 namespace quorvane {
 
@@ -195,7 +196,7 @@ void QuorvaneClientImpl::failQuery(const std::string& id, const std::exception_p
     auto receipt = entry->second.receipt;
     pendingQueries_.erase(entry);
     receipt.completion.resolver.reject(error);
-    log_.error("sendQuery", "Query failed: " + errorText(error));
+    log_.error("sendQuery", "Query failed: " + errorDescription(error));
 }
 
 Promise<void> QuorvaneClientImpl::sendQueryResponse(const std::string& respondingto, std::uint16_t category,

@@ -18,7 +18,7 @@
 #include "rtc/RtcDataChannel.hpp"
 #include "rtc/RtcError.hpp"
 #include "signaling/SignalClient.hpp"
-#include "transport/ErrorDescription.hpp"
+#include "util/ErrorDescription.hpp"
 #include "transport/WebRtcChunkAdapter.hpp"
 
 namespace quorvane {

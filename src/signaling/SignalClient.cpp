@@ -13,6 +13,7 @@
 #include "signaling/MQTTError.hpp"
 #include "signaling/MosquittoTransport.hpp"
 #include "util/Utf8.hpp"
+#include "util/ErrorDescription.hpp"
 
 namespace quorvane {
 
@@ -27,16 +28,6 @@ std::exception_ptr signalError(const std::string& text) {
 }
 
 std::exception_ptr resettingError() { return std::make_exception_ptr(MQTTError::resetting()); }
-
-std::string describe(const std::exception_ptr& error) {
-    try {
-        std::rethrow_exception(error);
-    } catch (const std::exception& e) {
-        return e.what();
-    } catch (...) {
-        return "Unknown error";
-    }
-}
 
 bool isResetting(const std::exception_ptr& error) {
     try {
@@ -413,7 +404,7 @@ void SignalClient::didReceiveAnnouncement(const std::string& announcement) {
               dispatchQueue_)
         .catchError(
             [weak = weak_from_this()](const std::exception_ptr& error) {
-                if (auto self = weak.lock()) self->log_.error("didReceive(announcement:)", describe(error));
+                if (auto self = weak.lock()) self->log_.error("didReceive(announcement:)", errorDescription(error));
             },
             dispatchQueue_);
 }
@@ -455,7 +446,7 @@ void SignalClient::announce() {
             [weak = weak_from_this()](const std::exception_ptr& error) {
                 auto self = weak.lock();
                 if (!self || isResetting(error) || self->announced_.empty()) return;
-                self->log_.warn("announce", "Failed to publish announcement: " + describe(error));
+                self->log_.warn("announce", "Failed to publish announcement: " + errorDescription(error));
                 self->announcementDue_ = true;
             },
             dispatchQueue_);
@@ -493,7 +484,7 @@ void SignalClient::resubscribe() {
             queue)
         .catchError(
             [weak = weak_from_this()](const std::exception_ptr& error) {
-                if (auto self = weak.lock()) self->log_.warn("reconnect", "Cannot subscribe again: " + describe(error));
+                if (auto self = weak.lock()) self->log_.warn("reconnect", "Cannot subscribe again: " + errorDescription(error));
             },
             queue);
 }

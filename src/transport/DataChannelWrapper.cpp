@@ -3,7 +3,7 @@
 #include "formats/MessageFrameWriter.hpp"
 #include "model/FormatSeconds.hpp"
 #include "quorvane/Errors.hpp"
-#include "transport/ErrorDescription.hpp"
+#include "util/ErrorDescription.hpp"
 
 namespace quorvane {
 

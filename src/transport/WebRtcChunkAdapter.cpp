@@ -7,7 +7,7 @@
 #include "async/Clock.hpp"
 #include "formats/MessageFrameWriter.hpp"
 #include "quorvane/Errors.hpp"
-#include "transport/ErrorDescription.hpp"
+#include "util/ErrorDescription.hpp"
 
 namespace quorvane {
 

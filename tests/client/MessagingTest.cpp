@@ -8,11 +8,11 @@
 #include <limits>
 
 #include "ClientHarness.hpp"
-#include "client/LogTexts.hpp"
 #include "formats/DataChannelMessageView.hpp"
 #include "formats/DataChannelMessageWriter.hpp"
 #include "quorvane/Errors.hpp"
 #include "quorvane/QVError.hpp"
+#include "util/ErrorDescription.hpp"
 
 using namespace quorvane;
 using namespace quorvane::testing;
@@ -271,7 +271,7 @@ TEST_F(MessagingTest, AQueryTheTransportCannotSendIsRejectedAndForgotten) {
         Parts parts;
         const auto before = offerEnd_->record().sent.size();
         auto receipt = offer_->sendQuery(QVQuery(9, text("how")), 5, parts.handler());
-        EXPECT_EQ(errorText(outcome(receipt.complete())), expected);
+        EXPECT_EQ(errorDescription(outcome(receipt.complete())), expected);
         offerEnd_->failSends(nullptr);
         offerEnd_->giveUpSends(false);
 
@@ -322,7 +322,7 @@ TEST_F(MessagingTest, ConvenienceSendersArriveAsNotifications) {
 }
 
 TEST_F(MessagingTest, WhatCannotBeSentIsRefusedBeforeAnythingIsSent) {
-    auto kind = [](const Promise<void>& promise) { return errorText(outcome(promise)); };
+    auto kind = [](const Promise<void>& promise) { return errorDescription(outcome(promise)); };
     const std::string invalidUsage = "Invalid usage of the SDK";
     const std::string cannotFormData = "Error trying to create data to send over data channel";
     const auto before = offerEnd_->record().sent.size();

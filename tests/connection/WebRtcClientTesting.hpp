@@ -14,7 +14,7 @@
 #include "connection/TransportLayerDelegate.hpp"
 #include "connection/WebRtcClient.hpp"
 #include "signaling/SignalClient.hpp"
-#include "transport/ErrorDescription.hpp"
+#include "util/ErrorDescription.hpp"
 
 namespace quorvane {
 

@@ -1,4 +1,4 @@
-#include "transport/ErrorDescription.hpp"
+#include "util/ErrorDescription.hpp"
 
 namespace quorvane {
 
