@@ -57,8 +57,8 @@ public:
 }  // namespace
 
 TEST_F(AdapterProtocolTest, EachSideHoldsALargeMessageOnce) {
-#if defined(__SANITIZE_ADDRESS__)
-    GTEST_SKIP() << "the address sanitizer keeps freed memory for a while";
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "the sanitizers keep freed memory for a while";
 #endif
     constexpr std::size_t size = 64 << 20;
     start();
