@@ -29,6 +29,7 @@ public:
                  candidate.sdpMid.value_or("").size();
     }
     void signalClientDidReceiveDisconnect() override { ++sink_; }
+    void signalClientPeerDidRejoin() override { ++sink_; }
 
 private:
     volatile std::size_t sink_ = 0;
