@@ -123,7 +123,8 @@ TEST_F(SignalClientProtocol, AtMostSixteenIdsAreKeptAndAnAnnouncementLeavesOneBo
         std::string answered;
         std::size_t logged;
     };
-    for (const auto& c : {Case{"20,000 ids", manyIds, sixteenKnown, 256}, Case{"a long id", longId, "A " + longId, 255}}) {
+    for (const auto& c :
+         {Case{"20,000 ids", manyIds, sixteenKnown, 256}, Case{"a long id", longId, "A " + longId, 255}}) {
         SCOPED_TRACE(c.name);
         mqtt = std::make_shared<quorvane::testing::FakeMqttTransport>();
         client = makeClient();
