@@ -123,6 +123,8 @@ Promise<void> WebRtcClient::connectAsAnswer() {
 }
 
 Promise<void> WebRtcClient::resetState(bool sendDisconnect) {
+    // At once: a send made after this call is refused, whatever the queue still holds.
+    dataChannelManager_->shutDown();
     return onQueue([sendDisconnect](WebRtcClient& self) { return self.terminalReset(sendDisconnect); });
 }
 

@@ -38,8 +38,8 @@ std::shared_ptr<WebRtcClient> WebRtcClient::current(const std::weak_ptr<WebRtcCl
 }
 
 Promise<void> WebRtcClient::startConnect(bool asOffer) {
+    if (terminated_) return Promise<void>::error(std::make_exception_ptr(QVError("The session has ended")));
     log_.debug("resetState", "Resetting state");
-    terminated_ = false;
     beginGeneration();
     tearDownConnection();
     createRtcConnection();
@@ -162,6 +162,7 @@ void WebRtcClient::tearDownConnection() {
 }
 
 void WebRtcClient::endSession() {
+    dataChannelManager_->shutDown();
     beginGeneration();
     terminated_ = true;
     stopCapture();

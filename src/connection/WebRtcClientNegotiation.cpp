@@ -235,7 +235,7 @@ void WebRtcClient::handlePeerRejoin() {
 void WebRtcClient::handleDisconnect() {
     // Once the session has ended here, a late notice of the peer's changes nothing.
     if (terminated_) return;
-    dataChannelManager_->closeDataChannel();
+    dataChannelManager_->shutDown();
     report([](TransportLayerDelegate& delegate) { delegate.transportLayerDidDisconnect(true); });
     endSession();
 }
