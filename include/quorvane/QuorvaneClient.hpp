@@ -71,8 +71,9 @@ namespace quorvane {
 ///   cannotFormData (a payload too large for one message, or a value that cannot be written as
 ///   JSON), channelClosed (the session has ended: see "Sending" below), and the transport's own
 ///   failures to hand a message over, such as connectionReset.
-/// - QVError: the peer's error answer to a command or query (its status code and message), and a
-///   query's time-out (status code 500).
+/// - QVError: the peer's error answer to a command or query (its status code and message), a
+///   query's time-out (status code 500), and some of the transport's failures to connect (status
+///   code 0), such as "The session has ended" for a start-up the host's disconnect overtook.
 class QuorvaneClient {
 public:
     /// A new client; no request reaches the service yet.
