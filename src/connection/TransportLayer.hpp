@@ -70,7 +70,7 @@ struct TransportLayerConfiguration {
     WebRtcClientRole role = WebRtcClientRole::offer;
     std::string username;  ///< the MQTT user name: the client's API key
     QuorvaneSession session;
-    int timeout = 0;  ///< handed to the signaling client
+    int timeout = 0;  ///< seconds: bounds connecting to signaling, a reconnect and the disconnect signal
     ConnectionInformation connectionInformation;
     std::shared_ptr<ZephLogger> logger;
 };
