@@ -89,6 +89,41 @@ TEST_F(WebRtcClientTest, TerminalResetIsFinal) {
     }
 }
 
+TEST_F(WebRtcClientTest, TheSessionsEndRejectsWaitingAndLaterSendsAndLaterConnects) {
+    struct Case {
+        const char* end;
+        std::function<void()> before, ends;
+    };
+    const std::vector<Case> cases{
+        {"host's reset", [] {}, [&] { client->resetState(true); }},
+        {"peer's disconnect signal", [] {},
+         [&] { deliver(offerInbox, RtcHandshakeWriter::disconnect("token", 0, "answer-client")); }},
+        {"failed reconnect",
+         [&] {
+             client->dataChannelFiredHeartbeatTimeout();
+             settle();
+         },
+         [&] { advance(timeout); }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.end);
+        mqtt = std::make_shared<FakeMqttTransport>();
+        connectOfferSide();
+        c.before();
+        // The channel never opens: both wait to be written.
+        std::vector<Promise<void>> sends{client->sendMessage({1}, 0, nullptr), client->sendMessage({2}, 0, nullptr)};
+        c.ends();
+        sends.push_back(client->sendMessage({3}, 0, nullptr));
+        auto connect = client->connectAsOffer();
+        settle();
+        for (const auto& sent : sends) {
+            EXPECT_TRUE(eventually([&] { return !sent.isPending(); }));
+            EXPECT_EQ(outcome(sent), "The data channel is closed");
+        }
+        EXPECT_EQ(outcome(connect), "The session has ended");
+    }
+}
+
 // --- Reconnect ----------------------------------------------------------------------------------
 
 TEST_F(WebRtcClientTest, ReconnectThatDoesNotCompleteInTimeEndsTheSessionOnce) {
