@@ -115,11 +115,11 @@ void WebRtcClient::setDelegate(std::weak_ptr<TransportLayerDelegate> delegate) {
 }
 
 Promise<void> WebRtcClient::connectAsOffer() {
-    return onQueue([](WebRtcClient& self) { return self.startConnect(true); });
+    return onQueue([](WebRtcClient& self) { return self.firstConnect(true); });
 }
 
 Promise<void> WebRtcClient::connectAsAnswer() {
-    return onQueue([](WebRtcClient& self) { return self.startConnect(false); });
+    return onQueue([](WebRtcClient& self) { return self.firstConnect(false); });
 }
 
 Promise<void> WebRtcClient::resetState(bool sendDisconnect) {

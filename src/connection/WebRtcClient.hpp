@@ -84,10 +84,12 @@ public:
     void setDelegate(std::weak_ptr<TransportLayerDelegate> delegate) override;
 
     /// Resets (making a fresh peer connection), connects to signaling, opens the data channel and
-    /// publishes the offer once the peer has joined. Fulfilled once the offer is published.
+    /// publishes the offer once the peer has joined. Fulfilled once the offer is published. When
+    /// it fails, the session has ended: sends are refused from then on.
     Promise<void> connectAsOffer() override;
     /// Resets (making a fresh peer connection) and connects to signaling; fulfilled once
-    /// connected. The answer is made when the peer's offer arrives.
+    /// connected. The answer is made when the peer's offer arrives. When it fails, the session
+    /// has ended: sends are refused from then on.
     Promise<void> connectAsAnswer() override;
     /// Ends the session's transport for good: sends are refused from the call on; with
     /// `sendDisconnect` and a peer connection the disconnect signal goes to the peer first; then
@@ -152,6 +154,9 @@ private:
     void report(Report report) const;
 
     // Connection life; on the queue.
+    /// The host's connect: when it fails and no reset has taken over, the session ends (sends
+    /// are refused from then on).
+    Promise<void> firstConnect(bool asOffer);
     Promise<void> startConnect(bool asOffer);
     Promise<void> offerSteps();
     /// Publishes this side's offer of `generation`, unless a reset has overtaken it, and keeps it

@@ -47,6 +47,19 @@ Promise<void> WebRtcClient::startConnect(bool asOffer) {
     return asOffer ? offerSteps() : signals_->connect();
 }
 
+Promise<void> WebRtcClient::firstConnect(bool asOffer) {
+    auto connect = firstly([this, asOffer] { return startConnect(asOffer); });
+    if (terminated_) return connect;
+    connect.catchError(
+        [client = weak_from_this(), generation = generation_](const std::exception_ptr&) {
+            auto self = client.lock();
+            // A reset since then has taken over; otherwise nothing will ever connect this session.
+            if (self && self->generation_ == generation) self->endSession();
+        },
+        queue_);
+    return connect;
+}
+
 Promise<void> WebRtcClient::offerSteps() {
     const std::weak_ptr<WebRtcClient> client = weak_from_this();
     const Generation generation = generation_;

@@ -124,6 +124,23 @@ TEST_F(WebRtcClientTest, TheSessionsEndRejectsWaitingAndLaterSendsAndLaterConnec
     }
 }
 
+TEST_F(WebRtcClientTest, AFailedConnectEndsTheSession) {
+    for (const auto role : {WebRtcClientRole::offer, WebRtcClientRole::answer}) {
+        SCOPED_TRACE(role == WebRtcClientRole::offer ? "offer" : "answer");
+        mqtt = std::make_shared<FakeMqttTransport>();
+        mqtt->answerConnect(5);  // the broker refuses
+        client = make(configuration(role));
+        auto waiting = client->sendMessage({1}, 0, nullptr);
+        auto connect = role == WebRtcClientRole::offer ? client->connectAsOffer() : client->connectAsAnswer();
+        ASSERT_TRUE(eventually([&] { return !connect.isPending() && !waiting.isPending(); }));
+        EXPECT_EQ(outcome(connect), "Connection request rejected by MQTT client");
+        EXPECT_EQ(outcome(waiting), "The data channel is closed");
+        auto later = client->sendMessage({2}, 0, nullptr);
+        ASSERT_TRUE(eventually([&] { return !later.isPending(); }));
+        EXPECT_EQ(outcome(later), "The data channel is closed");
+    }
+}
+
 // --- Reconnect ----------------------------------------------------------------------------------
 
 TEST_F(WebRtcClientTest, ReconnectThatDoesNotCompleteInTimeEndsTheSessionOnce) {
