@@ -156,11 +156,11 @@ TEST_F(AdapterPairTest, AResetFailsTheTransfersOnTheLostChannelAtOnceAndWritesSh
     leftEnd->setFaults(LinkFaults{.loss = 1});  // the peer no longer reads
     const std::vector<Bytes> sent{pattern(100, 1), pattern(3 * 15360, 2), pattern(100, 3), pattern(3 * 15360, 4)};
     left->sendData(sent[0], 1);  // in the lost channel
-    left->sendData(sent[1], 1);
     settle();
     leftEnd->holdBufferedAmount(DataChannelWrapper::gateCloseAmount);
-    left->sendData(sent[2], 1);  // at the lost channel's gate
-    left->sendData(sent[3], 1);  // still queued
+    left->sendData(sent[1], 1);  // its first frame at the lost channel's gate, the others queued
+    left->sendData(sent[2], 1);  // queued
+    left->sendData(sent[3], 1);
     settle();
     left->closeDataChannel();
     right->closeDataChannel();
@@ -182,6 +182,7 @@ TEST_F(AdapterPairTest, AResetFailsTheTransfersOnTheLostChannelAtOnceAndWritesSh
     advance(300, 5);
     EXPECT_EQ(rightHears->delivered.size(), 3u);
     EXPECT_EQ(leftHears->failedToSend.size(), 1u);
+    EXPECT_TRUE(rightHears->failedToReceive.empty()) << "no frame of the failed transfer follows on the new channel";
 }
 
 TEST_F(AdapterPairTest, HandingOverAChannelReleasesTheOldGateAndWaitsForTheNewChannelToOpen) {
