@@ -127,10 +127,11 @@ LayerFigures layerRun(double rate, double seconds) {
         for (double at = warmUpSeconds; at < seconds - 1; at += 1.0) {
             std::this_thread::sleep_until(start + std::chrono::duration<double>(at));
             const auto written = SteadyClock::now();
-            sendQueue->enqueue([] { return SendQueue::Frame(priorityFrameBytes, 0x11); }, true, true, [delays, written] {
+            auto leftChannel = [delays, written] {
                 std::lock_guard lock(delays->mutex);
                 if (delays->running) delays->figures.priorityDelays.push_back(secondsSince(written));
-            });
+            };
+            sendQueue->enqueue([] { return SendQueue::Frame(priorityFrameBytes, 0x11); }, true, true, leftChannel);
             std::lock_guard lock(delays->mutex);
             ++delays->figures.prioritySent;
         }
@@ -171,7 +172,8 @@ int main(int argc, char** argv) {
             std::printf("  priority frame: none of %zu left within the %.0f s run\n", layer.prioritySent, seconds);
         } else {
             const double worst = *std::max_element(layer.priorityDelays.begin(), layer.priorityDelays.end());
-            std::printf("  priority frame left after p50 %.3f s, max %.3f s (%zu of %zu left; aim 1.5 s, max/aim %.2f)\n",
+            std::printf("  priority frame left after p50 %.3f s, max %.3f s (%zu of %zu left; aim 1.5 s, "
+                        "max/aim %.2f)\n",
                         quorvane::testing::quantile(layer.priorityDelays, 0.5), worst, layer.priorityDelays.size(),
                         layer.prioritySent, worst / 1.5);
         }

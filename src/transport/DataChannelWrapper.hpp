@@ -24,10 +24,10 @@ namespace quorvane {
 /// Writes leave in the order of their sendData() calls. The gate closes when the channel buffers
 /// about a second of what it passes on: the larger of 262144 bytes and the bytes it passed on in
 /// the last second, at most 10485760 (seen in a buffered-amount report or right before a write),
-/// and opens when 16384 or fewer are buffered. So a write that goes behind the buffer waits about
-/// a second, however slow the link. Once the channel is closing or closed, or close() or detach() was called,
-/// the gate stays open, so that no write waits for good: each goes to the channel, which takes or
-/// refuses it.
+/// and opens when 16384 or fewer are buffered; so a write behind the buffer waits about a second
+/// on any link of 256 KiB/s or more. Once the channel is closing or closed, or close() or detach()
+/// was called, the gate stays open, so that no write waits for good: each goes to the channel,
+/// which takes or refuses it.
 ///
 /// A writer may also learn when the channel has passed a buffer on: when its buffered amount has
 /// fallen past that buffer, so that the buffer no longer waits behind others in the channel.

@@ -1,6 +1,5 @@
 #include "transport/WebRtcChunkAdapter.hpp"
 
-#include <functional>
 #include <limits>
 #include <numeric>
 #include <set>
@@ -77,17 +76,13 @@ void WebRtcChunkAdapter::set(std::shared_ptr<DataChannel> dataChannel) {
     if (previous) {
         previous->detach();
         previous.reset();
-        dispatchQueue_->async([weak = weak_from_this()] {
-            if (auto self = weak.lock()) self->channelWentAway();
-        });
+        onQueue(&WebRtcChunkAdapter::channelWentAway);
     }
     chunkers_.resume();
     unchunkers_.resume();
     singleChunks_.resume();
     finishedChunked_.resume();
-    dispatchQueue_->async([weak = weak_from_this()] {
-        if (auto self = weak.lock()) self->holdMessagesInChannel();
-    });
+    onQueue(&WebRtcChunkAdapter::holdMessagesInChannel);
     // Registering waits for the channel's thread, where the reports come from.
     wrapper->attach();
 }
@@ -104,9 +99,7 @@ void WebRtcChunkAdapter::closeDataChannel() {
     unchunkers_.pause();
     singleChunks_.pause();
     finishedChunked_.pause();
-    dispatchQueue_->async([weak = weak_from_this()] {
-        if (auto self = weak.lock()) self->channelWentAway();
-    });
+    onQueue(&WebRtcChunkAdapter::channelWentAway);
     if (wrapper) wrapper->close();
 }
 
@@ -121,20 +114,20 @@ void WebRtcChunkAdapter::dataChannelDidChange(DataChannelState state, DataChanne
         } else {
             queue_->didDisconnect();
         }
-        std::function<void(WebRtcChunkAdapter&)> step;
         if (state == DataChannelState::open && !std::exchange(dataChannelOpened_, true)) {
-            step = &WebRtcChunkAdapter::channelOpened;
+            onQueue(&WebRtcChunkAdapter::channelOpened);
         } else if (state == DataChannelState::closing || state == DataChannelState::closed) {
-            step = &WebRtcChunkAdapter::channelWentAway;
-        }
-        if (step) {
-            dispatchQueue_->async([weak = weak_from_this(), step] {
-                if (auto self = weak.lock()) step(*self);
-            });
+            onQueue(&WebRtcChunkAdapter::channelWentAway);
         }
         delegate = delegate_.lock();
     }
     if (delegate) delegate->dataChannelDidChange(state);
+}
+
+void WebRtcChunkAdapter::onQueue(void (WebRtcChunkAdapter::*step)()) {
+    dispatchQueue_->async([weak = weak_from_this(), step] {
+        if (auto self = weak.lock()) (self.get()->*step)();
+    });
 }
 
 void WebRtcChunkAdapter::dataChannelFiredHeartbeatTimeout(DataChannelWrapper& channel) {
@@ -382,7 +375,8 @@ void WebRtcChunkAdapter::receiveSingle(const MessageChunkView& chunk) {
         singleChunks_.set(id, std::make_shared<SingleChunk>(id, *data));
         if (auto delegate = this->delegate()) delegate->dataChannelDidReceive({data->begin(), data->end()}, id);
     }
-    acknowledge(id, MessageFrameWriter::messageAck(id, chunk.category()), "Failed to send message ack for single message: ");
+    acknowledge(id, MessageFrameWriter::messageAck(id, chunk.category()),
+                "Failed to send message ack for single message: ");
 }
 
 void WebRtcChunkAdapter::receiveChunked(const MessageChunkView& chunk) {
@@ -601,8 +595,9 @@ void WebRtcChunkAdapter::acknowledgementSettled(std::uint16_t id, const std::exc
 
 void WebRtcChunkAdapter::controlFrameDropped() {
     if (std::exchange(droppingControlFrames_, true)) return;
-    log_.error(receivedMessageOperation, "More than " + std::to_string(SendQueue::maxWaitingControlFrames) +
-                                             " control frames wait to be written: dropping the oldest acknowledgements");
+    log_.error(receivedMessageOperation,
+               "More than " + std::to_string(SendQueue::maxWaitingControlFrames) +
+                   " control frames wait to be written: dropping the oldest acknowledgements");
 }
 
 }  // namespace quorvane

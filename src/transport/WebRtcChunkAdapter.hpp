@@ -119,6 +119,8 @@ private:
     };
 
     std::shared_ptr<ChunkAdapterDelegate> delegate() const;
+    /// Runs `step` on dispatchQueue_ while the adapter lives.
+    void onQueue(void (WebRtcChunkAdapter::*step)());
 
     // Send side, on dispatchQueue_.
     void sendNew(std::vector<std::uint8_t> data, std::uint16_t category, const Resolver<void>& resolver);

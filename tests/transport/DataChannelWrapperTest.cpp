@@ -148,7 +148,9 @@ TEST_F(DataChannelWrapperTest, GateClosesAtWhatTheChannelPassedOnInTheLastSecond
         wrapper = DataChannelWrapper::create(local, logger, queue, delegate);
         wrapper->attach();
         openChannel();
-        for (std::uint64_t sent = 0; sent < passed; sent += 1 << 20) wrapper->sendData(std::vector<std::uint8_t>(1 << 20));
+        for (std::uint64_t sent = 0; sent < passed; sent += 1 << 20) {
+            wrapper->sendData(std::vector<std::uint8_t>(1 << 20));
+        }
         settle();
         clock->advance(ago);
 
