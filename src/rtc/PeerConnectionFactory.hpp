@@ -18,9 +18,9 @@ class VideoSource;
 class VideoTrack;
 
 /// The process's one maker of peer connections. It runs WebRTC's network, worker and signaling
-/// threads and holds the default video encoder and decoder factories. It opens no audio device:
-/// the library sends no audio. Every peer connection and
-/// data channel keeps it alive, so its threads stop only after all of them are gone.
+/// threads and holds the default video encoder and decoder factories; it opens no audio device,
+/// since the library sends no audio. Every peer connection and data channel keeps it alive, so its
+/// threads stop only after all of them are gone.
 class PeerConnectionFactory : public std::enable_shared_from_this<PeerConnectionFactory> {
 public:
     /// The factory of the process, made on first use; safe when first used from several threads
