@@ -8,7 +8,9 @@ foreach(schema ${QUORVANE_SCHEMAS})
   add_custom_command(
     OUTPUT ${header}
     COMMAND ${CMAKE_COMMAND} -E make_directory ${QUORVANE_GENERATED_DIR}
-    COMMAND ${FLATC} --cpp --scoped-enums -o ${QUORVANE_GENERATED_DIR} ${schema}
+    # The fields keep the camelCase names of the wire format; flatc warns about every name that is
+    # not snake_case, and its only switch for that check is --no-warnings (errors still stop it).
+    COMMAND ${FLATC} --cpp --scoped-enums --no-warnings -o ${QUORVANE_GENERATED_DIR} ${schema}
     DEPENDS ${schema}
     COMMENT "flatc ${name}.fbs")
   list(APPEND QUORVANE_GENERATED_HEADERS ${header})

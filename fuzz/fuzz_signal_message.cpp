@@ -22,16 +22,19 @@ using namespace quorvane;
 /// Reads every field of what it is handed, so that the sanitizers see each byte touched.
 class ReadingDelegate : public SignalClientDelegate {
 public:
-    void signalClientDidReceiveOffer(const std::string& sdp) override { sink_ += sdp.size(); }
-    void signalClientDidReceiveAnswer(const std::string& sdp) override { sink_ += sdp.size(); }
+    void signalClientDidReceiveOffer(const std::string& sdp) override { add(sdp.size()); }
+    void signalClientDidReceiveAnswer(const std::string& sdp) override { add(sdp.size()); }
     void signalClientDidReceiveCandidate(const SignalIceCandidate& candidate) override {
-        sink_ += candidate.candidate.size() + static_cast<std::size_t>(candidate.sdpMLineIndex) +
-                 candidate.sdpMid.value_or("").size();
+        add(candidate.candidate.size() + static_cast<std::size_t>(candidate.sdpMLineIndex) +
+            candidate.sdpMid.value_or("").size());
     }
-    void signalClientDidReceiveDisconnect() override { ++sink_; }
-    void signalClientPeerDidRejoin() override { ++sink_; }
+    void signalClientDidReceiveDisconnect() override { add(1); }
+    void signalClientPeerDidRejoin() override { add(1); }
 
 private:
+    // A plain store: compound assignment to a volatile is deprecated.
+    void add(std::size_t count) { sink_ = sink_ + count; }
+
     volatile std::size_t sink_ = 0;
 };
 

@@ -184,7 +184,7 @@ void WebRtcClient::endSession() {
 
 void WebRtcClient::createRtcConnection() {
     auto events = std::make_shared<RtcPeerConnectionDelegate>(weak_from_this(), queue_, generation_);
-    auto connection = rtc::PeerConnectionFactory::shared()->createPeerConnection(configuration_, events);
+    auto connection = rtc::PeerConnectionFactory::shared()->createPeerConnection(configuration_, events, log_.logger());
     if (!connection) throw WebRTCError::notInitialized();
     peerConnection_ = connection;
     peerConnectionEvents_ = std::move(events);

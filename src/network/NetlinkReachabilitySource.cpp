@@ -69,7 +69,8 @@ bool dump(int fd, std::uint16_t type, const std::function<void(const nlmsghdr&)>
             if (errno == EINTR) continue;
             return false;
         }
-        int length = static_cast<int>(received);
+        // Signed and wider than the header's unsigned length, as NLMSG_OK and NLMSG_NEXT need.
+        ssize_t length = received;
         for (auto* message = reinterpret_cast<nlmsghdr*>(buffer.data()); NLMSG_OK(message, length);
              message = NLMSG_NEXT(message, length)) {
             if (message->nlmsg_type == NLMSG_DONE) return true;

@@ -13,6 +13,7 @@
 #include "rtc/RtcDataChannel.hpp"
 #include "rtc/RtcError.hpp"
 #include "rtc/VideoTrack.hpp"
+#include "rtc/WebRtcLog.hpp"
 
 namespace quorvane::rtc {
 
@@ -210,6 +211,7 @@ private:
 struct PeerConnection::Impl {
     // Declared first, released last: the factory's threads outlive the connection's proxies.
     std::shared_ptr<PeerConnectionFactory> factory;
+    std::unique_ptr<WebRtcLog> log;  // also for the lines of the closing
     std::unique_ptr<ObserverBridge> bridge;
     ::rtc::scoped_refptr<NativeConnection> native;
 
@@ -221,8 +223,10 @@ struct PeerConnection::Impl {
     }
 };
 
-PeerConnection::PeerConnection(std::shared_ptr<PeerConnectionFactory> factory) : impl_(std::make_unique<Impl>()) {
+PeerConnection::PeerConnection(std::shared_ptr<PeerConnectionFactory> factory, std::shared_ptr<ZephLogger> logger)
+    : impl_(std::make_unique<Impl>()) {
     impl_->factory = std::move(factory);
+    impl_->log = std::make_unique<WebRtcLog>(std::move(logger));
 }
 
 PeerConnection::~PeerConnection() = default;

@@ -16,6 +16,10 @@ namespace webrtc {
 class PeerConnectionFactoryInterface;
 }
 
+namespace quorvane {
+class ZephLogger;
+}
+
 namespace quorvane::rtc {
 
 class PeerConnectionFactory;
@@ -84,7 +88,8 @@ private:
     struct Impl;
     class ObserverBridge;
 
-    explicit PeerConnection(std::shared_ptr<PeerConnectionFactory> factory);
+    /// WebRTC's log lines reach `logger` while the connection lives.
+    PeerConnection(std::shared_ptr<PeerConnectionFactory> factory, std::shared_ptr<ZephLogger> logger);
     /// Makes the WebRTC connection; false when WebRTC refuses.
     bool open(webrtc::PeerConnectionFactoryInterface& factory, const PeerConnectionConfiguration& configuration,
               std::weak_ptr<PeerConnection> self, std::weak_ptr<PeerConnectionObserver> observer);

@@ -8,7 +8,7 @@
 #include <api/peer_connection_interface.h>
 #include <api/video_codecs/builtin_video_decoder_factory.h>
 #include <api/video_codecs/builtin_video_encoder_factory.h>
-#include <rtc_base/logging.h>
+#include <modules/audio_device/include/fake_audio_device.h>
 #include <rtc_base/network_constants.h>
 #include <rtc_base/ssl_adapter.h>
 #include <rtc_base/thread.h>
@@ -16,8 +16,20 @@
 #include "rtc/PeerConnection.hpp"
 #include "rtc/VideoSource.hpp"
 #include "rtc/VideoTrack.hpp"
+#include "rtc/WebRtcLog.hpp"
 
 namespace quorvane::rtc {
+
+namespace {
+
+/// An audio device that does nothing, for the whole process: never destroyed, since WebRTC's
+/// threads may use it until the process has ended (it is not reference counted).
+webrtc::AudioDeviceModule* silentAudioDevice() {
+    static auto* const device = new webrtc::FakeAudioDeviceModule();
+    return device;
+}
+
+}  // namespace
 
 struct PeerConnectionFactory::Impl {
     std::unique_ptr<::rtc::Thread> network = ::rtc::Thread::CreateWithSocketServer();
@@ -26,8 +38,7 @@ struct PeerConnectionFactory::Impl {
     ::rtc::scoped_refptr<webrtc::PeerConnectionFactoryInterface> factory;
 
     Impl() {
-        // WebRTC's own console output is for WebRTC's developers: keep errors only.
-        ::rtc::LogMessage::LogToDebug(::rtc::LS_ERROR);
+        WebRtcLog::install();
         // Connections may still be closing on the factory's threads while the process exits:
         // OpenSSL must not tear its state down under them.
         initializeOpenSsl();
@@ -39,7 +50,8 @@ struct PeerConnectionFactory::Impl {
         worker->Start();
         signaling->Start();
         factory = webrtc::CreatePeerConnectionFactory(
-            network.get(), worker.get(), signaling.get(), nullptr,
+            network.get(), worker.get(), signaling.get(),
+            ::rtc::scoped_refptr<webrtc::AudioDeviceModule>(silentAudioDevice()),
             webrtc::CreateBuiltinAudioEncoderFactory(), webrtc::CreateBuiltinAudioDecoderFactory(),
             webrtc::CreateBuiltinVideoEncoderFactory(), webrtc::CreateBuiltinVideoDecoderFactory(),
             nullptr, nullptr);
@@ -102,9 +114,10 @@ std::shared_ptr<VideoTrack> PeerConnectionFactory::createVideoTrack(const VideoS
 }
 
 std::shared_ptr<PeerConnection> PeerConnectionFactory::createPeerConnection(
-    const PeerConnectionConfiguration& configuration, std::weak_ptr<PeerConnectionObserver> observer) {
+    const PeerConnectionConfiguration& configuration, std::weak_ptr<PeerConnectionObserver> observer,
+    std::shared_ptr<ZephLogger> logger) {
     if (!impl_->factory) return nullptr;
-    std::shared_ptr<PeerConnection> connection(new PeerConnection(shared_from_this()));
+    std::shared_ptr<PeerConnection> connection(new PeerConnection(shared_from_this(), std::move(logger)));
     if (!connection->open(*impl_->factory, configuration, connection, std::move(observer))) return nullptr;
     return connection;
 }

@@ -6,6 +6,10 @@
 
 #include "rtc/PeerConnectionConfiguration.hpp"
 
+namespace quorvane {
+class ZephLogger;
+}
+
 namespace quorvane::rtc {
 
 class PeerConnection;
@@ -14,8 +18,9 @@ class VideoSource;
 class VideoTrack;
 
 /// The process's one maker of peer connections. It runs WebRTC's network, worker and signaling
-/// threads and holds the default video encoder and decoder factories. Every peer connection and
-/// data channel keeps it alive, so its threads stop only after all of them are gone.
+/// threads and holds the default video encoder and decoder factories; it opens no audio device,
+/// since the library sends no audio. Every peer connection and data channel keeps it alive, so its
+/// threads stop only after all of them are gone.
 class PeerConnectionFactory : public std::enable_shared_from_this<PeerConnectionFactory> {
 public:
     /// The factory of the process, made on first use; safe when first used from several threads
@@ -33,8 +38,10 @@ public:
 
     /// A new peer connection made with `configuration`, reporting to `observer` (held weakly).
     /// Null when WebRTC refuses to make it (for example an ICE server URL it cannot parse).
+    /// WebRTC's log lines go to `logger` while the connection lives (see WebRtcLog).
     std::shared_ptr<PeerConnection> createPeerConnection(const PeerConnectionConfiguration& configuration,
-                                                         std::weak_ptr<PeerConnectionObserver> observer);
+                                                         std::weak_ptr<PeerConnectionObserver> observer,
+                                                         std::shared_ptr<ZephLogger> logger = nullptr);
 
     /// A new video source; `isScreencast` for a screen.
     std::shared_ptr<VideoSource> createVideoSource(bool isScreencast);

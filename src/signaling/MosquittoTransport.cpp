@@ -178,7 +178,13 @@ void MosquittoTransport::run() {
 void MosquittoTransport::startAttempt(Attempt attempt) {
     loopAttempt_ = attempt;
     endReported_ = false;
+    // The client library sets its process-wide TLS state up in the first connection, without a
+    // lock: two first connections at once would make it twice and leak one. Connections start one
+    // at a time in the process.
+    static std::mutex connecting;
+    std::unique_lock connectingLock(connecting);
     const int rc = mosquitto_connect_async(mosq_, settings_.host.c_str(), settings_.port, keepAliveSeconds);
+    connectingLock.unlock();
     if (rc == MOSQ_ERR_SUCCESS) {
         socketOpen_ = true;
     } else {

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <chrono>
 #include <functional>
+#include <latch>
 #include <mutex>
 #include <thread>
 
@@ -198,6 +199,33 @@ TEST_F(SignalClientOverMosquitto, OffersWaitForTheJoinButADisconnectGoesAtOnce) 
     EXPECT_EQ(outcome(offer), "fulfilled");
     EXPECT_TRUE(eventually([&] { return b.signals() == std::vector<std::string>{"offer sdp"}; }));
     EXPECT_EQ(answerInbox.texts().size(), 2u);
+}
+
+// libmosquitto sets its TLS state up, without a lock, in the first connection of the process. The
+// first connections of several transports made at once must not race there: a second set-up leaves
+// the first one leaked (the address sanitizer reports it at exit).
+TEST_F(SignalClientOverMosquitto, TheFirstConnectionsOfTheProcessMayStartAtOnce) {
+    constexpr int count = 8;
+    std::atomic<int> accepted{0};
+    MqttTransport::Events events;
+    events.connectAck = [&](MqttTransport::Attempt, int returnCode) { accepted += returnCode == 0; };
+    std::vector<std::unique_ptr<MosquittoTransport>> transports;
+    for (int i = 0; i < count; ++i) {
+        transports.push_back(std::make_unique<MosquittoTransport>(
+            MqttSettings{"first-" + std::to_string(i), broker.host(), broker.port(), broker.username(),
+                         broker.password()},
+            broker.caFile()));
+        transports.back()->setEvents(events);
+    }
+    std::latch start(count);
+    std::vector<std::jthread> connecting;
+    for (auto& transport : transports) {
+        connecting.emplace_back([&] {
+            start.arrive_and_wait();
+            transport->connect();
+        });
+    }
+    EXPECT_TRUE(eventually([&] { return accepted == count; }));
 }
 
 TEST_F(SignalClientOverMosquitto, AWrongPasswordIsRefused) {

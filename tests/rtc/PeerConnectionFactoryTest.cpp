@@ -1,10 +1,17 @@
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <cstdio>
 #include <thread>
 #include <vector>
 
+#include "log/ZephLogger.hpp"
 #include "rtc/PeerConnection.hpp"
 #include "rtc/PeerConnectionFactory.hpp"
+#include "rtc/WebRtcLog.hpp"
+#include "support/LoopbackPeerPair.hpp"
+#include "support/RecordingLogger.hpp"
 
 namespace quorvane::rtc {
 namespace {
@@ -57,6 +64,52 @@ TEST(PeerConnectionFactory, MakesNoConnectionForAConfigurationWebRtcRefuses) {
     PeerConnectionConfiguration configuration;
     configuration.iceServers = {{std::vector<std::string>{"not a server url"}, std::nullopt, std::nullopt}};
     EXPECT_EQ(PeerConnectionFactory::shared()->createPeerConnection(configuration, {}), nullptr);
+}
+
+/// What the process writes to standard error while it lives.
+class CapturedStandardError {
+public:
+    CapturedStandardError() : saved_(::dup(2)) { ::dup2(::fileno(file_), 2); }
+    ~CapturedStandardError() {
+        ::dup2(saved_, 2);
+        ::close(saved_);
+        std::fclose(file_);
+    }
+
+    std::string text() const {
+        std::string text(static_cast<std::size_t>(::lseek(::fileno(file_), 0, SEEK_END)), '\0');
+        if (::pread(::fileno(file_), text.data(), text.size(), 0) < 0) return "unreadable";
+        return text;
+    }
+
+private:
+    std::FILE* file_ = std::tmpfile();
+    int saved_;
+};
+
+// Made first here (each test runs in a process of its own), the factory opens no audio device.
+TEST(PeerConnectionFactory, WebRtcLinesReachTheLoggersOfLiveConnectionsNotTheConsole) {
+    CapturedStandardError standardError;
+    auto console = std::make_shared<testing::RecordingLogger>();
+    auto logger = std::make_shared<ZephLogger>(console, LogLevel::TRACE, false);
+    std::vector<std::string> lines;
+    {
+        WebRtcLog factoryLines(logger);
+        testing::LoopbackPeerPair pair;
+        auto connection = PeerConnectionFactory::shared()->createPeerConnection({}, {}, logger);
+        ASSERT_NE(connection, nullptr);
+        EXPECT_ANY_THROW(connection->setRemoteDescription(SdpType::offer, "not a description").wait());
+    }
+    for (const auto& call : console->calls()) lines.push_back(call.level + " " + call.message);
+    EXPECT_ANY_THROW(PeerConnectionFactory::shared()
+                         ->createPeerConnection({}, {})
+                         ->setRemoteDescription(SdpType::offer, "not a description")
+                         .wait());
+
+    EXPECT_EQ(standardError.text(), "");
+    EXPECT_THAT(lines, ::testing::Contains(::testing::StartsWith("DEBUG WebRTC (webrtc_sdp.cc:")).Times(1));
+    EXPECT_THAT(lines, ::testing::Not(::testing::Contains(::testing::HasSubstr("audio_device"))));
+    EXPECT_EQ(console->calls().size(), lines.size()) << "a line after the connection is gone";
 }
 
 }  // namespace
