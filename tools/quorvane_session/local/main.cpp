@@ -3,6 +3,7 @@
 // seams: WebRTC is held to loopback, and signaling trusts the throw-away CA of the local broker
 // given with --ca-file (the first two arguments) instead of the system store.
 
+#include <iostream>
 #include <string>
 #include <vector>
 
@@ -14,7 +15,12 @@
 
 int main(int argc, char** argv) {
     using namespace quorvane;
-    if (argc < 3 || std::string(argv[1]) != "--ca-file") return 2;
+    if (argc < 3 || std::string(argv[1]) != "--ca-file") {
+        std::cerr << "usage: quorvane_session_local --ca-file CA_FILE (device|agent) OPTIONS...\n"
+                     "  CA_FILE: the local broker's CA (as quorvane_broker prints it); then the options of\n"
+                     "  quorvane_session (quorvane_session_local --ca-file CA_FILE --help lists them)\n";
+        return 2;
+    }
     const std::string caFile = argv[2];
     std::vector<char*> rest = {argv[0]};
     rest.insert(rest.end(), argv + 3, argv + argc);
