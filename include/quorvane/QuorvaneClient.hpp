@@ -61,16 +61,19 @@ namespace quorvane {
 /// One session client. Build it with create(); see the top of this header for an overview.
 ///
 /// Errors. Promises are rejected with std::exception_ptr values holding one of these:
-/// - QuorvaneError: failedToInitialize (a start-up could not build the session's transport, or the
-///   client was released during it), commandTimedOut, failedToSend ("command" or "query": the
-///   transport gave the message up), invalidUsage (an argument the library cannot use: an empty
-///   PIN, a time-out that is not a number, text that is not UTF-8), networkRequestFailed and the
-///   other errors of the REST service.
+/// - QuorvaneError: failedToInitialize (a start-up could not build the session's transport, the
+///   host disconnected during it, or the client was released during it), commandTimedOut,
+///   failedToSend ("command" or "query": the transport gave the message up after writing it),
+///   invalidUsage (an argument the library cannot use: an empty PIN, a time-out that is not a
+///   number, text that is not UTF-8), networkRequestFailed and the other errors of the REST
+///   service.
 /// - WebRTCError: notInitialized (no session has been started: nothing can be sent),
 ///   cannotFormData (a payload too large for one message, or a value that cannot be written as
-///   JSON), and the transport's own failures.
-/// - QVError: the peer's error answer to a command or query (its status code and message), and a
-///   query's time-out (status code 500).
+///   JSON), channelClosed (the session has ended: see "Sending" below), and the transport's own
+///   failures to hand a message over, such as connectionReset.
+/// - QVError: the peer's error answer to a command or query (its status code and message), a
+///   query's time-out (status code 500), and some of the transport's failures to connect (status
+///   code 0), such as "The session has ended" for a start-up the host's disconnect overtook.
 class QuorvaneClient {
 public:
     /// A new client; no request reaches the service yet.
@@ -79,7 +82,9 @@ public:
     /// - `apiKey`: sent with every request (header "x-api-key"); also the signaling user name.
     /// - `retainLogs`: keep the library's log entries in memory; they are uploaded to the service,
     ///   with the session's metrics, when a session ends.
-    /// - `timeout`: the signaling time-out handed to each session's transport, in seconds.
+    /// - `timeout`: in seconds, from 1 to 86400 (a day); it bounds each session's connection to
+    ///   signaling, a reconnect after the peer went silent, and the disconnect signal. Any other
+    ///   value throws std::invalid_argument, and no client is made.
     /// - `logger`: where log lines are printed; null prints them to standard output (PrintLogger).
     /// - `delegate`: receives every report; held weakly.
     /// - `dispatchQueue`: where reports are delivered; held weakly; null, or a queue the host has
@@ -119,27 +124,36 @@ public:
     /// Creates a new session and starts connecting to it as the offer side. Fulfilled with the
     /// session's PIN as soon as the transport has been built and its connection started, before
     /// the peer has joined: the connection's outcome arrives through the delegate
-    /// (quorvaneDidConnect, or quorvaneDidDisconnect(false) when it cannot be made). Rejected with
+    /// (quorvaneDidConnect, or quorvaneDidDisconnect(false) when it cannot be made; like every
+    /// quorvaneDidDisconnect, that ends the session's metrics and uploads its logs). Rejected with
     /// the REST service's error, or with QuorvaneError::failedToInitialize when the transport
-    /// cannot be built. Camera and screen streams added so far are handed to the new transport.
+    /// cannot be built or the host disconnects before it is (title "Disconnected": nothing is then
+    /// built or connected). Camera and screen streams added so far are handed to the new transport.
     ///
     /// A client may start any number of sessions, one after the other: a new start-up replaces
     /// the previous session's transport, which is reset without telling its peer and from then on
-    /// reports nothing. Messages still waiting for an answer are not touched.
+    /// reports nothing; messages it had not written yet are rejected with
+    /// WebRTCError::channelClosed. Commands and queries waiting for an answer keep waiting until
+    /// their time-outs.
     virtual Promise<std::string> initiateSupportSession() = 0;
 
     /// Joins the session with this PIN as the answer side. Fulfilled once the transport has
     /// connected to signaling (the peer connection follows when the offer arrives; then
     /// quorvaneDidConnect). Rejected with QuorvaneError::invalidUsage for an empty PIN (nothing
     /// else happens then), with the REST service's error (for example for an unknown PIN), with
-    /// QuorvaneError::failedToInitialize, or with the transport's failure to connect.
+    /// QuorvaneError::failedToInitialize (as for initiateSupportSession, a disconnect before the
+    /// transport is built included), or with the transport's failure to connect.
     virtual Promise<void> connectToSupportSession(const std::string& pin) = 0;
 
-    /// Ends the current session's connection. With `sendDisconnect` the peer is told first (it then
-    /// sees quorvaneDidDisconnect(true)); when telling it fails nothing is reset and the promise is
-    /// rejected with that failure. Fulfilled at once when no session was ever started. The host
-    /// gets no quorvaneDidDisconnect for its own disconnect, and the session's logs are not
-    /// uploaded for it.
+    /// Ends the current session for good. From the call on every send is rejected, and so is every
+    /// message not yet written (see "Sending"). With `sendDisconnect` the peer is told first (it
+    /// then sees quorvaneDidDisconnect(true)); the connection is closed in any case, also when
+    /// telling the peer fails or takes longer than the client's time-out: the promise is then
+    /// rejected with that failure once the connection is closed. A start-up still under way is
+    /// stopped (its promise is rejected, see initiateSupportSession); without a transport the
+    /// promise is fulfilled at once. The host gets no quorvaneDidDisconnect for its own
+    /// disconnect, and the session's logs are not uploaded for it. A later start-up makes a new
+    /// session.
     virtual Promise<void> disconnect(bool sendDisconnect) = 0;
 
     /// True while the current session's data channel is open.
@@ -165,14 +179,21 @@ public:
     // infinite or very large one as a very long time (decades), and one that is not a number is
     // refused with QuorvaneError::invalidUsage before anything is sent; error texts show the value
     // as given.
+    //
+    // Once the session has ended for good (the host's disconnect, the peer's disconnect, or a
+    // reconnect after the peer went silent that failed), every send to it is rejected at once with
+    // WebRTCError::channelClosed ("The data channel is closed"), and so is every message that was
+    // still waiting to be written. A message the transport has written but the peer has not
+    // acknowledged is not reported again: its command or query ends with its time-out.
 
     /// Sends a notification. Fulfilled once the transport has taken it.
     virtual Promise<void> sendNotification(QVNotification notification) = 0;
 
     /// Sends a command. Fulfilled when the peer acknowledges it (at once or once it has carried it
     /// out, as the command's acknowledgeOn() asks). Rejected with the peer's QVError, with
-    /// QuorvaneError::failedToSend("command"), with the transport's error, or with
-    /// QuorvaneError::commandTimedOut once `timeout` seconds have passed since it was sent.
+    /// QuorvaneError::failedToSend("command"), with the transport's error when it cannot take the
+    /// message, or with QuorvaneError::commandTimedOut once `timeout` seconds have passed since it
+    /// was sent, also while the transport still holds it.
     virtual Promise<void> sendCommand(QVCommand command, double timeout) = 0;
 
     /// Sends a query. Each part of the answer reaches `onReceived` (on the client's internal
@@ -180,8 +201,10 @@ public:
     /// one with isLastMessage true; the receipt's promise is then fulfilled. The time-out measures
     /// the silence since the query was sent or since its last part, so an answer in several parts
     /// may take longer in total. The receipt is rejected with the peer's QVError, with a QVError
-    /// of status code 500 when the time-out passes, with QuorvaneError::failedToSend("query"), or
-    /// with the transport's error; after that no later part reaches `onReceived`.
+    /// of status code 500 when the time-out passes (also while the transport still holds the
+    /// query), with QuorvaneError::failedToSend("query") when the transport gives it up after
+    /// writing it, or with the transport's own error (a WebRTCError) when it cannot take it; after
+    /// that no later part reaches `onReceived`.
     virtual QVQueryReceipt sendQuery(QVQuery query, double timeout, QVQueryReceipt::Handler onReceived) = 0;
 
     /// Sends raw bytes as a notification with the given tag and category.

@@ -1,5 +1,6 @@
 #include "client/QuorvaneClientImpl.hpp"
 
+#include <stdexcept>
 #include <utility>
 
 #include "client/LogTexts.hpp"
@@ -14,11 +15,27 @@
 
 namespace quorvane {
 
+namespace {
+
+/// The longest time-out a client accepts, in seconds: a day.
+constexpr int longestTimeout = 24 * 60 * 60;
+
+/// What a start-up that the host's disconnect overtook is rejected with.
+QuorvaneError startUpStopped() {
+    return QuorvaneError::failedToInitialize("Disconnected", "The session was disconnected while it was starting");
+}
+
+}  // namespace
+
 std::shared_ptr<QuorvaneClient> makeQuorvaneClient(std::string apiUrlBase, std::string apiKey, bool retainLogs,
                                                    int timeout, std::shared_ptr<Logger> logger,
                                                    const std::shared_ptr<QuorvaneDelegate>& delegate,
                                                    const DispatchQueuePtr& dispatchQueue,
                                                    QuorvaneClientDependencies dependencies) {
+    if (timeout <= 0 || timeout > longestTimeout) {
+        throw std::invalid_argument("The time-out must be from 1 to " + std::to_string(longestTimeout) +
+                                    " seconds; " + std::to_string(timeout) + " was given");
+    }
     return std::make_shared<QuorvaneClientImpl>(std::move(apiUrlBase), std::move(apiKey), retainLogs, timeout,
                                                 std::move(logger), delegate, dispatchQueue, std::move(dependencies));
 }
@@ -83,6 +100,11 @@ std::shared_ptr<TransportLayer> QuorvaneClientImpl::transport() const {
     return messages_;
 }
 
+std::uint64_t QuorvaneClientImpl::disconnectsSoFar() const {
+    std::lock_guard lock(mutex_);
+    return disconnects_;
+}
+
 bool QuorvaneClientImpl::isConnected() const {
     auto current = transport();
     return current && current->isConnected();
@@ -118,6 +140,7 @@ Promise<void> QuorvaneClientImpl::connectToSupportSession(const std::string& pin
 
 Promise<QuorvaneClientImpl::StartedSession> QuorvaneClientImpl::startTransport(Promise<QuorvaneSession> found, WebRtcClientRole role) {
     std::weak_ptr<QuorvaneClientImpl> weak = weak_from_this();
+    const auto disconnects = disconnectsSoFar();
     using Found = std::pair<QuorvaneSession, ConnectionInformation>;
     return found
         .then([weak, role](const QuorvaneSession& session) {
@@ -130,9 +153,10 @@ Promise<QuorvaneClientImpl::StartedSession> QuorvaneClientImpl::startTransport(P
             return self->services_->getConnectionInformation().map(
                 [session](const ConnectionInformation& information) { return Found{session, information}; });
         })
-        .map([weak, role](const Found& found) {
+        .map([weak, role, disconnects](const Found& found) {
             auto self = weak.lock();
-            auto transport = self ? self->installTransport(role, found.first, found.second) : nullptr;
+            if (self && self->disconnectsSoFar() != disconnects) throw startUpStopped();
+            auto transport = self ? self->installTransport(role, found.first, found.second, disconnects) : nullptr;
             if (!transport) {
                 throw QuorvaneError::failedToInitialize("Missing Needed Data", "The data transfer client was not created");
             }
@@ -142,7 +166,8 @@ Promise<QuorvaneClientImpl::StartedSession> QuorvaneClientImpl::startTransport(P
 
 std::shared_ptr<TransportLayer> QuorvaneClientImpl::installTransport(WebRtcClientRole role,
                                                                      const QuorvaneSession& session,
-                                                                     const ConnectionInformation& information) {
+                                                                     const ConnectionInformation& information,
+                                                                     std::uint64_t disconnects) {
     auto transport = makeTransport_({weak_from_this(), services_, role, username_, session, timeout_, information,
                                      internalLogger_});
     if (!transport) return nullptr;
@@ -152,6 +177,7 @@ std::shared_ptr<TransportLayer> QuorvaneClientImpl::installTransport(WebRtcClien
     std::vector<CameraConfiguration> cameras;
     {
         std::lock_guard lock(mutex_);
+        if (disconnects_ != disconnects) throw startUpStopped();
         previous = std::exchange(messages_, transport);
         disconnectedByHost_ = false;
         screen = screenCaptureInitializer_;
@@ -173,7 +199,7 @@ void QuorvaneClientImpl::offerConnectFailed(const std::shared_ptr<TransportLayer
         if (messages_ != transport || disconnectedByHost_) return;
     }
     log_.error("initiateSupportSession", "Failed to connect as offer: " + errorDescription(error));
-    deliver("quorvaneDidDisconnect", [](QuorvaneDelegate& delegate) { delegate.quorvaneDidDisconnect(false); });
+    transportLayerDidDisconnect(false);
 }
 
 // --- Streams -------------------------------------------------------------------------------------
@@ -208,6 +234,14 @@ bool QuorvaneClientImpl::addScreenSharing(ScreenConfiguration configuration) {
 // --- Shut-down -----------------------------------------------------------------------------------
 
 Promise<void> QuorvaneClientImpl::disconnect(bool sendDisconnect) {
+    {
+        std::lock_guard lock(mutex_);
+        ++disconnects_;
+    }
+    return closeSession(sendDisconnect);
+}
+
+Promise<void> QuorvaneClientImpl::closeSession(bool sendDisconnect) {
     log_.info("WebRtcClient.disconnect", "Closing session");
     std::shared_ptr<TransportLayer> current;
     {
@@ -247,7 +281,8 @@ void QuorvaneClientImpl::transportLayerDidDisconnect(bool expected) {
     log_.debug("webRtcClientDidExpectedDisconnect", "WebRTC Client disconnected");
     endSession();
     deliver("quorvaneDidDisconnect", [expected](QuorvaneDelegate& delegate) { delegate.quorvaneDidDisconnect(expected); });
-    if (expected) disconnect(false);
+    // The session is over; a start-up the host has begun meanwhile goes on.
+    if (expected) closeSession(false);
 }
 
 void QuorvaneClientImpl::transportLayerWillResetConnection() {

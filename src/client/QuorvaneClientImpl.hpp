@@ -107,17 +107,23 @@ private:
     // --- Start-up and shut-down (QuorvaneClientImpl.cpp) ------------------------------------------
 
     /// Both sides' start-up once the session record is known: fetches the connection information
-    /// and builds the transport. Holds the client weakly.
+    /// and builds the transport. Holds the client weakly. A disconnect of the host's before the
+    /// transport is installed stops it: nothing is installed and the start-up is rejected.
     Promise<StartedSession> startTransport(Promise<QuorvaneSession> session, WebRtcClientRole role);
     /// Builds the transport, installs it in place of the previous one (which is detached and reset
-    /// without a signal) and hands it the queued stream configurations.
+    /// without a signal) and hands it the queued stream configurations. Throws when the host has
+    /// disconnected since `disconnects` were counted.
     std::shared_ptr<TransportLayer> installTransport(WebRtcClientRole role, const QuorvaneSession& session,
-                                                     const ConnectionInformation& information);
+                                                     const ConnectionInformation& information,
+                                                     std::uint64_t disconnects);
     /// Reports a failed connect of the offer side, unless the transport was replaced or the host
     /// disconnected it meanwhile.
     void offerConnectFailed(const std::shared_ptr<TransportLayer>& transport, const std::exception_ptr& error);
+    /// disconnect() without stopping a start-up under way: resets the current transport.
+    Promise<void> closeSession(bool sendDisconnect);
     void endSession();
     std::shared_ptr<TransportLayer> transport() const;
+    std::uint64_t disconnectsSoFar() const;
 
     /// Runs `call` with the delegate on the host's dispatch queue (the main queue when it is gone),
     /// holding the client until it has run. Without a delegate nothing happens. An exception from
@@ -178,6 +184,7 @@ private:
     std::weak_ptr<DispatchQueue> dispatchQueue_;
     std::shared_ptr<TransportLayer> messages_;
     bool disconnectedByHost_ = false;  // the host asked to disconnect `messages_`
+    std::uint64_t disconnects_ = 0;    // the host's disconnects: a start-up begun before one stops
     std::vector<CameraConfiguration> mediaStreams_;
     ScreenConfiguration screenCaptureInitializer_;
 

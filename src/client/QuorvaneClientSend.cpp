@@ -114,8 +114,12 @@ Promise<void> QuorvaneClientImpl::sendCommand(QVCommand command, double timeout)
             },
             internalQueue_);
     };
-    return send(current, category, std::move(build), std::move(built))
-        .then([promise = answer.promise] { return promise; }, internalQueue_);
+    // The answer settles the command, and so does its time-out, also while the hand-over waits;
+    // a failed hand-over settles it too, unless it is settled already.
+    send(current, category, std::move(build), std::move(built))
+        .catchError([resolver = answer.resolver](const std::exception_ptr& error) { resolver.reject(error); },
+                    internalQueue_);
+    return answer.promise;
 }
 
 void QuorvaneClientImpl::commandTimedOut(const std::string& id, std::uint64_t serial) {

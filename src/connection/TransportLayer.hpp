@@ -42,7 +42,8 @@ public:
     /// signal goes to the peer first; the connection is closed and signaling reset in any case.
     /// When the signal fails or does not settle within the time-out, the promise is rejected with
     /// that failure after the local teardown, so the caller learns that the peer was not told. No
-    /// peer connection is left behind; the next connect makes one. A reset asked for here raises
+    /// peer connection is left behind. From the call on, every send is rejected, and so is every
+    /// message still waiting to be written and every later connect. A reset asked for here raises
     /// no disconnect report.
     virtual Promise<void> resetState(bool sendDisconnect) = 0;
 
@@ -69,7 +70,7 @@ struct TransportLayerConfiguration {
     WebRtcClientRole role = WebRtcClientRole::offer;
     std::string username;  ///< the MQTT user name: the client's API key
     QuorvaneSession session;
-    int timeout = 0;  ///< handed to the signaling client
+    int timeout = 0;  ///< seconds: bounds connecting to signaling, a reconnect and the disconnect signal
     ConnectionInformation connectionInformation;
     std::shared_ptr<ZephLogger> logger;
 };

@@ -43,8 +43,13 @@ class WebRtcChunkAdapter;
 ///
 /// Generations. Every reset starts a new generation. A promise chain or a peer-connection report
 /// that belongs to an older generation stops without effect, so nothing a reset overtook can
-/// act on what came after it. A reset asked for by the host, or the peer's disconnect signal,
-/// is terminal: no reconnect follows it until the host connects again.
+/// act on what came after it.
+///
+/// The end. A reset asked for by the host, the peer's disconnect signal and a failed reconnect
+/// end the session for good: the message layer is shut down (every message still waiting to be
+/// written, and every later send, is rejected with WebRTCError::channelClosed), nothing
+/// reconnects, and a later connect is rejected ("The session has ended"): a new session needs a
+/// new client.
 ///
 /// Repeated signals. A peer that connects to the broker afresh while this side's offer waits for
 /// its answer may have missed the offer: it is published again. An offer of the peer's heard
@@ -79,16 +84,19 @@ public:
     void setDelegate(std::weak_ptr<TransportLayerDelegate> delegate) override;
 
     /// Resets (making a fresh peer connection), connects to signaling, opens the data channel and
-    /// publishes the offer once the peer has joined. Fulfilled once the offer is published.
+    /// publishes the offer once the peer has joined. Fulfilled once the offer is published. When
+    /// it fails, the session has ended: sends are refused from then on.
     Promise<void> connectAsOffer() override;
     /// Resets (making a fresh peer connection) and connects to signaling; fulfilled once
-    /// connected. The answer is made when the peer's offer arrives.
+    /// connected. The answer is made when the peer's offer arrives. When it fails, the session
+    /// has ended: sends are refused from then on.
     Promise<void> connectAsAnswer() override;
-    /// Ends the session's transport for good: with `sendDisconnect` and a peer connection the
-    /// disconnect signal goes to the peer first; then the data channel and the peer connection
-    /// are closed and signaling is reset, and no new peer connection is made. When the signal
-    /// fails, or is not sent within the client's time-out, the reset happens all the same and the
-    /// promise is then rejected with the signal's failure.
+    /// Ends the session's transport for good: sends are refused from the call on; with
+    /// `sendDisconnect` and a peer connection the disconnect signal goes to the peer first; then
+    /// the data channel and the peer connection are closed and signaling is reset, and no new
+    /// peer connection is made. When the signal fails, or is not sent within the client's
+    /// time-out, the reset happens all the same and the promise is then rejected with the
+    /// signal's failure.
     Promise<void> resetState(bool sendDisconnect) override;
     /// Repeats the side's connect after a heartbeat time-out. Fulfilled once the new data channel
     /// is open; rejected when that does not happen within the client's time-out. A reconnect
@@ -146,6 +154,9 @@ private:
     void report(Report report) const;
 
     // Connection life; on the queue.
+    /// The host's connect: when it fails and no reset has taken over, the session ends (sends
+    /// are refused from then on).
+    Promise<void> firstConnect(bool asOffer);
     Promise<void> startConnect(bool asOffer);
     Promise<void> offerSteps();
     /// Publishes this side's offer of `generation`, unless a reset has overtaken it, and keeps it
@@ -235,7 +246,7 @@ private:
     PendingPromise<void> connected_;
     int candidateIndex_ = 1;
     Generation generation_ = 0;
-    bool terminated_ = false;                    ///< a terminal reset ran and no connect since
+    bool terminated_ = false;                    ///< the session has ended for good
     std::optional<Promise<void>> reconnecting_;  ///< the reconnect under way
     bool makingOffer_ = false;                   ///< an offer of this side is being made
     int answeringOffers_ = 0;                    ///< offers of the peer being answered

@@ -20,6 +20,7 @@ namespace quorvane {
 namespace {
 
 constexpr std::size_t maxAnnouncedIds = 16;
+constexpr std::size_t maxLoggedAnnouncement = 256;  ///< bytes of an announcement text in a log line
 constexpr double firstReconnectDelay = 1;
 constexpr double maxReconnectDelay = 128;
 
@@ -49,6 +50,15 @@ std::vector<std::string> idsOf(const std::string& announcement) {
         start = end + 1;
     }
     return ids;
+}
+
+/// `text` as a log line shows it: whole up to maxLoggedAnnouncement bytes, else cut there (on a
+/// character boundary) and marked with what was left out. Anyone on the broker may announce.
+std::string loggedAnnouncement(const std::string& text) {
+    if (text.size() <= maxLoggedAnnouncement) return text;
+    std::size_t cut = maxLoggedAnnouncement;
+    while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) --cut;
+    return text.substr(0, cut) + "... [" + std::to_string(text.size() - cut) + " more bytes]";
 }
 
 std::uint16_t checkedPort(const MQTTPortSpecification& ports) {
@@ -342,7 +352,7 @@ void SignalClient::didReceive(const std::string& topic, const std::vector<std::u
     if (topic == topics_.announceTopic && isValidUtf8(payload)) {
         const std::string announcement(payload.begin(), payload.end());
         if (announcement == clientId_) return;
-        log_.debug("mqtt didReceive", "Received announcement: " + announcement);
+        log_.debug("mqtt didReceive", "Received announcement: " + loggedAnnouncement(announcement));
         didReceiveAnnouncement(announcement);
         return;
     }
@@ -416,10 +426,9 @@ void SignalClient::processAnnouncement(const std::string& announcement) {
     for (const auto& id : ids) {
         if (id == clientId_) continue;
         heardPeer = true;
-        if (std::find(announced_.begin(), announced_.end(), id) != announced_.end()) continue;
-        if (announced_.size() >= maxAnnouncedIds) {
-            log_.warn("didReceive(announcement:)", "Ignoring client id " + id + ": " +
-                                                       std::to_string(maxAnnouncedIds) + " ids are known already");
+        // Ids beyond the cap are dropped without a line of their own: the announcement's line says enough.
+        if (announced_.size() >= maxAnnouncedIds ||
+            std::find(announced_.begin(), announced_.end(), id) != announced_.end()) {
             continue;
         }
         announced_.push_back(id);
@@ -439,7 +448,8 @@ void SignalClient::processAnnouncement(const std::string& announcement) {
 void SignalClient::announce() {
     std::string text = clientId_;
     for (const auto& id : announced_) text += " " + id;
-    log_.debug("announce", "Publishing Announcement for ClientId: " + text + " and Topic: " + topics_.announceTopic);
+    log_.debug("announce", "Publishing Announcement for ClientId: " + loggedAnnouncement(text) +
+                               " and Topic: " + topics_.announceTopic);
     announcementDue_ = false;
     mqttSend(topics_.announceTopic, {}, text)
         .catchError(

@@ -47,12 +47,25 @@ Promise<void> SendQueue::enqueue(FrameSource chunk, bool priority, bool singleCh
     auto pending = Promise<void>::pending();
     dispatchQueue_->async([self = shared_from_this(), item = Item{pending.resolver, std::move(chunk), std::move(passedOn)},
                            priority, singleChunk]() mutable {
+        if (self->shutDown_) {
+            item.seal.reject(WebRTCError::channelClosed());
+            return;
+        }
         auto& list = priority ? self->queues_.protocolMessages
                               : (singleChunk ? self->queues_.singleChunks : self->queues_.multiChunks);
         list.push_back(std::move(item));
         self->run();
     });
     return pending.promise;
+}
+
+void SendQueue::shutDown() {
+    dispatchQueue_->async([self = shared_from_this()] {
+        self->shutDown_ = true;
+        // The frame in flight waits for the connection, if for anything here.
+        self->connected_.resolver.reject(WebRTCError::channelClosed());
+        while (auto item = self->queues_.removeFirst()) item->seal.reject(WebRTCError::channelClosed());
+    });
 }
 
 void SendQueue::run() {

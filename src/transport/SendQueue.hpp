@@ -70,6 +70,9 @@ public:
                           std::function<void()> passedOn = {});
     /// As above, for a frame made already.
     Promise<void> enqueue(Frame chunk, bool priority = false, bool singleChunk = true);
+    /// For good: every frame not yet taken by the channel, and every frame queued later, is
+    /// rejected with WebRTCError::channelClosed.
+    void shutDown();
 
 private:
     /// Sends the next frame unless one is in flight.
@@ -85,6 +88,7 @@ private:
     PendingPromise<void> connected_;
     Queues queues_;
     bool inFlight_ = false;  // one frame at a time: taken out of its list, not yet settled
+    bool shutDown_ = false;
 };
 
 }  // namespace quorvane

@@ -100,6 +100,13 @@ void WebRtcChunkAdapter::closeDataChannel() {
     if (wrapper) wrapper->close();
 }
 
+void WebRtcChunkAdapter::shutDown() {
+    shutDown_ = true;
+    // Before the close, whose disconnect would fail the frame waiting for the connection otherwise.
+    queue_->shutDown();
+    closeDataChannel();
+}
+
 void WebRtcChunkAdapter::dataChannelDidChange(DataChannelState state, DataChannelWrapper& channel) {
     std::shared_ptr<ChunkAdapterDelegate> delegate;
     {
@@ -130,6 +137,7 @@ void WebRtcChunkAdapter::dataChannelFiredHeartbeatTimeout(DataChannelWrapper& ch
 
 Promise<void> WebRtcChunkAdapter::sendData(std::vector<std::uint8_t> data, std::uint16_t category,
                                            std::optional<std::uint16_t> retryId) {
+    if (shutDown_) return Promise<void>::error(std::make_exception_ptr(WebRTCError::channelClosed()));
     auto sent = Promise<void>::pending();
     dispatchQueue_->async([self = shared_from_this(), data = std::move(data), category, retryId,
                            resolver = sent.resolver]() mutable {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <map>
@@ -72,6 +73,9 @@ public:
     /// Detaches and closes the current channel. Queued frames and cached messages are kept for
     /// the next channel; their expiry stops meanwhile.
     void closeDataChannel();
+    /// Closes the channel for good, at the end of the session: every message still waiting to be
+    /// written, and every later sendData, is rejected at once with WebRTCError::channelClosed.
+    void shutDown();
 
     /// Sends one message. Fulfilled once every frame of it is written to the channel (not when
     /// acknowledged: a message the peer never acknowledges is reported through the delegate).
@@ -162,6 +166,8 @@ private:
     mutable std::mutex mutex_;
     std::shared_ptr<DataChannelWrapper> dataChannel_;
     std::weak_ptr<ChunkAdapterDelegate> delegate_;
+
+    std::atomic<bool> shutDown_{false};
 
     // On dispatchQueue_ only.
     std::uint16_t messageId_ = 0;

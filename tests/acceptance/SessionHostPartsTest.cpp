@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "HostProgram.hpp"
 #include "Options.hpp"
 #include "Payloads.hpp"
 #include "TransferProgress.hpp"
@@ -53,6 +54,17 @@ TEST(FileTagTest, CarriesNameAndChecksumOfTheBytes) {
     EXPECT_EQ(tag->sha256, "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
     EXPECT_FALSE(parseFileTag("application/octet-stream"));
     EXPECT_FALSE(parseFileTag(textTag()));
+}
+
+TEST(HostProgramTest, ATimeOutTheLibraryRefusesEndsTheProgramWithItsUsage) {
+    std::vector<const char*> words = {"quorvane_session", "device", "--url", "http://127.0.0.1:9", "--api-key", "k",
+                                      "--timeout", "100000"};
+    const auto status = runHostProgram(static_cast<int>(words.size()), const_cast<char**>(words.data()),
+                                       [](const Options& options, auto logger, const auto& delegate, const auto& queue) {
+                                           return QuorvaneClient::create(options.url, options.apiKey, true,
+                                                                         options.timeout, logger, delegate, queue);
+                                       });
+    EXPECT_EQ(status, 2);
 }
 
 TEST(OptionsTest, RefusesCommandLinesItCannotUse) {

@@ -168,6 +168,15 @@ TEST_F(MessagingTest, ACommandNobodyAnswersTimesOutWithTheCallersNumber) {
     }
 }
 
+TEST_F(MessagingTest, ACommandTimesOutWhileItsHandOverStillWaits) {
+    offerEnd_->holdSends(true);
+    const auto before = offerEnd_->record().sent.size();
+    auto sent = offer_->sendCommand(QVCommand(5, text("go"), QVAcknowledgeOn::received), 1);
+    waitSent(*offerEnd_, before + 1);
+    clock_->advance(1);
+    EXPECT_EQ(rejection<QuorvaneError>(sent).kind(), QuorvaneError::Kind::commandTimedOut);
+}
+
 TEST_F(MessagingTest, AnAcknowledgementAfterTheTimeOutChangesNothing) {
     auto kept = std::make_shared<QVCommandContext>();
     answerHost_->onCommand = [kept](const QVCommand&, const QVCommandContext& context) { *kept = context; };

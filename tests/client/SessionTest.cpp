@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <latch>
+#include <limits>
+#include <stdexcept>
 
 #include "ClientHarness.hpp"
 #include "formats/DataChannelMessageWriter.hpp"
@@ -129,6 +131,38 @@ TEST_F(SessionTest, FailedStartUpsBuildNoTransport) {
     EXPECT_EQ(outcome(client->disconnect(true)), nullptr);
 }
 
+TEST_F(SessionTest, ATimeOutOutsideOneSecondToADayIsRefused) {
+    for (const int timeout : {0, -1, 86401, std::numeric_limits<int>::min()}) {
+        try {
+            QuorvaneClient::create(base_, apiKey, false, timeout, console_, host_, nullptr);
+            ADD_FAILURE() << timeout << " was accepted";
+        } catch (const std::invalid_argument& error) {
+            EXPECT_EQ(error.what(), "The time-out must be from 1 to 86400 seconds; " + std::to_string(timeout) +
+                                        " was given");
+        }
+    }
+}
+
+TEST_F(SessionTest, ADisconnectDuringStartUpStopsItAndALaterStartUpWorks) {
+    auto [end, peer] = FakeTransport::pair();
+    transports_.add(end);
+    auto client = makeClient(transports_, host_);
+    service_.injectFault(mock::Fault{.path = "/connection", .delaySeconds = 0.5, .count = 1});
+    auto starting = client->initiateSupportSession();
+    // The session is created; its connection information is slow to come.
+    ASSERT_TRUE(eventually([this] { return service_.requests().size() == 1; }));
+
+    EXPECT_EQ(outcome(client->disconnect(true)), nullptr);
+    auto stopped = rejection<QuorvaneError>(starting);
+    EXPECT_EQ(stopped.title(), "Disconnected");
+    EXPECT_STREQ(stopped.what(),
+                 "Failed to initialize session with error: The session was disconnected while it was starting");
+    EXPECT_EQ(transports_.built(), 0u);
+
+    client->initiateSupportSession().wait();
+    EXPECT_THAT(end->record().calls, ElementsAre("connectAsOffer"));
+}
+
 TEST_F(SessionTest, ASecondStartUpSilencesAndResetsTheFirstTransport) {
     auto [first, firstPeer] = FakeTransport::pair();
     auto [second, secondPeer] = FakeTransport::pair();
@@ -185,12 +219,15 @@ TEST_F(SessionTest, OfferConnectFailureIsAnUnexpectedDisconnectUnlessTheHostDisc
 
         connecting.resolver.reject(std::runtime_error("broker unreachable"));
 
+        const auto sessionId = end->record().configuration->session.sessionId;
         if (!hostDisconnects) {
             ASSERT_TRUE(host->waitFor("disconnect(false)"));
             EXPECT_TRUE(logged("ERROR Failed to connect as offer: broker unreachable"));
+            EXPECT_TRUE(eventually([&] { return service_.postedLogs(sessionId, "offer").size() == 1; }));
         } else {
             settle({end});
             EXPECT_TRUE(host->events().empty());
+            EXPECT_TRUE(service_.postedLogs(sessionId, "offer").empty());
         }
     }
 }

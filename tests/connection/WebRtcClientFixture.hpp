@@ -138,6 +138,23 @@ protected:
         return count;
     }
 
+    /// What the signals of `kind` published on `topic` carry, in order: an offer's or an answer's
+    /// SDP text, a candidate's line.
+    std::vector<std::string> signalTexts(const std::string& topic, Message kind) const {
+        std::vector<std::string> texts;
+        for (const auto& publication : mqtt->publications()) {
+            const auto view = publication.topic == topic ? parseRtcHandshake(publication.payload) : std::nullopt;
+            if (!view || view->messageType() != kind) continue;
+            if (kind == Message::IceCandidate) {
+                texts.push_back(view->iceCandidate()->candidate().value_or(""));
+            } else {
+                const auto description = kind == Message::Offer ? view->offer() : view->answer();
+                texts.push_back(description->sdp().value_or(""));
+            }
+        }
+        return texts;
+    }
+
     /// MQTT connects made since the last disconnect.
     std::size_t connectsSinceLastDisconnect() const {
         const auto calls = mqtt->calls();

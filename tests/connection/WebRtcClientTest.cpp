@@ -89,6 +89,58 @@ TEST_F(WebRtcClientTest, TerminalResetIsFinal) {
     }
 }
 
+TEST_F(WebRtcClientTest, TheSessionsEndRejectsWaitingAndLaterSendsAndLaterConnects) {
+    struct Case {
+        const char* end;
+        std::function<void()> before, ends;
+    };
+    const std::vector<Case> cases{
+        {"host's reset", [] {}, [&] { client->resetState(true); }},
+        {"peer's disconnect signal", [] {},
+         [&] { deliver(offerInbox, RtcHandshakeWriter::disconnect("token", 0, "answer-client")); }},
+        {"failed reconnect",
+         [&] {
+             client->dataChannelFiredHeartbeatTimeout();
+             settle();
+         },
+         [&] { advance(timeout); }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.end);
+        mqtt = std::make_shared<FakeMqttTransport>();
+        connectOfferSide();
+        c.before();
+        // The channel never opens: both wait to be written.
+        std::vector<Promise<void>> sends{client->sendMessage({1}, 0, nullptr), client->sendMessage({2}, 0, nullptr)};
+        c.ends();
+        sends.push_back(client->sendMessage({3}, 0, nullptr));
+        auto connect = client->connectAsOffer();
+        settle();
+        for (const auto& sent : sends) {
+            EXPECT_TRUE(eventually([&] { return !sent.isPending(); }));
+            EXPECT_EQ(outcome(sent), "The data channel is closed");
+        }
+        EXPECT_EQ(outcome(connect), "The session has ended");
+    }
+}
+
+TEST_F(WebRtcClientTest, AFailedConnectEndsTheSession) {
+    for (const auto role : {WebRtcClientRole::offer, WebRtcClientRole::answer}) {
+        SCOPED_TRACE(role == WebRtcClientRole::offer ? "offer" : "answer");
+        mqtt = std::make_shared<FakeMqttTransport>();
+        mqtt->answerConnect(5);  // the broker refuses
+        client = make(configuration(role));
+        auto waiting = client->sendMessage({1}, 0, nullptr);
+        auto connect = role == WebRtcClientRole::offer ? client->connectAsOffer() : client->connectAsAnswer();
+        ASSERT_TRUE(eventually([&] { return !connect.isPending() && !waiting.isPending(); }));
+        EXPECT_EQ(outcome(connect), "Connection request rejected by MQTT client");
+        EXPECT_EQ(outcome(waiting), "The data channel is closed");
+        auto later = client->sendMessage({2}, 0, nullptr);
+        ASSERT_TRUE(eventually([&] { return !later.isPending(); }));
+        EXPECT_EQ(outcome(later), "The data channel is closed");
+    }
+}
+
 // --- Reconnect ----------------------------------------------------------------------------------
 
 TEST_F(WebRtcClientTest, ReconnectThatDoesNotCompleteInTimeEndsTheSessionOnce) {

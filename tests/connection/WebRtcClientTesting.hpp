@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "connection/RtcPeerConnectionDelegate.hpp"
 #include "connection/TransportLayerDelegate.hpp"
 #include "connection/WebRtcClient.hpp"
 #include "signaling/SignalClient.hpp"
@@ -24,6 +25,12 @@ struct WebRtcClientTesting {
         std::shared_ptr<rtc::PeerConnection> connection;
         client.queue_->sync([&] { connection = client.peerConnection_; });
         return connection;
+    }
+    /// What the client's current peer connection reports to: a test reports there as WebRTC would.
+    static std::shared_ptr<rtc::PeerConnectionObserver> peerConnectionEvents(WebRtcClient& client) {
+        std::shared_ptr<rtc::PeerConnectionObserver> events;
+        client.queue_->sync([&] { events = client.peerConnectionEvents_; });
+        return events;
     }
     static const DispatchQueuePtr& queue(const WebRtcClient& client) { return client.queue_; }
     static SignalClient& signals(const WebRtcClient& client) { return *client.signals_; }

@@ -107,17 +107,40 @@ TEST_F(SignalClientProtocol, PeerAnnouncingItselfAnewAfterTheJoinIsReported) {
     EXPECT_EQ(delegate->signals(), std::vector<std::string>{"rejoined"});
 }
 
-TEST_F(SignalClientProtocol, AtMostSixteenIdsAreKept) {
-    connect();
-    std::string many = "B0";
-    std::string expected = "A B0";
-    for (int i = 1; i < 20; ++i) {
-        many += " B" + std::to_string(i);
-        if (i < 16) expected += " B" + std::to_string(i);
+TEST_F(SignalClientProtocol, AtMostSixteenIdsAreKeptAndAnAnnouncementLeavesOneBoundedLine) {
+    std::string manyIds = "B0";
+    std::string sixteenKnown = "A B0";
+    for (int i = 1; i < 20000; ++i) {
+        manyIds += " B" + std::to_string(i);
+        if (i < 16) sixteenKnown += " B" + std::to_string(i);
     }
-    announce(many);
-    EXPECT_EQ(reannouncements(), std::vector<std::string>{expected});
-    EXPECT_TRUE(logged("WARN didReceive(announcement:): Ignoring client id B19: 16 ids are known already"));
+    // Two-byte characters from byte 3 on: byte 256 is the second of one, so the cut comes before it.
+    std::string longId = "B x";
+    for (int i = 0; i < 50000; ++i) longId += "\u00e9";
+    struct Case {
+        const char* name;
+        std::string heard;
+        std::string answered;
+        std::size_t logged;
+    };
+    for (const auto& c :
+         {Case{"20,000 ids", manyIds, sixteenKnown, 256}, Case{"a long id", longId, "A " + longId, 255}}) {
+        SCOPED_TRACE(c.name);
+        mqtt = std::make_shared<quorvane::testing::FakeMqttTransport>();
+        client = makeClient();
+        connect();
+        for (int time = 1; time <= 2; ++time) {
+            const auto before = log().size();
+            announce(c.heard);
+            const auto lines = log();
+            // Its receipt, and the first time also this side's answer naming the ids it learned.
+            ASSERT_EQ(lines.size() - before, time == 1 ? 2u : 1u);
+            EXPECT_EQ(lines[before], "DEBUG mqtt didReceive: Received announcement: " + c.heard.substr(0, c.logged) +
+                                         "... [" + std::to_string(c.heard.size() - c.logged) + " more bytes]");
+            for (auto line = lines.begin() + before; line != lines.end(); ++line) EXPECT_LE(line->size(), 400u);
+        }
+        EXPECT_EQ(reannouncements(), std::vector<std::string>{c.answered});
+    }
 }
 
 TEST_F(SignalClientProtocol, AnnouncementsHeardWhileConnectingWaitForTheConnectOrForAReset) {

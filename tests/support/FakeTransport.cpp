@@ -65,6 +65,7 @@ Promise<void> FakeTransport::sendMessage(std::vector<std::uint8_t> data, std::ui
     {
         std::lock_guard lock(mutex_);
         record_.sent.push_back({data, category});
+        if (holdSends_) return Promise<void>::pending().promise;
         peer = peer_.lock();
         error = sendError_;
         giveUp = giveUpSends_;
@@ -127,6 +128,11 @@ void FakeTransport::failSends(std::exception_ptr error) {
 void FakeTransport::giveUpSends(bool giveUp) {
     std::lock_guard lock(mutex_);
     giveUpSends_ = giveUp;
+}
+
+void FakeTransport::holdSends(bool hold) {
+    std::lock_guard lock(mutex_);
+    holdSends_ = hold;
 }
 
 FakeTransport::Record FakeTransport::record() const {

@@ -65,6 +65,8 @@ public:
     /// Later sends are written but given up: reported through transportLayerFailedToSend instead
     /// of reaching the peer.
     void giveUpSends(bool giveUp);
+    /// Later sends are recorded but neither reach the peer nor settle.
+    void holdSends(bool hold);
 
     Record record() const;
     void setConfiguration(TransportLayerConfiguration configuration);
@@ -83,6 +85,7 @@ private:
     std::optional<Promise<void>> connectResult_;
     std::exception_ptr sendError_;
     bool giveUpSends_ = false;
+    bool holdSends_ = false;
     bool hasScreen_ = false;
     std::uint16_t nextId_ = 0;
     Record record_;

@@ -36,7 +36,14 @@ int runHostProgram(int argc, char** argv, const ClientFactory& makeClient) {
     SessionHost::Settings settings{options.saveFolder, std::nullopt};
     if (options.script && options.role == Options::Role::device) settings.chatReply = DeviceScript::chatReply;
     auto host = std::make_shared<SessionHost>(console, events, queue, settings);
-    auto client = makeClient(options, std::make_shared<HostLogger>(events, options.verbose), host, queue);
+    std::shared_ptr<QuorvaneClient> client;
+    try {
+        client = makeClient(options, std::make_shared<HostLogger>(events, options.verbose), host, queue);
+    } catch (const std::invalid_argument& error) {
+        // The library refuses the options it cannot work with (a time-out out of its range).
+        std::cerr << "quorvane_session: " << error.what() << "\n" << usage;
+        return 2;
+    }
     host->attach(client);
 
     if (options.script) {
