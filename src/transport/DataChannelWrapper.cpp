@@ -1,11 +1,21 @@
 #include "transport/DataChannelWrapper.hpp"
 
+#include <algorithm>
+
+#include "async/Clock.hpp"
 #include "formats/MessageFrameWriter.hpp"
 #include "model/FormatSeconds.hpp"
 #include "quorvane/Errors.hpp"
 #include "util/ErrorDescription.hpp"
 
 namespace quorvane {
+
+namespace {
+
+// Samples closer together than this are one: the record of the last second stays short.
+constexpr double sampleSpacing = 0.01;
+
+}  // namespace
 
 std::shared_ptr<DataChannelWrapper> DataChannelWrapper::create(std::shared_ptr<DataChannel> dataChannel,
                                                                std::shared_ptr<ZephLogger> logger,
@@ -62,7 +72,7 @@ Promise<void> DataChannelWrapper::sendData(std::vector<std::uint8_t> buffer, std
 
 void DataChannelWrapper::passGate(Write pending) {
     // A stalled transport may stop reporting its buffered amount: look before every write.
-    if (dataChannel_->bufferedAmount() >= gateCloseAmount) closeGate();
+    if (dataChannel_->bufferedAmount() >= closeAmount()) closeGate();
     if (!waitForBuffer_ && waitingWrites_ == 0) {
         // Open gate and no write ahead of this one: write at once.
         write(std::move(pending));
@@ -125,10 +135,29 @@ void DataChannelWrapper::dataChannelDidChangeBufferedAmount(std::uint64_t) {
     });
 }
 
+std::uint64_t DataChannelWrapper::closeAmount() {
+    const double now = Clock::current()->monotonic();
+    // Read here, where every write is made: the amount and the count of written bytes agree.
+    const std::uint64_t bufferedNow = dataChannel_->bufferedAmount();
+    const std::uint64_t passed = bytesWritten_ > bufferedNow ? bytesWritten_ - bufferedNow : 0;
+    if (!passedSamples_.empty() && now - passedSamples_.back().time < sampleSpacing) {
+        passedSamples_.back().passed = passed;
+    } else {
+        passedSamples_.push_back({now, passed});
+    }
+    while (passedSamples_.front().time <= now - 1.0) {
+        passedSecondAgo_ = passedSamples_.front().passed;
+        passedSamples_.pop_front();
+    }
+    const std::uint64_t lastSecond = passed - std::min(passed, passedSecondAgo_);
+    return std::clamp(lastSecond, gateCloseFloor, gateCloseAmount);
+}
+
 void DataChannelWrapper::bufferedAmountChanged(std::uint64_t amount) {
+    const std::uint64_t closeAt = closeAmount();  // also notes what has passed on
     if (amount <= gateOpenAmount) {
         openGate();
-    } else if (amount >= gateCloseAmount) {
+    } else if (amount >= closeAt) {
         closeGate();
     }
     reportPassedOn();

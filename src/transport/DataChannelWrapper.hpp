@@ -21,17 +21,21 @@ namespace quorvane {
 /// about once a second while the channel is open, and reports when nothing has arrived for five
 /// seconds. It knows nothing of the frames it carries.
 ///
-/// Writes leave in the order of their sendData() calls. The gate closes when 10485760 bytes or
-/// more are buffered (seen in a buffered-amount report or right before a write) and opens when
-/// 16384 or fewer are. Once the channel is closing or closed, or close() or detach() was called,
-/// the gate stays open, so that no write waits for good: each goes to the channel, which takes or
-/// refuses it.
+/// Writes leave in the order of their sendData() calls. The gate closes when the channel buffers
+/// about a second of what it passes on: the larger of 262144 bytes and the bytes it passed on in
+/// the last second, at most 10485760 (seen in a buffered-amount report or right before a write),
+/// and opens when 16384 or fewer are buffered; so a write behind the buffer waits about a second
+/// on any link of 256 KiB/s or more. Once the channel is closing or closed, or close() or detach()
+/// was called, the gate stays open, so that no write waits for good: each goes to the channel,
+/// which takes or refuses it.
 ///
 /// A writer may also learn when the channel has passed a buffer on: when its buffered amount has
 /// fallen past that buffer, so that the buffer no longer waits behind others in the channel.
 class DataChannelWrapper final : public DataChannelObserver, public std::enable_shared_from_this<DataChannelWrapper> {
 public:
+    /// The gate closes at the bytes passed on in the last second, within these bounds.
     static constexpr std::uint64_t gateCloseAmount = 10485760;
+    static constexpr std::uint64_t gateCloseFloor = 262144;
     static constexpr std::uint64_t gateOpenAmount = 16384;
     static constexpr double heartbeatTimeout = 5.0;
     static constexpr double heartbeatInterval = 1.0;
@@ -94,6 +98,8 @@ private:
     void write(Write pending);
 
     // Gate steps, on dispatchQueue_ only.
+    /// Notes what the channel has passed on so far; the buffered amount that closes the gate.
+    std::uint64_t closeAmount();
     void bufferedAmountChanged(std::uint64_t amount);
     void openGate();
     void closeGate();
@@ -115,6 +121,14 @@ private:
     std::size_t waitingWrites_ = 0;  // writes that passed the gate's check and are not written yet
     std::uint64_t bytesWritten_ = 0;  // taken by the channel, in all
     std::deque<PassedOnWait> passedOnWaits_;  // in the order of their writes
+    /// Bytes passed on in all over the last second, a sample every 10 ms at most (holding the
+    /// latest count of its 10 ms), and the count of the last sample dropped from it.
+    struct PassedSample {
+        double time;  // monotonic seconds
+        std::uint64_t passed;
+    };
+    std::deque<PassedSample> passedSamples_;
+    std::uint64_t passedSecondAgo_ = 0;
     std::unique_ptr<BackgroundTimer> heartbeatTimer_;
     std::unique_ptr<BackgroundTimer> sendHeartbeatTimer_;
     bool detached_ = false;

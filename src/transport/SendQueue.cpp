@@ -4,6 +4,22 @@
 
 namespace quorvane {
 
+bool SendQueue::isDropped(const std::exception_ptr& error) {
+    try {
+        if (error) std::rethrow_exception(error);
+    } catch (const FrameDropped&) {
+        return true;
+    } catch (...) {
+    }
+    return false;
+}
+
+void SendQueue::Queues::push(Item item, bool priority, bool singleChunk) {
+    if (item.kind != Kind::message) ++controlFrames_;
+    auto& list = priority ? protocolMessages : (singleChunk ? singleChunks : multiChunks);
+    list.push_back(std::move(item));
+}
+
 std::size_t SendQueue::Queues::count() const {
     return protocolMessages.size() + singleChunks.size() + multiChunks.size();
 }
@@ -13,7 +29,19 @@ std::optional<SendQueue::Item> SendQueue::Queues::removeFirst() {
         if (list->empty()) continue;
         Item item = std::move(list->front());
         list->pop_front();
+        if (item.kind != Kind::message) --controlFrames_;
         return item;
+    }
+    return std::nullopt;
+}
+
+std::optional<SendQueue::Item> SendQueue::Queues::removeOldestDroppable() {
+    for (auto item = protocolMessages.begin(); item != protocolMessages.end(); ++item) {
+        if (item->kind != Kind::droppable) continue;
+        Item dropped = std::move(*item);
+        protocolMessages.erase(item);
+        --controlFrames_;
+        return dropped;
     }
     return std::nullopt;
 }
@@ -45,18 +73,33 @@ Promise<void> SendQueue::enqueue(Frame chunk, bool priority, bool singleChunk) {
 
 Promise<void> SendQueue::enqueue(FrameSource chunk, bool priority, bool singleChunk, std::function<void()> passedOn) {
     auto pending = Promise<void>::pending();
-    dispatchQueue_->async([self = shared_from_this(), item = Item{pending.resolver, std::move(chunk), std::move(passedOn)},
-                           priority, singleChunk]() mutable {
+    push(Item{pending.resolver, std::move(chunk), std::move(passedOn)}, priority, singleChunk);
+    return pending.promise;
+}
+
+Promise<void> SendQueue::enqueueControl(Frame frame, bool droppable) {
+    auto pending = Promise<void>::pending();
+    push(Item{pending.resolver, [frame = std::move(frame)]() mutable { return std::move(frame); }, {},
+              droppable ? Kind::droppable : Kind::control},
+         true, true);
+    return pending.promise;
+}
+
+void SendQueue::push(Item item, bool priority, bool singleChunk) {
+    dispatchQueue_->async([self = shared_from_this(), item = std::move(item), priority, singleChunk]() mutable {
         if (self->shutDown_) {
             item.seal.reject(WebRTCError::channelClosed());
             return;
         }
-        auto& list = priority ? self->queues_.protocolMessages
-                              : (singleChunk ? self->queues_.singleChunks : self->queues_.multiChunks);
-        list.push_back(std::move(item));
+        auto& queues = self->queues_;
+        queues.push(std::move(item), priority, singleChunk);
+        while (queues.waitingControlFrames() > maxWaitingControlFrames) {
+            auto dropped = queues.removeOldestDroppable();
+            if (!dropped) break;
+            dropped->seal.reject(FrameDropped());
+        }
         self->run();
     });
-    return pending.promise;
 }
 
 void SendQueue::shutDown() {
@@ -98,6 +141,7 @@ Promise<void> SendQueue::send(Item& item) {
 }
 
 Promise<void> SendQueue::write(Frame data, std::function<void()> passedOn) {
+    if (data.empty()) return Promise<void>::value();  // no longer wanted
     if (!dataChannel_) return Promise<void>::error(std::make_exception_ptr(WebRTCError::notInitialized()));
     return dataChannel_->sendData(std::move(data), std::move(passedOn));
 }

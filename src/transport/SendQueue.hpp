@@ -5,6 +5,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <stdexcept>
 #include <vector>
 
 #include "quorvane/DispatchQueue.hpp"
@@ -22,11 +23,31 @@ namespace quorvane {
 /// not yet open until it reports open itself. A frame whose write fails is dropped; the queue
 /// retries nothing. Every operation may be called from any thread; the work runs on the owner's
 /// queue.
+///
+/// Control frames wait within a fixed bound: while more than maxWaitingControlFrames wait, the
+/// oldest droppable one is dropped unwritten, its promise rejected with FrameDropped.
 class SendQueue : public std::enable_shared_from_this<SendQueue> {
 public:
     using Frame = std::vector<std::uint8_t>;
-    /// Makes a frame when its turn to be written comes.
+    /// Makes a frame when its turn to be written comes; an empty frame is not written (its
+    /// promise is fulfilled), for a frame that is no longer wanted.
     using FrameSource = std::function<Frame()>;
+
+    static constexpr std::size_t maxWaitingControlFrames = 1024;
+
+    /// The error of a control frame dropped unwritten.
+    class FrameDropped : public std::runtime_error {
+    public:
+        FrameDropped() : std::runtime_error("Dropped unwritten: too many control frames waiting") {}
+    };
+    static bool isDropped(const std::exception_ptr& error);
+
+    /// What a frame is, for the bound on waiting control frames.
+    enum class Kind {
+        message,    ///< a frame of a message, also one sent again: neither counted nor dropped
+        control,    ///< a control frame that must go out
+        droppable,  ///< a control frame the peer can do without
+    };
 
     /// A frame (made when written), the resolver of the promise its enqueuer holds, and what its
     /// enqueuer wants to hear once the channel has passed the frame on.
@@ -34,9 +55,11 @@ public:
         Resolver<void> seal;
         FrameSource chunk;
         std::function<void()> passedOn;
+        Kind kind = Kind::message;
     };
 
-    /// The three lists, highest priority first.
+    /// The three lists, highest priority first. Items go in and out through push() and the
+    /// removals, which count the control frames waiting.
     class Queues {
     public:
         /// Control frames and frames the peer asked for again.
@@ -46,9 +69,16 @@ public:
         /// Frames that go out only when the other two lists are empty.
         std::deque<Item> multiChunks;
 
+        void push(Item item, bool priority, bool singleChunk);
         std::size_t count() const;
+        std::size_t waitingControlFrames() const { return controlFrames_; }
         /// Takes out the first item of the highest list that has one: the next frame to write.
         std::optional<Item> removeFirst();
+        /// Takes out the oldest droppable control frame, if one waits.
+        std::optional<Item> removeOldestDroppable();
+
+    private:
+        std::size_t controlFrames_ = 0;
     };
 
     explicit SendQueue(DispatchQueuePtr dispatchQueue);
@@ -70,11 +100,15 @@ public:
                           std::function<void()> passedOn = {});
     /// As above, for a frame made already.
     Promise<void> enqueue(Frame chunk, bool priority = false, bool singleChunk = true);
+    /// Queues a control frame with the priority frames; a droppable one may be dropped unwritten
+    /// (above).
+    Promise<void> enqueueControl(Frame frame, bool droppable);
     /// For good: every frame not yet taken by the channel, and every frame queued later, is
     /// rejected with WebRTCError::channelClosed.
     void shutDown();
 
 private:
+    void push(Item item, bool priority, bool singleChunk);
     /// Sends the next frame unless one is in flight.
     void run();
     /// Writes one frame once the channel is open.

@@ -68,19 +68,21 @@ void WebRtcChunkAdapter::set(std::shared_ptr<DataChannel> dataChannel) {
     {
         std::lock_guard lock(mutex_);
         previous = std::exchange(dataChannel_, wrapper);
+        dataChannelOpened_ = false;
         // Before the new channel can report: its open state then reaches the send queue after it.
         queue_->set(wrapper);
     }
     // Released outside the lock: releasing a channel may wait for its thread.
-    if (previous) previous->detach();
-    previous.reset();
+    if (previous) {
+        previous->detach();
+        previous.reset();
+        onQueue(&WebRtcChunkAdapter::channelWentAway);
+    }
     chunkers_.resume();
     unchunkers_.resume();
     singleChunks_.resume();
     finishedChunked_.resume();
-    dispatchQueue_->async([weak = weak_from_this()] {
-        if (auto self = weak.lock()) self->holdMessagesInChannel();
-    });
+    onQueue(&WebRtcChunkAdapter::holdMessagesInChannel);
     // Registering waits for the channel's thread, where the reports come from.
     wrapper->attach();
 }
@@ -97,6 +99,7 @@ void WebRtcChunkAdapter::closeDataChannel() {
     unchunkers_.pause();
     singleChunks_.pause();
     finishedChunked_.pause();
+    onQueue(&WebRtcChunkAdapter::channelWentAway);
     if (wrapper) wrapper->close();
 }
 
@@ -118,9 +121,20 @@ void WebRtcChunkAdapter::dataChannelDidChange(DataChannelState state, DataChanne
         } else {
             queue_->didDisconnect();
         }
+        if (state == DataChannelState::open && !std::exchange(dataChannelOpened_, true)) {
+            onQueue(&WebRtcChunkAdapter::channelOpened);
+        } else if (state == DataChannelState::closing || state == DataChannelState::closed) {
+            onQueue(&WebRtcChunkAdapter::channelWentAway);
+        }
         delegate = delegate_.lock();
     }
     if (delegate) delegate->dataChannelDidChange(state);
+}
+
+void WebRtcChunkAdapter::onQueue(void (WebRtcChunkAdapter::*step)()) {
+    dispatchQueue_->async([weak = weak_from_this(), step] {
+        if (auto self = weak.lock()) (self.get()->*step)();
+    });
 }
 
 void WebRtcChunkAdapter::dataChannelFiredHeartbeatTimeout(DataChannelWrapper& channel) {
@@ -179,7 +193,8 @@ void WebRtcChunkAdapter::resend(std::uint16_t id, const std::shared_ptr<Chunker>
         return;
     }
     watchOutgoing(chunker);
-    writeFrames(chunker, allPositions(*chunker), false, false).pipeTo(resolver);
+    // A resent message does not wait behind the messages queued after it.
+    writeFrames(chunker, allPositions(*chunker), chunker->isSingleChunk(), false).pipeTo(resolver);
 }
 
 std::optional<std::uint16_t> WebRtcChunkAdapter::nextMessageId() {
@@ -203,8 +218,16 @@ Promise<void> WebRtcChunkAdapter::writeFrames(const std::shared_ptr<Chunker>& ch
         auto left = [weak = weak_from_this(), chunker] {
             if (auto self = weak.lock()) self->frameLeftChannel(chunker);
         };
-        // The frame is made when its turn comes: a message's frames never all exist at once.
-        auto write = queue_->enqueue([chunker, position] { return chunker->frame(position); }, priority, true, left);
+        // The frame is made when its turn comes: a message's frames never all exist at once. A
+        // message acknowledged or given up meanwhile has no frame to write.
+        auto frame = [weak = weak_from_this(), chunker, position] {
+            auto self = weak.lock();
+            auto* entry = self ? self->outgoing(*chunker) : nullptr;
+            if (!entry) return SendQueue::Frame{};
+            entry->onChannel = true;
+            return chunker->frame(position);
+        };
+        auto write = queue_->enqueue(frame, priority, true, left);
         write.catchError([left](const std::exception_ptr&) { left(); }, dispatchQueue_);
         if (asked) {
             write.ensure(
@@ -234,6 +257,35 @@ void WebRtcChunkAdapter::holdMessagesInChannel() {
     for (auto& [id, entry] : outgoing_) {
         if (entry.framesInChannel > 0) entry.chunker->resetTimestamp(whileInChannel);
     }
+}
+
+void WebRtcChunkAdapter::channelWentAway() {
+    std::vector<std::shared_ptr<Chunker>> lost;
+    for (auto& [id, entry] : outgoing_) {
+        if (!std::exchange(entry.onChannel, false)) continue;
+        if (entry.chunker->isSingleChunk()) {
+            entry.resendOnOpen = true;
+        } else {
+            lost.push_back(entry.chunker);
+        }
+    }
+    for (const auto& chunker : lost) {
+        chunkers_.removeValue(chunker->id());
+        outgoingFailed(chunker);
+    }
+}
+
+void WebRtcChunkAdapter::channelOpened() {
+    std::vector<std::shared_ptr<Chunker>> again;
+    for (auto& [id, entry] : outgoing_) {
+        // Not waiting in the queue: written to a channel that went away, or its write failed.
+        const bool unqueued = std::exchange(entry.resendOnOpen, false) || entry.framesInChannel == 0;
+        if (entry.chunker->isSingleChunk() && unqueued) again.push_back(entry.chunker);
+    }
+    if (again.empty()) return;
+    log_.debug(sendOperation, "Resending " + std::to_string(again.size()) +
+                                  " unacknowledged single chunk messages on the new channel");
+    for (const auto& chunker : again) resend(chunker->id(), chunker, Promise<void>::pending().resolver);
 }
 
 void WebRtcChunkAdapter::watchOutgoing(const std::shared_ptr<Chunker>& chunker) {
@@ -331,13 +383,8 @@ void WebRtcChunkAdapter::receiveSingle(const MessageChunkView& chunk) {
         singleChunks_.set(id, std::make_shared<SingleChunk>(id, *data));
         if (auto delegate = this->delegate()) delegate->dataChannelDidReceive({data->begin(), data->end()}, id);
     }
-    enqueueControl(MessageFrameWriter::messageAck(id, chunk.category()))
-        .catchError(
-            [log = log_](const std::exception_ptr& error) {
-                log.error(receivedMessageOperation,
-                          "Failed to send message ack for single message: " + errorDescription(error));
-            },
-            dispatchQueue_);
+    acknowledge(id, MessageFrameWriter::messageAck(id, chunk.category()),
+                "Failed to send message ack for single message: ");
 }
 
 void WebRtcChunkAdapter::receiveChunked(const MessageChunkView& chunk) {
@@ -400,10 +447,16 @@ void WebRtcChunkAdapter::refuseChunkedMessage(std::uint16_t id, std::uint16_t ca
     log_.error(receiveOperation, "Refused chunked message " + std::to_string(id) + ": " + reason);
     finishedChunked_.set(id, std::make_shared<FinishedChunkedMessage>(totalChunks, std::vector<std::uint64_t>{}));
     if (auto delegate = this->delegate()) delegate->dataChannelFailedToReceiveMessage(id, category);
-    enqueueControl(MessageFrameWriter::messageFailed(id, category))
+    // The message was never taken in: its failure frame may be dropped like an acknowledgement.
+    enqueueControl(MessageFrameWriter::messageFailed(id, category), true)
         .catchError(
-            [log = log_](const std::exception_ptr&) {
-                log.error(receivedMessageOperation, "Failed to create error response for chunked message");
+            [weak = weak_from_this(), log = log_](const std::exception_ptr& error) {
+                auto self = weak.lock();
+                if (self && SendQueue::isDropped(error)) {
+                    self->controlFrameDropped();
+                } else {
+                    log.error(receivedMessageOperation, "Failed to create error response for chunked message");
+                }
             },
             dispatchQueue_);
 }
@@ -472,13 +525,7 @@ void WebRtcChunkAdapter::unchunkerDelivered(const std::shared_ptr<ChunkAssembler
     unchunkers_.removeValue(id);
     forgetIncoming(id);
     finishedChunked_.set(id, std::make_shared<FinishedChunkedMessage>(assembler->totalChunks(), assembler->chunkDigests()));
-    enqueueControl(assembler->buildAck())
-        .catchError(
-            [log = log_](const std::exception_ptr& error) {
-                log.error(receivedMessageOperation,
-                          "Failed to send message ack for chunked message: " + errorDescription(error));
-            },
-            dispatchQueue_);
+    acknowledge(id, assembler->buildAck(), "Failed to send message ack for chunked message: ");
 }
 
 void WebRtcChunkAdapter::unchunkerFailed(const std::shared_ptr<ChunkAssembler>& assembler, std::uint16_t id,
@@ -500,7 +547,7 @@ void WebRtcChunkAdapter::unchunkerFailed(const std::shared_ptr<ChunkAssembler>& 
         finishedChunked_.set(id, std::make_shared<FinishedChunkedMessage>(assembler->totalChunks(), std::vector<std::uint64_t>{}));
         if (auto delegate = this->delegate()) delegate->dataChannelFailedToReceiveMessage(id, category);
     }
-    auto written = enqueueControl(std::move(frame));
+    auto written = enqueueControl(std::move(frame), false);
     written.done([log = log_, kind] { log.debug(receivedMessageOperation, "Sent " + kind + " for chunked message"); },
                  dispatchQueue_);
     written.catchError(
@@ -522,8 +569,43 @@ void WebRtcChunkAdapter::forgetIncoming(std::uint16_t id) {
     incoming_.erase(found);
 }
 
-Promise<void> WebRtcChunkAdapter::enqueueControl(std::vector<std::uint8_t> frame) {
-    return queue_->enqueue(std::move(frame), true);
+Promise<void> WebRtcChunkAdapter::enqueueControl(std::vector<std::uint8_t> frame, bool droppable) {
+    return queue_->enqueueControl(std::move(frame), droppable);
+}
+
+void WebRtcChunkAdapter::acknowledge(std::uint16_t id, std::vector<std::uint8_t> frame, std::string failureText) {
+    // Acknowledgements are idempotent: the one waiting answers a repeat as well.
+    if (!acknowledgementsWaiting_.insert(id).second) return;
+    auto written = enqueueControl(std::move(frame), true);
+    written.done(
+        [weak = weak_from_this(), id] {
+            if (auto self = weak.lock()) self->acknowledgementSettled(id, nullptr, {});
+        },
+        dispatchQueue_);
+    written.catchError(
+        [weak = weak_from_this(), id, failureText = std::move(failureText)](const std::exception_ptr& error) {
+            if (auto self = weak.lock()) self->acknowledgementSettled(id, error, failureText);
+        },
+        dispatchQueue_);
+}
+
+void WebRtcChunkAdapter::acknowledgementSettled(std::uint16_t id, const std::exception_ptr& error,
+                                                const std::string& failureText) {
+    acknowledgementsWaiting_.erase(id);
+    if (!error) {
+        droppingControlFrames_ = false;  // written: a later drop starts a new burst
+    } else if (SendQueue::isDropped(error)) {
+        controlFrameDropped();
+    } else {
+        log_.error(receivedMessageOperation, failureText + errorDescription(error));
+    }
+}
+
+void WebRtcChunkAdapter::controlFrameDropped() {
+    if (std::exchange(droppingControlFrames_, true)) return;
+    log_.error(receivedMessageOperation,
+               "More than " + std::to_string(SendQueue::maxWaitingControlFrames) +
+                   " control frames wait to be written: dropping the oldest acknowledgements");
 }
 
 }  // namespace quorvane

@@ -37,10 +37,16 @@ namespace quorvane {
 /// multi-frame messages are reassembled (asking for missing frames), every whole message is
 /// delivered once to the delegate and then acknowledged, and repeats of a single-frame message are
 /// acknowledged without being delivered again; late frames of a finished multi-frame message are
-/// dropped unanswered.
+/// dropped unanswered. Resends, control frames and asked-for frames go ahead of the frames of
+/// messages waiting in the queue. At most one acknowledgement per message id waits to be written,
+/// and past a fixed bound of waiting control frames the oldest acknowledgements are dropped (the
+/// peer's resend recovers them).
 ///
-/// The ids, the caches and the queue survive channel changes: an unacknowledged message can be
-/// acknowledged, served or resent on the next channel. Everything runs on the adapter's serial
+/// The ids, the caches and the queue survive channel changes. When a channel goes away, every
+/// multi-frame message that was in it is reported failed at once (the peer keeps no record of
+/// it, so it is never resent); when the next channel opens, every unacknowledged single-frame
+/// message that is not waiting in the queue is written again at once, ahead of new messages (the
+/// peer's record drops a copy it delivered already). Everything runs on the adapter's serial
 /// queue "WebRtcChunkAdapter", except the channel's state reports, which reach the delegate on the
 /// channel's callback thread.
 class WebRtcChunkAdapter final : public QVWebRtcDataChannelDelegate,
@@ -104,6 +110,11 @@ private:
         /// Positions a retry request asked for whose frame is queued and not yet written: a
         /// repeated request does not queue them again.
         std::set<std::uint16_t> askedPositions;
+        /// A frame of it was handed to the current channel.
+        bool onChannel = false;
+        /// A single-frame message that was on a channel that went away: written again when the
+        /// next one opens.
+        bool resendOnOpen = false;
     };
     /// An incoming multi-frame message from its first frame until it is delivered or given up.
     struct Incoming {
@@ -112,6 +123,8 @@ private:
     };
 
     std::shared_ptr<ChunkAdapterDelegate> delegate() const;
+    /// Runs `step` on dispatchQueue_ while the adapter lives.
+    void onQueue(void (WebRtcChunkAdapter::*step)());
 
     // Send side, on dispatchQueue_.
     void sendNew(std::vector<std::uint8_t> data, std::uint16_t category, const Resolver<void>& resolver);
@@ -133,6 +146,10 @@ private:
     void giveUpOutgoing(const std::shared_ptr<Chunker>& chunker);
     /// After the caches' resume: messages whose frames are still in the channel keep from expiring.
     void holdMessagesInChannel();
+    /// The current channel is closing, closed or replaced: the multi-frame messages on it fail.
+    void channelWentAway();
+    /// A new channel opened: the single-frame messages not waiting in the queue go again.
+    void channelOpened();
 
     // Receive side, on dispatchQueue_.
     void receive(const std::vector<std::uint8_t>& data);
@@ -153,8 +170,14 @@ private:
     /// The incoming message of `assembler` if it is still the one under `id`.
     Incoming* incoming(std::uint16_t id, const ChunkAssembler& assembler);
     void forgetIncoming(std::uint16_t id);
-    /// Queues a control frame ahead of message frames.
-    Promise<void> enqueueControl(std::vector<std::uint8_t> frame);
+    /// Queues a control frame ahead of message frames; a droppable one may be dropped unwritten.
+    Promise<void> enqueueControl(std::vector<std::uint8_t> frame, bool droppable);
+    /// Queues the acknowledgement of message `id` unless one waits already; logs `failureText`
+    /// and the error when its write fails.
+    void acknowledge(std::uint16_t id, std::vector<std::uint8_t> frame, std::string failureText);
+    void acknowledgementSettled(std::uint16_t id, const std::exception_ptr& error, const std::string& failureText);
+    /// Logs the first drop of a burst.
+    void controlFrameDropped();
 
     ClassLogger log_;
     const Settings settings_;
@@ -165,6 +188,7 @@ private:
     // that may wait for a WebRTC thread: such a thread may be in a report that takes it.
     mutable std::mutex mutex_;
     std::shared_ptr<DataChannelWrapper> dataChannel_;
+    bool dataChannelOpened_ = false;  // the current channel has reported open
     std::weak_ptr<ChunkAdapterDelegate> delegate_;
 
     std::atomic<bool> shutDown_{false};
@@ -180,6 +204,8 @@ private:
     std::map<std::uint16_t, Outgoing> outgoing_;
     std::map<std::uint16_t, Incoming> incoming_;
     std::uint64_t bytesReserved_ = 0;  // by every incoming message
+    std::set<std::uint16_t> acknowledgementsWaiting_;  // ids whose acknowledgement is queued
+    bool droppingControlFrames_ = false;  // since the last control frame written
 
     const std::shared_ptr<SendQueue> queue_;
 };

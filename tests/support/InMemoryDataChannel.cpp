@@ -39,11 +39,25 @@ bool InMemoryDataChannel::send(std::span<const std::uint8_t> data, bool binary) 
             heldFrames_.push_back(std::move(frame));
             return true;
         }
+        if (rate_ > 0) {
+            const double now = Clock::current()->monotonic();
+            linkFreeAt_ = std::max(linkFreeAt_, now) + static_cast<double>(data.size()) / rate_;
+            Clock::current()->scheduleDetached(callbackQueue_, linkFreeAt_ - now,
+                                               [self = shared_from_this(), frame = std::move(frame)]() mutable {
+                                                   self->transmit(std::move(frame));
+                                               });
+            return true;
+        }
     }
     callbackQueue_->async([self = shared_from_this(), frame = std::move(frame)]() mutable {
         self->transmit(std::move(frame));
     });
     return true;
+}
+
+void InMemoryDataChannel::setRate(double bytesPerSecond) {
+    std::lock_guard lock(mutex_);
+    rate_ = bytesPerSecond;
 }
 
 void InMemoryDataChannel::close() {

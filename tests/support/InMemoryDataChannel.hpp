@@ -52,6 +52,10 @@ public:
     /// While set, frames that send() accepts stay in the buffered amount, as on a link slower
     /// than the writer; once cleared, they are transmitted in order.
     void holdTransmission(bool hold);
+    /// Carries at most `bytesPerSecond` bytes a second from now on (0: no limit): each frame leaves
+    /// once the link has carried the frames before it, on the process clock, and counts in the
+    /// buffered amount until then.
+    void setRate(double bytesPerSecond);
     /// The observer set last, while it lives.
     std::shared_ptr<DataChannelObserver> observer() const;
 
@@ -93,6 +97,8 @@ private:
     bool refuse_ = false;
     bool holdTransmission_ = false;
     std::vector<Frame> heldFrames_;
+    double rate_ = 0;
+    double linkFreeAt_ = 0;  // when the link has carried every frame sent so far (process clock)
     LinkFaults faults_;
     std::mt19937 random_;
     std::uint64_t framesSent_ = 0;

@@ -108,15 +108,15 @@ protected:
 
 }  // namespace
 
-TEST_F(DataChannelWrapperTest, GateClosesAtTenMebibytesAndOpensAtSixteenKibibytes) {
+TEST_F(DataChannelWrapperTest, GateClosesAtTheFloorWhenNothingPassedAndOpensAtSixteenKibibytes) {
     openChannel();
 
-    buffered(DataChannelWrapper::gateCloseAmount - 1);
+    buffered(DataChannelWrapper::gateCloseFloor - 1);
     auto belowClose = wrapper->sendData(frame(1));
     settle();
     EXPECT_TRUE(belowClose.isFulfilled()) << "one byte below the threshold changes nothing";
 
-    buffered(DataChannelWrapper::gateCloseAmount);
+    buffered(DataChannelWrapper::gateCloseFloor);
     auto waiting = wrapper->sendData(frame(2));
     settle();
     EXPECT_TRUE(waiting.isPending());
@@ -133,6 +133,38 @@ TEST_F(DataChannelWrapperTest, GateClosesAtTenMebibytesAndOpensAtSixteenKibibyte
     auto afterOpen = wrapper->sendData(frame(3));
     settle();
     EXPECT_TRUE(afterOpen.isFulfilled());
+}
+
+TEST_F(DataChannelWrapperTest, GateClosesAtWhatTheChannelPassedOnInTheLastSecondWithinItsBounds) {
+    struct Case {
+        std::uint64_t passed;  // by the channel, some time ago
+        double ago;
+        std::uint64_t closesAt;
+    };
+    for (const auto& [passed, ago, closesAt] : {Case{1 << 20, 0.5, 1 << 20}, Case{1 << 20, 1.5, 262144},
+                                                Case{20 << 20, 0.0, 10485760}}) {
+        SCOPED_TRACE(std::to_string(passed) + " bytes passed on " + std::to_string(ago) + " s ago");
+        std::tie(local, remote) = InMemoryDataChannel::makePair();
+        wrapper = DataChannelWrapper::create(local, logger, queue, delegate);
+        wrapper->attach();
+        openChannel();
+        for (std::uint64_t sent = 0; sent < passed; sent += 1 << 20) {
+            wrapper->sendData(std::vector<std::uint8_t>(1 << 20));
+        }
+        settle();
+        clock->advance(ago);
+
+        local->holdTransmission(true);  // what is written now stays buffered
+        auto fills = wrapper->sendData(std::vector<std::uint8_t>(closesAt - 1));
+        auto reaches = wrapper->sendData(frame(1));  // buffered: one byte below the threshold
+        auto waits = wrapper->sendData(frame(2));
+        settle();
+        EXPECT_TRUE(fills.isFulfilled() && reaches.isFulfilled());
+        EXPECT_TRUE(waits.isPending());
+        local->holdTransmission(false);
+        settle();
+        EXPECT_TRUE(waits.isFulfilled());
+    }
 }
 
 TEST_F(DataChannelWrapperTest, RepeatedHighReportsKeepOneGateAndWritesLeaveInCallOrder) {

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <map>
 
 #include "formats/MessageFrameWriter.hpp"
 #include "quorvane/Errors.hpp"
@@ -120,6 +121,48 @@ TEST_F(AdapterProtocolTest, UnacknowledgedShortMessageIsResentThreeTimesThenRepo
     auto next = adapter->sendData(pattern(5, 9), 3);
     settle();
     EXPECT_EQ(peer->frames(MessagePayload::SingleMessageData).back().id, 3) << "a resend does not advance the counter";
+}
+
+TEST_F(AdapterProtocolTest, AResentShortMessageGoesAheadOfTheFramesOfQueuedMessages) {
+    start();
+    adapter->sendData(pattern(100, 1), 3);
+    settle();
+    local->holdBufferedAmount(DataChannelWrapper::gateCloseAmount);
+    adapter->sendData(pattern(5 * 15360, 2), 3);
+    advance(95);  // the short one times out while the transfer waits
+    local->holdBufferedAmount(0);
+    settle();
+    const auto frames = peer->frames();
+    ASSERT_EQ(frames.size(), 7u);
+    EXPECT_EQ(frames[2].payload, MessagePayload::SingleMessageData) << "right behind the frame that was at the gate";
+}
+
+TEST_F(AdapterProtocolTest, WaitingAcknowledgementsAreOnePerIdAndBoundedAndRetryRequestsAreKept) {
+    start();
+    local->holdBufferedAmount(DataChannelWrapper::gateCloseAmount);  // the peer does not read
+    fromPeer(MessageFrameWriter::singleMessage(4000, 1, pattern(5, 1)));  // its acknowledgement waits at the gate
+    fromPeer(MessageFrameWriter::chunkedMessage(9, 4, 0, 2, Bytes(100, 7)));
+    advance(20);  // a retry request waits behind it
+    const std::uint16_t flood = SendQueue::maxWaitingControlFrames + 200;
+    for (std::uint16_t id = 100; id < 100 + flood; ++id) {
+        ASSERT_TRUE(remote->send(MessageFrameWriter::singleMessage(id, 1, pattern(5, 3)), true));
+    }
+    for (int copy = 0; copy < 300; ++copy) {
+        ASSERT_TRUE(remote->send(MessageFrameWriter::singleMessage(5, 1, pattern(5, 2)), true));
+    }
+    settle();
+    local->holdBufferedAmount(0);
+    settle();
+    std::map<std::uint16_t, int> acks;
+    for (const auto& frame : peer->frames(MessagePayload::MessageAck)) ++acks[frame.id];
+    EXPECT_EQ(acks[5], 1);
+    EXPECT_LE(peer->frames(MessagePayload::MessageAck).size(), SendQueue::maxWaitingControlFrames + 1);
+    EXPECT_EQ(acks.count(100), 0u) << "the oldest are dropped";
+    EXPECT_EQ(acks.count(100 + flood - 1), 1u);
+    EXPECT_EQ(acks.count(4000), 1u);
+    EXPECT_EQ(peer->frames(MessagePayload::ChunkedMessageRetry).size(), 1u);
+    EXPECT_EQ(logged("control frames wait to be written: dropping the oldest acknowledgements").size(), 1u);
+    EXPECT_EQ(hears->delivered.size(), 2u + flood);
 }
 
 TEST_F(AdapterProtocolTest, AnAcknowledgedResendIsNeitherSentAgainNorReported) {

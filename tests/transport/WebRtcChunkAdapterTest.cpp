@@ -119,6 +119,25 @@ TEST_F(AdapterPairTest, ALargeMessageWhoseAcknowledgementIsLostIsDeliveredOnceAn
     EXPECT_TRUE(rightHears->failedToReceive.empty());
 }
 
+TEST_F(AdapterPairTest, AResendAfterALostAcknowledgementOvertakesATransferOnASlowLinkAndIsDeliveredOnce) {
+    auto [leftEnd, rightEnd] = connect();
+    leftEnd->setRate(50e3);
+    rightEnd->setRate(50e3);
+    rightEnd->setFaults(LinkFaults{.loss = 1});  // the acknowledgement is lost
+    left->sendData(pattern(200, 1), 1);
+    settle();
+    advance(1);
+    ASSERT_EQ(rightHears->delivered.size(), 1u);
+    rightEnd->setFaults({});
+    const Bytes transfer = pattern(11 << 20, 2);
+    left->sendData(transfer, 1);
+    advance(300, 2);
+    ASSERT_EQ(rightHears->delivered.size(), 2u) << "the short message once, then the transfer";
+    EXPECT_TRUE(rightHears->delivered[1].data == transfer);
+    EXPECT_TRUE(leftHears->failedToSend.empty());
+    EXPECT_TRUE(rightHears->failedToReceive.empty());
+}
+
 TEST_F(AdapterPairTest, ProgressIsReportedPerFrameBeforeTheDelivery) {
     connect();
     left->sendData(pattern(3 * 15360, 1), 4);
@@ -132,28 +151,38 @@ TEST_F(AdapterPairTest, ProgressIsReportedPerFrameBeforeTheDelivery) {
     EXPECT_EQ(rightHears->delivered.size(), 1u);
 }
 
-TEST_F(AdapterPairTest, ATransferSurvivesAChannelChange) {
-    auto [leftEnd, rightEnd] = connect(LinkFaults{.loss = 0.5});  // half of it gets through the old channel
-    const Bytes big = pattern(4 << 20, 3);
-    left->sendData(big, 5);
+TEST_F(AdapterPairTest, AResetFailsTheTransfersOnTheLostChannelAtOnceAndWritesShortMessagesAgainOnTheNextOne) {
+    auto [leftEnd, rightEnd] = connect();
+    leftEnd->setFaults(LinkFaults{.loss = 1});  // the peer no longer reads
+    const std::vector<Bytes> sent{pattern(100, 1), pattern(3 * 15360, 2), pattern(100, 3), pattern(3 * 15360, 4)};
+    left->sendData(sent[0], 1);  // in the lost channel
     settle();
-    const Bytes small = pattern(100, 4);
-    leftEnd->holdBufferedAmount(DataChannelWrapper::gateCloseAmount);  // the short one waits for the next channel
-    left->sendData(small, 5);
+    leftEnd->holdBufferedAmount(DataChannelWrapper::gateCloseAmount);
+    left->sendData(sent[1], 1);  // its first frame at the lost channel's gate, the others queued
+    left->sendData(sent[2], 1);  // queued
+    left->sendData(sent[3], 1);
     settle();
-    ASSERT_FALSE(rightHears->progress.empty());
     left->closeDataChannel();
     right->closeDataChannel();
-    advance(100);  // expiry stops while no channel is attached
-    EXPECT_TRUE(rightHears->delivered.empty());
+    settle();
+    ASSERT_EQ(leftHears->failedToSend.size(), 1u) << "at once";
+    EXPECT_EQ(leftHears->failedToSend[0].id, 1);
+    EXPECT_EQ(logged("Failed to send large message with id 1, timed out").size(), 1u);
 
+    advance(30);  // a reset every 30 s, each channel lost before it carried anything
+    connect().first->setFaults(LinkFaults{.loss = 1});
+    advance(30);
+    left->closeDataChannel();
+    right->closeDataChannel();
     connect();
-    advance(120);
-    ASSERT_EQ(rightHears->delivered.size(), 2u);
-    EXPECT_TRUE(rightHears->delivered[0].data == big);
-    EXPECT_TRUE(rightHears->delivered[1].data == small);
-    EXPECT_TRUE(leftHears->failedToSend.empty());
-    EXPECT_TRUE(rightHears->failedToReceive.empty());
+    advance(1);
+    ASSERT_EQ(rightHears->delivered.size(), 3u) << "no time-out waited for";
+    EXPECT_TRUE(rightHears->delivered[0].data == sent[0] || rightHears->delivered[0].data == sent[2]);
+    EXPECT_TRUE(rightHears->delivered[2].data == sent[3]) << "the resent ones go ahead";
+    advance(300, 5);
+    EXPECT_EQ(rightHears->delivered.size(), 3u);
+    EXPECT_EQ(leftHears->failedToSend.size(), 1u);
+    EXPECT_TRUE(rightHears->failedToReceive.empty()) << "no frame of the failed transfer follows on the new channel";
 }
 
 TEST_F(AdapterPairTest, HandingOverAChannelReleasesTheOldGateAndWaitsForTheNewChannelToOpen) {
