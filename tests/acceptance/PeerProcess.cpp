@@ -138,6 +138,13 @@ std::string PeerProcess::libraryLog(std::size_t lines) const {
     return text;
 }
 
+std::size_t PeerProcess::loggedCount(const std::string& text) const {
+    std::ifstream in(logPath_);
+    std::size_t matches = 0;
+    for (std::string line; std::getline(in, line);) matches += line.find(text) != std::string::npos ? 1 : 0;
+    return matches;
+}
+
 void PeerProcess::signal(int number) const { kill(pid_, number); }
 
 std::optional<int> PeerProcess::waitForExit(double seconds) {

@@ -38,6 +38,8 @@ public:
     std::string output() const;
     /// The last `lines` lines the library logged (its standard error).
     std::string libraryLog(std::size_t lines) const;
+    /// The lines the library logged so far that contain `text`.
+    std::size_t loggedCount(const std::string& text) const;
 
     pid_t pid() const { return pid_; }
     /// Sends `signal` to the process.
