@@ -181,18 +181,7 @@ void WebRtcChunkAdapter::sendNew(std::vector<std::uint8_t> data, std::uint16_t c
     outgoing_[*id] = Outgoing{chunker, 0, {}};
     chunkers_.set(*id, chunker);
     watchOutgoing(chunker);
-    auto written = writeFrames(chunker, allPositions(*chunker), false, false);
-    // The caller hears that the send failed: the message must not arrive after all, by a resend
-    // or by the frames the peer would ask for.
-    written.catchError(
-        [weak = weak_from_this(), chunker](const std::exception_ptr&) {
-            auto self = weak.lock();
-            if (!self || !self->outgoing(*chunker)) return;
-            self->outgoing_.erase(chunker->id());
-            self->chunkers_.removeValue(chunker->id());
-        },
-        dispatchQueue_);
-    written.pipeTo(resolver);
+    writeFrames(chunker, allPositions(*chunker), false, false).pipeTo(resolver);
 }
 
 void WebRtcChunkAdapter::resend(std::uint16_t id, const std::shared_ptr<Chunker>& expected,
@@ -289,7 +278,7 @@ void WebRtcChunkAdapter::channelWentAway() {
 void WebRtcChunkAdapter::channelOpened() {
     std::vector<std::shared_ptr<Chunker>> again;
     for (auto& [id, entry] : outgoing_) {
-        // Not waiting in the queue: written to a channel that went away, or a resend's write failed.
+        // Not waiting in the queue: written to a channel that went away, or its write failed.
         const bool unqueued = std::exchange(entry.resendOnOpen, false) || entry.framesInChannel == 0;
         if (entry.chunker->isSingleChunk() && unqueued) again.push_back(entry.chunker);
     }

@@ -86,8 +86,8 @@ public:
     /// Sends one message. Fulfilled once every frame of it is written to the channel (not when
     /// acknowledged: a message the peer never acknowledges is reported through the delegate).
     /// Rejected with WebRTCError::failedToSendData when the message is too large or every id is
-    /// held by an unacknowledged message, or with the error of a frame's write (the message is
-    /// then given up: nothing of it is sent again, so it cannot arrive after all). With `retryId`,
+    /// held by an unacknowledged message, or with the error of a frame's write (the message stays
+    /// kept: it is written again on the next channel, so it may still arrive). With `retryId`,
     /// sends the frames of the unacknowledged message under that id again, or nothing when there
     /// is none.
     Promise<void> sendData(std::vector<std::uint8_t> data, std::uint16_t category,
