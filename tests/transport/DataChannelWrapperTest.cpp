@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
+
 #include "async/Clock.hpp"
 #include "formats/MessageFrameWriter.hpp"
 #include "log/ZephLogger.hpp"
@@ -148,11 +150,15 @@ TEST_F(DataChannelWrapperTest, GateClosesAtWhatTheChannelPassedOnInTheLastSecond
         wrapper = DataChannelWrapper::create(local, logger, queue, delegate);
         wrapper->attach();
         openChannel();
+        // The wrapper must have seen every byte pass on before the clock moves.
+        std::atomic<std::uint64_t> seen{0};
         for (std::uint64_t sent = 0; sent < passed; sent += 1 << 20) {
-            wrapper->sendData(std::vector<std::uint8_t>(1 << 20));
+            wrapper->sendData(std::vector<std::uint8_t>(1 << 20), [&seen] { seen += 1 << 20; });
         }
-        settle();
+        for (int round = 0; round < 1000 && seen < passed; ++round) settle();
+        ASSERT_EQ(seen, passed);
         clock->advance(ago);
+        settle();  // the heartbeat due meanwhile is written and its report heard before the hold
 
         local->holdTransmission(true);  // what is written now stays buffered
         auto fills = wrapper->sendData(std::vector<std::uint8_t>(closesAt - 1));
