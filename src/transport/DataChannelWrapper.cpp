@@ -192,9 +192,19 @@ void DataChannelWrapper::heartbeatTick() {
         log_.debug("sendHeartbeat", "Failed to create heartbeat");
         return;
     }
-    sendData(MessageFrameWriter::heartbeat()).catchError([log = log_](const std::exception_ptr& error) {
-        log.debug("sendHeartbeat", "Failed to send heartbeat: " + errorDescription(error));
-    });
+    // One heartbeat waiting at a closed gate says all that more of them would.
+    if (!heartbeatWaiting_) {
+        heartbeatWaiting_ = true;
+        auto written = sendData(MessageFrameWriter::heartbeat());
+        written.ensure(
+            [weak = weak_from_this()] {
+                if (auto self = weak.lock()) self->heartbeatWaiting_ = false;
+            },
+            dispatchQueue_);
+        written.catchError([log = log_](const std::exception_ptr& error) {
+            log.debug("sendHeartbeat", "Failed to send heartbeat: " + errorDescription(error));
+        });
+    }
     sendHeartbeat();
 }
 

@@ -18,8 +18,9 @@ namespace quorvane {
 
 /// Wraps the session's data channel: turns its callbacks into QVWebRtcDataChannelDelegate
 /// reports, writes buffers behind a gate on the channel's buffered amount, sends a heartbeat
-/// about once a second while the channel is open, and reports when nothing has arrived for five
-/// seconds. It knows nothing of the frames it carries.
+/// about once a second while the channel is open (skipped while the previous one still waits at
+/// the gate), and reports when nothing has arrived for five seconds. It knows nothing of the
+/// frames it carries.
 ///
 /// Writes leave in the order of their sendData() calls. The gate closes when the channel buffers
 /// about a second of what it passes on: the larger of 262144 bytes and the bytes it passed on in
@@ -131,6 +132,7 @@ private:
     std::uint64_t passedSecondAgo_ = 0;
     std::unique_ptr<BackgroundTimer> heartbeatTimer_;
     std::unique_ptr<BackgroundTimer> sendHeartbeatTimer_;
+    bool heartbeatWaiting_ = false;  // a heartbeat written and not yet taken by the channel
     bool detached_ = false;
 };
 
