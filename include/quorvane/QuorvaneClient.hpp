@@ -34,8 +34,9 @@
 // host that drops its last reference may still see reports that were already on their way. A
 // handler that can outlive an exchange (the completion of a received command, the handlers of a
 // query context, time-outs) holds the client weakly and does nothing once it is gone. Releasing
-// the client releases the session's transport; it neither ends the session's metrics nor uploads
-// the logs (disconnect first to tell the peer).
+// the client releases the session's transport, and every message still waiting there is rejected
+// with WebRTCError::channelClosed; it neither ends the session's metrics nor uploads the logs
+// (disconnect first to tell the peer).
 
 #include <cstdint>
 #include <memory>
@@ -185,8 +186,14 @@ public:
     // WebRTCError::channelClosed ("The data channel is closed"), and so is every message that was
     // still waiting to be written. A message the transport has written but the peer has not
     // acknowledged is not reported again: its command or query ends with its time-out.
+    //
+    // Across a reset of the connection, a rejection is final: a message whose send is rejected
+    // never reaches the peer. A short message (up to 15360 bytes with its envelope) that could not
+    // be written at the reset is written on the next connection, and its send waits for that. A
+    // larger message cut off by the reset is given up and its send rejected.
 
-    /// Sends a notification. Fulfilled once the transport has taken it.
+    /// Sends a notification. Fulfilled once the transport has written all of it to the
+    /// connection; rejected when the transport gives it up before that.
     virtual Promise<void> sendNotification(QVNotification notification) = 0;
 
     /// Sends a command. Fulfilled when the peer acknowledges it (at once or once it has carried it

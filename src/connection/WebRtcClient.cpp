@@ -83,7 +83,8 @@ WebRtcClient::WebRtcClient(const TransportLayerConfiguration& configuration, std
 WebRtcClient::~WebRtcClient() {
     log_.debug("Deinit", "WebRtcClient deinitialized");
     signals_->tearDown();
-    dataChannelManager_->closeDataChannel();
+    // The session ends with the client: what still waits to be sent is rejected as closed.
+    dataChannelManager_->shutDown();
     if (peerConnection_) peerConnection_->close();
     stopCapture();
 }

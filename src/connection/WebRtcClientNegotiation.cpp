@@ -235,9 +235,9 @@ void WebRtcClient::handlePeerRejoin() {
 void WebRtcClient::handleDisconnect() {
     // Once the session has ended here, a late notice of the peer's changes nothing.
     if (terminated_) return;
-    dataChannelManager_->shutDown();
-    report([](TransportLayerDelegate& delegate) { delegate.transportLayerDidDisconnect(true); });
+    // Ended before it is reported: the host hearing of it finds the session over.
     endSession();
+    report([](TransportLayerDelegate& delegate) { delegate.transportLayerDidDisconnect(true); });
 }
 
 void WebRtcClient::didChangeSignalingState(rtc::SignalingState state) {

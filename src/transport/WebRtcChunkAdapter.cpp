@@ -22,6 +22,11 @@ WebRtcChunkAdapter::WebRtcChunkAdapter(std::shared_ptr<ZephLogger> logger, Setti
 
 WebRtcChunkAdapter::~WebRtcChunkAdapter() {
     log_.debug("Deinit", "WebRtcChunkAdapter deinitialized");
+    // Released without shutDown: nothing waits for ever. No step of the queue can reach the
+    // adapter any more, so its record is touched here.
+    shutDown_ = true;
+    queue_->shutDown();
+    endOutgoing();
     closeDataChannel();
 }
 
@@ -80,6 +85,8 @@ void WebRtcChunkAdapter::shutDown() {
     shutDown_ = true;
     // Before the close, whose disconnect would fail the frame waiting for the connection otherwise.
     queue_->shutDown();
+    // Also before it: a transfer the close takes away ends with the session, not with a reset.
+    onQueue(&WebRtcChunkAdapter::endOutgoing);
     closeDataChannel();
 }
 
@@ -136,10 +143,8 @@ void WebRtcChunkAdapter::channelWentAway() {
             lost.push_back(entry.chunker);
         }
     }
-    for (const auto& chunker : lost) {
-        chunkers_.removeValue(chunker->id());
-        outgoingFailed(chunker);
-    }
+    const auto reset = std::make_exception_ptr(WebRTCError::connectionReset());
+    for (const auto& chunker : lost) outgoingFailed(chunker, reset);
 }
 
 void WebRtcChunkAdapter::channelOpened() {
@@ -152,7 +157,7 @@ void WebRtcChunkAdapter::channelOpened() {
     if (again.empty()) return;
     log_.debug(sendOperation, "Resending " + std::to_string(again.size()) +
                                   " unacknowledged single chunk messages on the new channel");
-    for (const auto& chunker : again) resend(chunker->id(), chunker, Promise<void>::pending().resolver);
+    for (const auto& chunker : again) resend(chunker->id(), chunker, std::nullopt);
 }
 
 }  // namespace quorvane

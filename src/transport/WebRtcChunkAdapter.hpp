@@ -39,8 +39,9 @@ namespace quorvane {
 /// acknowledged without being delivered again; late frames of a finished multi-frame message are
 /// dropped unanswered. Resends, control frames and asked-for frames go ahead of the frames of
 /// messages waiting in the queue. At most one acknowledgement per message id waits to be written,
-/// and past a fixed bound of waiting control frames the oldest acknowledgements are dropped (the
-/// peer's resend recovers them).
+/// and past a fixed bound of waiting control frames the oldest acknowledgements of single-frame
+/// messages are dropped (the peer's resend recovers them); the acknowledgement of a multi-frame
+/// message is never dropped, since nothing would recover it.
 ///
 /// The ids, the caches and the queue survive channel changes. When a channel goes away, every
 /// multi-frame message that was in it is reported failed at once (the peer keeps no record of
@@ -79,17 +80,21 @@ public:
     /// Detaches and closes the current channel. Queued frames and cached messages are kept for
     /// the next channel; their expiry stops meanwhile.
     void closeDataChannel();
-    /// Closes the channel for good, at the end of the session: every message still waiting to be
-    /// written, and every later sendData, is rejected at once with WebRTCError::channelClosed.
+    /// Closes the channel for good, at the end of the session: every send not settled yet, and
+    /// every later sendData, is rejected at once with WebRTCError::channelClosed. Releasing the
+    /// adapter does the same.
     void shutDown();
 
-    /// Sends one message. Fulfilled once every frame of it is written to the channel (not when
-    /// acknowledged: a message the peer never acknowledges is reported through the delegate).
-    /// Rejected with WebRTCError::failedToSendData when the message is too large or every id is
-    /// held by an unacknowledged message, or with the error of a frame's write (the message stays
-    /// kept: it is written again on the next channel, so it may still arrive). With `retryId`,
-    /// sends the frames of the unacknowledged message under that id again, or nothing when there
-    /// is none.
+    /// Sends one message. Fulfilled once every frame of it is written to the channel, or once the
+    /// peer acknowledges it (not only then: a message the peer never acknowledges is reported
+    /// through the delegate). Rejected with WebRTCError::failedToSendData when the message is too
+    /// large or every id is held by an unacknowledged message; with the error it was given up
+    /// with when the delegate hears dataChannelFailedToSend for it (a multi-frame message whose
+    /// frame could not be written, or that was on a channel that went away, or that timed out);
+    /// with WebRTCError::channelClosed at the session's end. A single-frame message whose write
+    /// fails is written again (on the next channel, or after its time-out), and its send waits
+    /// for that. With `retryId`, sends the frames of the unacknowledged message under that id
+    /// again, settled as the message's own send, or fulfilled at once when there is none.
     Promise<void> sendData(std::vector<std::uint8_t> data, std::uint16_t category,
                            std::optional<std::uint16_t> retryId = std::nullopt);
 
@@ -104,6 +109,8 @@ private:
     /// An outgoing message from its send until it is acknowledged or given up.
     struct Outgoing {
         std::shared_ptr<Chunker> chunker;
+        /// The sends waiting to hear how the message went: settled once, together.
+        std::vector<Resolver<void>> sends;
         /// Frames queued, or taken by the channel and not yet passed on. While any is, the
         /// message does not expire: its time-out runs from the moment the channel passed the last
         /// of them on (or refused it).
@@ -129,9 +136,15 @@ private:
 
     // Send side, on dispatchQueue_.
     void sendNew(std::vector<std::uint8_t> data, std::uint16_t category, const Resolver<void>& resolver);
-    /// Sends the frames of the message under `id` again. With `expected`, only when that chunker
-    /// is still the one cached under the id.
-    void resend(std::uint16_t id, const std::shared_ptr<Chunker>& expected, const Resolver<void>& resolver);
+    /// Sends the frames of the message under `id` again; `resolver` then waits as a send of it.
+    /// With `expected`, only when that chunker is still the one cached under the id.
+    void resend(std::uint16_t id, const std::shared_ptr<Chunker>& expected, std::optional<Resolver<void>> resolver);
+    /// Queues every frame of the message; once all are written its sends are fulfilled.
+    void writeMessage(const std::shared_ptr<Chunker>& chunker, bool priority);
+    /// Fulfils (no error) or rejects every send in `sends`, and empties it.
+    static void settle(std::vector<Resolver<void>>& sends, const std::exception_ptr& error);
+    /// The session ended: every send not settled yet is rejected with channelClosed.
+    void endOutgoing();
     /// The next id that no outgoing message holds, or nothing when all are held.
     std::optional<std::uint16_t> nextMessageId();
     /// Queues the frames of `chunker` at `positions`; fulfilled once all are written, rejected on
@@ -143,8 +156,10 @@ private:
     /// The outgoing message of `chunker` if it is still the one under its id.
     Outgoing* outgoing(const Chunker& chunker);
     void watchOutgoing(const std::shared_ptr<Chunker>& chunker);
-    void outgoingFailed(const std::shared_ptr<Chunker>& chunker);
-    void giveUpOutgoing(const std::shared_ptr<Chunker>& chunker);
+    /// The message timed out, the peer failed it, or it cannot arrive: resent, or given up.
+    void outgoingFailed(const std::shared_ptr<Chunker>& chunker, const std::exception_ptr& error);
+    /// Reports the message failed and rejects its sends with `error`; once per message.
+    void giveUpOutgoing(const std::shared_ptr<Chunker>& chunker, const std::exception_ptr& error);
     /// After the caches' resume: messages whose frames are still in the channel keep from expiring.
     void holdMessagesInChannel();
     /// The current channel is closing, closed or replaced: the multi-frame messages on it fail.
@@ -174,8 +189,8 @@ private:
     /// Queues a control frame ahead of message frames; a droppable one may be dropped unwritten.
     Promise<void> enqueueControl(std::vector<std::uint8_t> frame, bool droppable);
     /// Queues the acknowledgement of message `id` unless one waits already; logs `failureText`
-    /// and the error when its write fails.
-    void acknowledge(std::uint16_t id, std::vector<std::uint8_t> frame, std::string failureText);
+    /// and the error when its write fails. A droppable one may be dropped past the bound.
+    void acknowledge(std::uint16_t id, std::vector<std::uint8_t> frame, bool droppable, std::string failureText);
     void acknowledgementSettled(std::uint16_t id, const std::exception_ptr& error, const std::string& failureText);
     /// Logs the first drop of a burst.
     void controlFrameDropped();

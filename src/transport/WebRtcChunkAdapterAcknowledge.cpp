@@ -34,7 +34,9 @@ void WebRtcChunkAdapter::unchunkerDelivered(const std::shared_ptr<ChunkAssembler
     unchunkers_.removeValue(id);
     forgetIncoming(id);
     finishedChunked_.set(id, std::make_shared<FinishedChunkedMessage>(assembler->totalChunks(), assembler->chunkDigests()));
-    acknowledge(id, assembler->buildAck(), "Failed to send message ack for chunked message: ");
+    // Never dropped: a multi-frame message is not sent again, so its sender would report it
+    // failed although it arrived.
+    acknowledge(id, assembler->buildAck(), false, "Failed to send message ack for chunked message: ");
 }
 
 void WebRtcChunkAdapter::unchunkerFailed(const std::shared_ptr<ChunkAssembler>& assembler, std::uint16_t id,
@@ -70,10 +72,11 @@ Promise<void> WebRtcChunkAdapter::enqueueControl(std::vector<std::uint8_t> frame
     return queue_->enqueueControl(std::move(frame), droppable);
 }
 
-void WebRtcChunkAdapter::acknowledge(std::uint16_t id, std::vector<std::uint8_t> frame, std::string failureText) {
+void WebRtcChunkAdapter::acknowledge(std::uint16_t id, std::vector<std::uint8_t> frame, bool droppable,
+                                     std::string failureText) {
     // Acknowledgements are idempotent: the one waiting answers a repeat as well.
     if (!acknowledgementsWaiting_.insert(id).second) return;
-    auto written = enqueueControl(std::move(frame), true);
+    auto written = enqueueControl(std::move(frame), droppable);
     written.done(
         [weak = weak_from_this(), id] {
             if (auto self = weak.lock()) self->acknowledgementSettled(id, nullptr, {});

@@ -64,7 +64,8 @@ void WebRtcChunkAdapter::receiveSingle(const MessageChunkView& chunk) {
         singleChunks_.set(id, std::make_shared<SingleChunk>(id, *data));
         if (auto delegate = this->delegate()) delegate->dataChannelDidReceive({data->begin(), data->end()}, id);
     }
-    acknowledge(id, MessageFrameWriter::messageAck(id, chunk.category()),
+    // May be dropped past the bound: the sender writes the message again.
+    acknowledge(id, MessageFrameWriter::messageAck(id, chunk.category()), true,
                 "Failed to send message ack for single message: ");
 }
 
@@ -171,7 +172,10 @@ void WebRtcChunkAdapter::receiveAck(std::uint16_t id) {
     auto chunker = chunkers_.removeValue(id);
     if (!chunker) return;
     chunker->completed();
-    if (outgoing(*chunker)) outgoing_.erase(id);
+    if (auto* entry = outgoing(*chunker)) {
+        settle(entry->sends, nullptr);  // delivered, so written whole
+        outgoing_.erase(id);
+    }
 }
 
 void WebRtcChunkAdapter::receiveFailed(std::uint16_t id) {

@@ -37,6 +37,10 @@ Promise<void> WebRtcChunkAdapter::sendData(std::vector<std::uint8_t> data, std::
 
 void WebRtcChunkAdapter::sendNew(std::vector<std::uint8_t> data, std::uint16_t category,
                                  const Resolver<void>& resolver) {
+    if (shutDown_) {
+        resolver.reject(WebRTCError::channelClosed());
+        return;
+    }
     if (data.size() > Chunker::maxMessageBytes) {
         log_.error(sendOperation, "Message of " + std::to_string(data.size()) + " bytes is too large to send");
         resolver.reject(WebRTCError::failedToSendData());
@@ -49,23 +53,53 @@ void WebRtcChunkAdapter::sendNew(std::vector<std::uint8_t> data, std::uint16_t c
         return;
     }
     auto chunker = std::make_shared<Chunker>(std::move(data), *id, category);
-    outgoing_[*id] = Outgoing{chunker, 0, {}};
+    outgoing_[*id] = Outgoing{chunker, {resolver}, 0, {}};
     chunkers_.set(*id, chunker);
     watchOutgoing(chunker);
-    writeFrames(chunker, allPositions(*chunker), false, false).pipeTo(resolver);
+    writeMessage(chunker, false);
 }
 
 void WebRtcChunkAdapter::resend(std::uint16_t id, const std::shared_ptr<Chunker>& expected,
-                                const Resolver<void>& resolver) {
+                                std::optional<Resolver<void>> resolver) {
     auto chunker = chunkers_.get(id);
-    if (!chunker || (expected && chunker != expected)) {
+    auto* entry = chunker ? outgoing(*chunker) : nullptr;
+    if (!entry || (expected && chunker != expected)) {
         // Acknowledged meanwhile: there is nothing left to send.
-        resolver.fulfill();
+        if (resolver) resolver->fulfill();
         return;
     }
-    watchOutgoing(chunker);
+    if (resolver) entry->sends.push_back(*resolver);
     // A resent message does not wait behind the messages queued after it.
-    writeFrames(chunker, allPositions(*chunker), chunker->isSingleChunk(), false).pipeTo(resolver);
+    writeMessage(chunker, chunker->isSingleChunk());
+}
+
+void WebRtcChunkAdapter::writeMessage(const std::shared_ptr<Chunker>& chunker, bool priority) {
+    auto written = writeFrames(chunker, allPositions(*chunker), priority, false);
+    written.done(
+        [weak = weak_from_this(), chunker] {
+            auto self = weak.lock();
+            if (auto* entry = self ? self->outgoing(*chunker) : nullptr) settle(entry->sends, nullptr);
+        },
+        dispatchQueue_);
+    written.catchError(
+        [weak = weak_from_this(), chunker](const std::exception_ptr& error) {
+            auto self = weak.lock();
+            // A single-frame message is written again (on the next channel, or after its
+            // time-out), so its sends wait for that; a multi-frame one with a frame missing
+            // cannot arrive.
+            if (self && !self->shutDown_ && !chunker->isSingleChunk()) self->outgoingFailed(chunker, error);
+        },
+        dispatchQueue_);
+}
+
+void WebRtcChunkAdapter::settle(std::vector<Resolver<void>>& sends, const std::exception_ptr& error) {
+    for (const auto& send : std::exchange(sends, {})) {
+        if (error) {
+            send.reject(error);
+        } else {
+            send.fulfill();
+        }
+    }
 }
 
 std::optional<std::uint16_t> WebRtcChunkAdapter::nextMessageId() {
@@ -126,40 +160,53 @@ WebRtcChunkAdapter::Outgoing* WebRtcChunkAdapter::outgoing(const Chunker& chunke
 
 void WebRtcChunkAdapter::watchOutgoing(const std::shared_ptr<Chunker>& chunker) {
     chunker->completion().catchError(
-        [weak = weak_from_this(), weakChunker = std::weak_ptr<Chunker>(chunker)](const std::exception_ptr&) {
+        [weak = weak_from_this(), weakChunker = std::weak_ptr<Chunker>(chunker)](const std::exception_ptr& error) {
             auto self = weak.lock();
             auto chunker = weakChunker.lock();
-            if (self && chunker) self->outgoingFailed(chunker);
+            if (self && chunker) self->outgoingFailed(chunker, error);
         },
         dispatchQueue_);
 }
 
-void WebRtcChunkAdapter::outgoingFailed(const std::shared_ptr<Chunker>& chunker) {
+void WebRtcChunkAdapter::outgoingFailed(const std::shared_ptr<Chunker>& chunker, const std::exception_ptr& error) {
+    if (!outgoing(*chunker)) return;  // given up already
     const std::string id = std::to_string(chunker->id());
     if (!chunker->isSingleChunk()) {
         // Never resent: a peer keeps no record of the multi-frame messages it delivered, so a
         // frame sent again would open a new assembler there and deliver the message again.
         log_.error(sendOperation, "Failed to send large message with id " + id + ", timed out");
-        giveUpOutgoing(chunker);
+        giveUpOutgoing(chunker, error);
         return;
     }
     const bool retry = chunker->shouldRetry();
     log_.error(sendOperation, "Single chunk message with id " + id + " timed out. " +
                                   (retry ? "Resending message" : "Hit max retry limit, message will be dropped"));
     if (!retry) {
-        giveUpOutgoing(chunker);
+        giveUpOutgoing(chunker, error);
         return;
     }
     chunker->resetTimestamp(now());
     chunkers_.set(chunker->id(), chunker);
+    watchOutgoing(chunker);  // the retry renewed its completion
     dispatchQueue_->async([weak = weak_from_this(), chunker] {
-        if (auto self = weak.lock()) self->resend(chunker->id(), chunker, Promise<void>::pending().resolver);
+        if (auto self = weak.lock()) self->resend(chunker->id(), chunker, std::nullopt);
     });
 }
 
-void WebRtcChunkAdapter::giveUpOutgoing(const std::shared_ptr<Chunker>& chunker) {
-    if (outgoing(*chunker)) outgoing_.erase(chunker->id());
+void WebRtcChunkAdapter::giveUpOutgoing(const std::shared_ptr<Chunker>& chunker, const std::exception_ptr& error) {
+    auto* entry = outgoing(*chunker);
+    if (!entry) return;
+    auto sends = std::move(entry->sends);
+    outgoing_.erase(chunker->id());
+    if (chunkers_.get(chunker->id()) == chunker) chunkers_.removeValue(chunker->id());
+    // The report first: a command or query hears why it failed before its hand-over fails.
     if (auto delegate = this->delegate()) delegate->dataChannelFailedToSend(chunker->data(), chunker->id());
+    settle(sends, error);
+}
+
+void WebRtcChunkAdapter::endOutgoing() {
+    const auto closed = std::make_exception_ptr(WebRTCError::channelClosed());
+    for (auto& [id, entry] : outgoing_) settle(entry.sends, closed);
 }
 
 }  // namespace quorvane

@@ -102,6 +102,22 @@ TEST(QuorvaneClientSessionTest, StartsASessionByPinThroughTheServiceAndTheBroker
                                                           "GET /connection", "GET /connection"));
 }
 
+TEST(QuorvaneClientSessionTest, AClientReleasedWithNotificationsInFlightSettlesThemAll) {
+    LiveSession live;
+    std::vector<Promise<void>> sends;
+    // Far more than the channel buffers: most still wait in the transport.
+    for (int i = 0; i < 64; ++i) {
+        sends.push_back(live.clients.offer()->sendNotification(QVNotification(1, QVTaggedData("", Bytes(1 << 20, 7)))));
+    }
+    live.clients.offer().reset();  // without disconnect
+    std::map<std::string, int> outcomes;
+    for (const auto& send : sends) ++outcomes[describe(testing::outcome(send))];
+    EXPECT_GT(outcomes["The data channel is closed"], 0);
+    outcomes.erase("The data channel is closed");
+    outcomes.erase("fulfilled");
+    EXPECT_TRUE(outcomes.empty()) << outcomes.begin()->first;
+}
+
 /// Parameter: whether the offer side is the one that disconnects.
 class QuorvaneClientDisconnectTest : public ::testing::TestWithParam<bool> {};
 

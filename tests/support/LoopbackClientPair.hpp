@@ -33,8 +33,9 @@ public:
     /// PIN. Throws the failure of a start-up, or std::runtime_error when `timeout` passes first.
     std::string connect(std::chrono::milliseconds timeout = std::chrono::seconds(30));
 
-    const std::shared_ptr<QuorvaneClient>& offer() const { return offer_; }
-    const std::shared_ptr<QuorvaneClient>& answer() const { return answer_; }
+    /// The two clients; a test may release one.
+    std::shared_ptr<QuorvaneClient>& offer() { return offer_; }
+    std::shared_ptr<QuorvaneClient>& answer() { return answer_; }
 
 private:
     std::shared_ptr<QuorvaneClient> offer_;

@@ -137,10 +137,12 @@ TEST_F(AdapterProtocolTest, AResentShortMessageGoesAheadOfTheFramesOfQueuedMessa
     EXPECT_EQ(frames[2].payload, MessagePayload::SingleMessageData) << "right behind the frame that was at the gate";
 }
 
-TEST_F(AdapterProtocolTest, WaitingAcknowledgementsAreOnePerIdAndBoundedAndRetryRequestsAreKept) {
+TEST_F(AdapterProtocolTest, WaitingAcknowledgementsAreOnePerIdAndBoundedAndRetryRequestsAndTransfersAreKept) {
     start();
     local->holdBufferedAmount(DataChannelWrapper::gateCloseAmount);  // the peer does not read
     fromPeer(MessageFrameWriter::singleMessage(4000, 1, pattern(5, 1)));  // its acknowledgement waits at the gate
+    fromPeer(MessageFrameWriter::chunkedMessage(8, 4, 0, 2, Bytes(100, 5)));  // a whole transfer: the oldest
+    fromPeer(MessageFrameWriter::chunkedMessage(8, 4, 1, 2, Bytes(100, 6)));  // acknowledgement waiting
     fromPeer(MessageFrameWriter::chunkedMessage(9, 4, 0, 2, Bytes(100, 7)));
     advance(20);  // a retry request waits behind it
     const std::uint16_t flood = SendQueue::maxWaitingControlFrames + 200;
@@ -160,9 +162,10 @@ TEST_F(AdapterProtocolTest, WaitingAcknowledgementsAreOnePerIdAndBoundedAndRetry
     EXPECT_EQ(acks.count(100), 0u) << "the oldest are dropped";
     EXPECT_EQ(acks.count(100 + flood - 1), 1u);
     EXPECT_EQ(acks.count(4000), 1u);
+    EXPECT_EQ(acks.count(8), 1u) << "a transfer is never sent again, so its acknowledgement is never dropped";
     EXPECT_EQ(peer->frames(MessagePayload::ChunkedMessageRetry).size(), 1u);
     EXPECT_EQ(logged("control frames wait to be written: dropping the oldest acknowledgements").size(), 1u);
-    EXPECT_EQ(hears->delivered.size(), 2u + flood);
+    EXPECT_EQ(hears->delivered.size(), 3u + flood);
 }
 
 TEST_F(AdapterProtocolTest, AnAcknowledgedResendIsNeitherSentAgainNorReported) {

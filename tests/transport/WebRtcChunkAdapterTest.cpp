@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "transport/WebRtcChunkAdapterTesting.hpp"
+#include "util/ErrorDescription.hpp"
 
 using namespace quorvane;
 using namespace quorvane::testing;
@@ -12,6 +13,12 @@ namespace {
 using Bytes = std::vector<std::uint8_t>;
 
 const std::vector<std::size_t> messageSizes{0, 1, 15359, 15360, 15361, 1 << 20, 16 << 20};
+
+/// "pending", "fulfilled" or "rejected: " and the error's text.
+std::string outcome(const Promise<void>& send) {
+    if (send.isPending()) return "pending";
+    return send.isFulfilled() ? "fulfilled" : "rejected: " + errorDescription(send.error());
+}
 
 class AdapterPairTest : public AdapterTest {
 protected:
@@ -155,12 +162,13 @@ TEST_F(AdapterPairTest, AResetFailsTheTransfersOnTheLostChannelAtOnceAndWritesSh
     auto [leftEnd, rightEnd] = connect();
     leftEnd->setFaults(LinkFaults{.loss = 1});  // the peer no longer reads
     const std::vector<Bytes> sent{pattern(100, 1), pattern(3 * 15360, 2), pattern(100, 3), pattern(3 * 15360, 4)};
-    left->sendData(sent[0], 1);  // in the lost channel
+    std::vector<Promise<void>> sends;
+    sends.push_back(left->sendData(sent[0], 1));  // in the lost channel
     settle();
     leftEnd->holdBufferedAmount(DataChannelWrapper::gateCloseAmount);
-    left->sendData(sent[1], 1);  // its first frame at the lost channel's gate, the others queued
-    left->sendData(sent[2], 1);  // queued
-    left->sendData(sent[3], 1);
+    sends.push_back(left->sendData(sent[1], 1));  // its first frame at the lost channel's gate, the others queued
+    sends.push_back(left->sendData(sent[2], 1));  // queued
+    sends.push_back(left->sendData(sent[3], 1));
     settle();
     left->closeDataChannel();
     right->closeDataChannel();
@@ -168,6 +176,7 @@ TEST_F(AdapterPairTest, AResetFailsTheTransfersOnTheLostChannelAtOnceAndWritesSh
     ASSERT_EQ(leftHears->failedToSend.size(), 1u) << "at once";
     EXPECT_EQ(leftHears->failedToSend[0].id, 1);
     EXPECT_EQ(logged("Failed to send large message with id 1, timed out").size(), 1u);
+    EXPECT_EQ(outcome(sends[1]), "rejected: Resetting connection") << "as it was reported";
 
     advance(30);  // a reset every 30 s, each channel lost before it carried anything
     connect().first->setFaults(LinkFaults{.loss = 1});
@@ -183,12 +192,56 @@ TEST_F(AdapterPairTest, AResetFailsTheTransfersOnTheLostChannelAtOnceAndWritesSh
     EXPECT_EQ(rightHears->delivered.size(), 3u);
     EXPECT_EQ(leftHears->failedToSend.size(), 1u);
     EXPECT_TRUE(rightHears->failedToReceive.empty()) << "no frame of the failed transfer follows on the new channel";
+    const std::vector<std::string> outcomes{outcome(sends[0]), outcome(sends[1]), outcome(sends[2]), outcome(sends[3])};
+    EXPECT_EQ(outcomes, (std::vector<std::string>{"fulfilled", "rejected: Resetting connection", "fulfilled",
+                                                  "fulfilled"}))
+        << "the given-up transfer's frames left behind never make it sent";
+}
+
+TEST_F(AdapterPairTest, AShortMessageWhoseWriteFailsAtAResetWaitsForItsNextWriteOrTheSessionsEnd) {
+    connect();
+    left->closeDataChannel();
+    auto delivered = left->sendData(pattern(100, 1), 1);
+    settle();
+    left->closeDataChannel();  // another reset: the frame waiting for the connection fails
+    settle();
+    EXPECT_EQ(outcome(delivered), "pending") << "it will be written again";
+    connect();
+    EXPECT_EQ(outcome(delivered), "fulfilled");
+    EXPECT_EQ(rightHears->delivered.size(), 1u);
+
+    left->closeDataChannel();
+    auto ended = left->sendData(pattern(100, 2), 1);
+    settle();
+    left->closeDataChannel();
+    settle();
+    left->shutDown();
+    settle();
+    EXPECT_EQ(outcome(ended), "rejected: The data channel is closed");
+}
+
+TEST_F(AdapterPairTest, ReleasingAnAdapterRejectsEverySendStillWaiting) {
+    auto [leftEnd, rightEnd] = connect();
+    leftEnd->holdBufferedAmount(DataChannelWrapper::gateCloseAmount);
+    std::vector<Promise<void>> sends;
+    for (std::size_t size : {std::size_t{100}, std::size_t{3 * 15360}, std::size_t{100}}) {
+        sends.push_back(left->sendData(pattern(size, 1), 1));
+    }
+    settle();
+    left.reset();
+    settle();
+    for (const auto& send : sends) {
+        EXPECT_NE(outcome(send), "pending");
+        EXPECT_NE(outcome(send), "fulfilled");
+    }
+    EXPECT_EQ(outcome(sends.back()), "rejected: The data channel is closed");
 }
 
 TEST_F(AdapterPairTest, HandingOverAChannelReleasesTheOldGateAndWaitsForTheNewChannelToOpen) {
     auto [oldLeft, oldRight] = connect();
     oldLeft->holdBufferedAmount(DataChannelWrapper::gateCloseAmount);
-    left->sendData(pattern(10, 1), 1);  // waits at the old channel's gate
+    auto transfer = left->sendData(pattern(3 * 15360, 3), 1);  // its first frame waits at the old channel's gate
+    left->sendData(pattern(10, 1), 1);
     settle();
 
     auto [newLeft, newRight] = makePair(2);
@@ -203,6 +256,9 @@ TEST_F(AdapterPairTest, HandingOverAChannelReleasesTheOldGateAndWaitsForTheNewCh
     EXPECT_TRUE(std::any_of(delivered.begin(), delivered.end(), [](const auto& delivery) {
         return delivery.data == pattern(10, 2);
     })) << "neither stuck behind the old gate nor refused by the new channel";
+    ASSERT_EQ(leftHears->failedToSend.size(), 1u);
+    EXPECT_EQ(outcome(transfer), "rejected: Resetting connection")
+        << "given up with the old channel: its frames left behind never make it sent";
 }
 
 TEST_F(AdapterPairTest, OnlyTheCurrentChannelIsHeard) {
