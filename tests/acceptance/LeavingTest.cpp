@@ -1,5 +1,6 @@
 // Leaving the host program: "quit", the end of its input, SIGINT and SIGTERM each tell the peer
-// first, as "disconnect" does; a second SIGINT leaves at once.
+// first, as "disconnect" does; a second SIGINT leaves at once. The host's library lines: its
+// errors are printed without --verbose, so the reason of a failed start-up is on screen.
 
 #include <signal.h>
 
@@ -45,6 +46,17 @@ TEST_F(AcceptanceTest, ASecondInterruptLeavesAtOnce) {
     const auto status = agent->waitForExit(2);
     kill(broker.pid(), SIGCONT);
     EXPECT_EQ(status, 128 + SIGINT);
+}
+
+TEST_F(AcceptanceTest, AnUntrustedBrokerIsReportedWithItsReasonWithoutVerbose) {
+    startService();
+    // The broker's own certificate is no CA: the broker cannot be trusted through it.
+    device = std::make_unique<PeerProcess>(std::vector<std::string>{
+        "--ca-file", broker.certificateFile(), "device", "--url", url, "--api-key", apiKey, "--timeout", "10"});
+    expectLine(*device, "^report: disconnected: the connection was lost$");
+    EXPECT_EQ(device->loggedCount("ERROR: Failed to connect as offer: A TLS error occurred."), 1u)
+        << device->libraryLog(20);
+    EXPECT_EQ(device->loggedCount("INFO"), 0u) << device->libraryLog(20);
 }
 
 }  // namespace
