@@ -19,6 +19,8 @@ struct Leaving {
     int status;
 };
 
+void PrintTo(const Leaving& leaving, std::ostream* out) { *out << leaving.name; }
+
 class LeavingTest : public AcceptanceTest, public ::testing::WithParamInterface<Leaving> {};
 
 TEST_P(LeavingTest, TellsThePeerBeforeItExits) {
