@@ -57,7 +57,7 @@ PeerProcess::~PeerProcess() {
         kill(pid_, SIGKILL);
         waitpid(pid_, nullptr, 0);
     }
-    close(input_);
+    closeInput();
     reader_.join();
     unlink(logPath_.c_str());
 }
@@ -86,6 +86,11 @@ void PeerProcess::send(const std::string& line) {
     if (write(input_, text.data(), text.size()) != static_cast<ssize_t>(text.size())) {
         throw std::runtime_error("cannot write to the peer");
     }
+}
+
+void PeerProcess::closeInput() {
+    if (input_ >= 0) close(input_);
+    input_ = -1;
 }
 
 std::optional<std::vector<std::string>> PeerProcess::waitFor(const std::string& pattern, double seconds,

@@ -25,6 +25,8 @@ public:
 
     /// Writes one command line.
     void send(const std::string& line);
+    /// Closes its standard input: the end of the typed commands.
+    void closeInput();
 
     /// The first line from index `from` on that matches `pattern`, waiting up to `seconds`.
     /// Returns the match and its groups, none when no such line came.

@@ -128,6 +128,8 @@ void MosquittoBroker::makeCertificates() {
     const std::string tools = folder_ + "/openssl.log";
     const std::vector<std::string> ecKey{"-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes"};
     caFile_ = folder_ + "/ca.crt";
+    certificateFile_ = folder_ + "/server.crt";
+    keyFile_ = folder_ + "/server.key";
     std::vector<std::string> ca{"openssl", "req", "-x509"};
     ca.insert(ca.end(), ecKey.begin(), ecKey.end());
     ca.insert(ca.end(), {"-keyout", folder_ + "/ca.key", "-out", caFile_, "-days", "2", "-subj",
@@ -137,7 +139,7 @@ void MosquittoBroker::makeCertificates() {
 
     std::vector<std::string> request{"openssl", "req", "-new"};
     request.insert(request.end(), ecKey.begin(), ecKey.end());
-    request.insert(request.end(), {"-keyout", folder_ + "/server.key", "-out", folder_ + "/server.csr", "-subj",
+    request.insert(request.end(), {"-keyout", keyFile_, "-out", folder_ + "/server.csr", "-subj",
                                    "/CN=localhost"});
     run(request, tools);
 
@@ -146,7 +148,7 @@ void MosquittoBroker::makeCertificates() {
                                               "keyUsage=critical,digitalSignature\n"
                                               "extendedKeyUsage=serverAuth\n";
     run({"openssl", "x509", "-req", "-in", folder_ + "/server.csr", "-CA", caFile_, "-CAkey", folder_ + "/ca.key",
-         "-CAcreateserial", "-out", folder_ + "/server.crt", "-days", "2", "-extfile", folder_ + "/server.ext"},
+         "-CAcreateserial", "-out", certificateFile_, "-days", "2", "-extfile", folder_ + "/server.ext"},
         tools);
 }
 
@@ -167,8 +169,8 @@ void MosquittoBroker::writeConfiguration() {
     if (geteuid() == 0) config << "user root\n";
     config << "listener " << port_ << " " << host_ << "\n"
            << "cafile " << caFile_ << "\n"
-           << "certfile " << folder_ << "/server.crt\n"
-           << "keyfile " << folder_ << "/server.key\n";
+           << "certfile " << certificateFile_ << "\n"
+           << "keyfile " << keyFile_ << "\n";
     if (!config) throw std::runtime_error("cannot write " + configFile_);
 }
 

@@ -25,11 +25,16 @@ public:
     /// Stops the broker by its pid and waits for it to exit; its clients lose their connection.
     void stop();
     bool isRunning() const { return pid_ > 0; }
+    /// The broker's process while it runs, else -1.
+    pid_t pid() const { return pid_; }
 
     const std::string& host() const { return host_; }
     std::uint16_t port() const { return port_; }
     /// The CA certificate that signed the broker's certificate (PEM file).
     const std::string& caFile() const { return caFile_; }
+    /// The broker's own certificate (for 127.0.0.1 and localhost) and its key (PEM files).
+    const std::string& certificateFile() const { return certificateFile_; }
+    const std::string& keyFile() const { return keyFile_; }
     const std::string& username() const { return username_; }
     const std::string& password() const { return password_; }
     /// What the broker has written to its stderr so far.
@@ -45,6 +50,8 @@ private:
     const std::string password_;
     std::string folder_;
     std::string caFile_;
+    std::string certificateFile_;
+    std::string keyFile_;
     std::string configFile_;
     std::string logFile_;
     std::uint16_t port_ = 0;

@@ -1,7 +1,7 @@
 // quorvane_broker: a mosquitto broker with one TLS listener on a free port of 127.0.0.1, a
 // throw-away CA and one user, for scripts. Once it accepts connections it prints shell
-// assignments (MQTT_HOST, MQTT_PORT, MQTT_CA_FILE, MQTT_USERNAME, MQTT_PASSWORD), then runs until
-// SIGINT or SIGTERM, stops the broker and removes its files.
+// assignments (MQTT_HOST, MQTT_PORT, MQTT_CA_FILE, MQTT_CERT_FILE, MQTT_KEY_FILE, MQTT_USERNAME,
+// MQTT_PASSWORD), then runs until SIGINT or SIGTERM, stops the broker and removes its files.
 
 #include <pthread.h>
 
@@ -15,7 +15,11 @@ namespace {
 
 const char* usage =
     "usage: quorvane_broker [--username NAME] [--password PASSWORD]\n"
-    "  defaults: quorvane and session-token\n";
+    "  defaults: quorvane and session-token\n"
+    "Prints, once the broker accepts connections on 127.0.0.1, shell assignments: MQTT_HOST,\n"
+    "MQTT_PORT, MQTT_CA_FILE (the throw-away CA), MQTT_CERT_FILE and MQTT_KEY_FILE (the broker's\n"
+    "certificate and key, for 127.0.0.1 and localhost), MQTT_USERNAME, MQTT_PASSWORD. Runs until\n"
+    "SIGINT or SIGTERM, then removes its files.\n";
 
 }  // namespace
 
@@ -45,7 +49,8 @@ int main(int argc, char** argv) {
     try {
         quorvane::testing::MosquittoBroker broker(username, password);
         std::cout << "MQTT_HOST=" << broker.host() << "\nMQTT_PORT=" << broker.port()
-                  << "\nMQTT_CA_FILE=" << broker.caFile() << "\nMQTT_USERNAME=" << broker.username()
+                  << "\nMQTT_CA_FILE=" << broker.caFile() << "\nMQTT_CERT_FILE=" << broker.certificateFile()
+                  << "\nMQTT_KEY_FILE=" << broker.keyFile() << "\nMQTT_USERNAME=" << broker.username()
                   << "\nMQTT_PASSWORD=" << broker.password() << std::endl;
         int received = 0;
         sigwait(&signals, &received);

@@ -10,12 +10,12 @@ const std::string trackArrived = "peerConnection did add track with codecs: ";
 
 }  // namespace
 
-void HostLogger::write(const char* level, const std::string& message, const DataList& data) {
+void HostLogger::write(const char* level, bool print, const std::string& message, const DataList& data) {
     if (message.starts_with(trackArrived)) {
         std::string codecs = message.substr(trackArrived.size());
         events_.update([&](SessionEvents::State& state) { state.remoteTracks.push_back(codecs); });
     }
-    if (!print_) return;
+    if (!print) return;
     std::string text = std::string(level) + ": " + message;
     for (const auto& item : data) {
         if (item) text += " " + item->dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);

@@ -7,14 +7,45 @@
 #include <stdexcept>
 
 #include "AgentScript.hpp"
+#include "ClientActions.hpp"
 #include "Console.hpp"
 #include "DeviceScript.hpp"
 #include "HostLogger.hpp"
+#include "Outcome.hpp"
 #include "SessionEvents.hpp"
 #include "SessionHost.hpp"
 #include "Shell.hpp"
+#include "StopSignals.hpp"
 
 namespace quorvane::session {
+
+namespace {
+
+/// The session started and typed commands carried out until "quit", the end of standard input or
+/// a stop signal; then the session is ended as "disconnect" does. Returns the exit status.
+int runShell(const Options& options, Console& console, const std::shared_ptr<QuorvaneClient>& client,
+             SessionHost& host) {
+    // Before the start-up, so that a stop signal during it is kept for when it is over.
+    StopSignals stops;
+    ClientActions actions(console, client, host);
+    auto started = options.role == Options::Role::device ? actions.beginSession() : actions.joinSession(options.pin);
+    try {
+        started.wait();
+    } catch (...) {
+        return 1;
+    }
+    Shell shell(console, actions);
+    InputLines lines(STDIN_FILENO, stops.fd());
+    while (auto line = lines.next()) {
+        if (!shell.execute(*line)) break;
+    }
+    console.line("leaving: ending the session");
+    // The library bounds the disconnect signal by the client's time-out; the wait allows a margin.
+    (void)waitFor(actions.endSession(), options.timeout + 5);
+    return lines.stoppedBy() == 0 ? 0 : 128 + lines.stoppedBy();
+}
+
+}  // namespace
 
 int runHostProgram(int argc, char** argv, const ClientFactory& makeClient) {
     Options options;
@@ -22,7 +53,7 @@ int runHostProgram(int argc, char** argv, const ClientFactory& makeClient) {
         bool help = false;
         options = parseOptions(argc, argv, help);
         if (help) {
-            std::cout << usage << "\n" << shellHelp;
+            std::cout << usage << "\n" << shellHelp();
             return 0;
         }
     } catch (const std::exception& error) {
@@ -51,15 +82,7 @@ int runHostProgram(int argc, char** argv, const ClientFactory& makeClient) {
                                                               : AgentScript(console, events, client, options.pin).run();
         return ok ? 0 : 1;
     }
-    Shell shell(console, client, *host);
-    auto started = options.role == Options::Role::device ? shell.startSession() : shell.join(options.pin);
-    try {
-        started.wait();
-    } catch (...) {
-        return 1;
-    }
-    shell.run(std::cin);
-    return 0;
+    return runShell(options, console, client, *host);
 }
 
 }  // namespace quorvane::session

@@ -14,7 +14,7 @@ const char* const usage =
     "  --timeout SECONDS       the signaling time-out (default 30)\n"
     "  --save-folder DIR       keep the files that arrive in DIR\n"
     "  --no-retain-logs        keep no log entries for the upload at the end of a session\n"
-    "  --verbose               print the library's log lines on standard error\n"
+    "  --verbose               print all the library's log lines on standard error, not only its errors\n"
     "Without --script, commands are read from standard input, one a line ('help' lists them).\n";
 
 Options parseOptions(int argc, char** argv, bool& help) {

@@ -65,6 +65,10 @@ QVTaggedData fileData(const std::string& name, std::vector<std::uint8_t> bytes) 
     return QVTaggedData(std::move(tag), std::move(bytes));
 }
 
+std::size_t fileTagSize(const std::string& name) {
+    return fileTagPrefix.size() + name.size() + checksumField.size() + 2 * 32;  // a SHA-256 in hexadecimal
+}
+
 std::optional<FileTag> parseFileTag(const std::string& tag) {
     if (!tag.starts_with(fileTagPrefix)) return std::nullopt;
     const auto checksumAt = tag.rfind(checksumField);

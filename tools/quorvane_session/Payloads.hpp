@@ -10,6 +10,10 @@
 
 namespace quorvane::session {
 
+/// The most bytes one message carries, its tag's and its data's together: the library's 65535
+/// chunks of 15360 bytes, less the room it keeps for the message's own fields.
+constexpr std::size_t messageLimit = std::size_t{65535} * 15360 - 256;
+
 /// The tag of text payloads: the library's text tag.
 const std::string& textTag();
 
@@ -28,6 +32,9 @@ std::vector<std::uint8_t> generatedBytes(std::size_t size, std::uint32_t seed);
 /// A file as it travels: its bytes, with its name and checksum in the tag
 /// ("application/octet-stream; name=NAME; sha256=HEX").
 QVTaggedData fileData(const std::string& name, std::vector<std::uint8_t> bytes);
+
+/// The size of the tag fileData gives a file of this name.
+std::size_t fileTagSize(const std::string& name);
 
 /// The name and checksum a file's tag carries.
 struct FileTag {

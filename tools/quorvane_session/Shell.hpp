@@ -1,40 +1,28 @@
 #pragma once
 
-#include <istream>
-#include <memory>
 #include <string>
 
 #include "Console.hpp"
-#include "Sender.hpp"
-#include "SessionEvents.hpp"
-#include "SessionHost.hpp"
-#include "quorvane/QuorvaneClient.hpp"
+#include "ShellActions.hpp"
 
 namespace quorvane::session {
 
-/// Reads typed commands, one a line, and carries them out; results are printed as they come.
+/// Typed commands, one a line: each line's arguments are checked and the command handed to
+/// `actions`, or the line is refused with one line on the console saying what was wrong and what
+/// the command takes. No line ends the shell but "quit".
 class Shell {
 public:
-    Shell(Console& console, std::shared_ptr<QuorvaneClient> client, SessionHost& host)
-        : console_(console), client_(client), host_(host), sender_(console, client) {}
+    Shell(Console& console, ShellActions& actions) : console_(console), actions_(actions) {}
 
-    /// Creates a new session as the device; prints "PIN: " and its PIN, or why it failed.
-    Promise<void> startSession();
-    /// Joins the session with `pin` as the agent; prints the outcome.
-    Promise<void> join(const std::string& pin);
-
-    /// Runs until "quit" or the end of `input`.
-    void run(std::istream& input);
-    /// Carries out one line; false for "quit".
+    /// Carries out or refuses one line; false for "quit".
     bool execute(const std::string& line);
 
 private:
     Console& console_;
-    const std::shared_ptr<QuorvaneClient> client_;
-    SessionHost& host_;
-    Sender sender_;
+    ShellActions& actions_;
 };
 
-extern const char* const shellHelp;
+/// The shell's commands, one a line, and how the peer answers.
+std::string shellHelp();
 
 }  // namespace quorvane::session

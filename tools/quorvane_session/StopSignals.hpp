@@ -1,0 +1,51 @@
+#pragma once
+
+#include <signal.h>
+
+#include <optional>
+#include <string>
+
+namespace quorvane::session {
+
+/// SIGINT and SIGTERM as a request to leave. The first one makes fd() readable, with the signal's
+/// number as its byte; a second one ends the process at once (status 128 + its number). The
+/// handler only writes that byte or exits. One at a time per process; the previous handlers are
+/// restored when it goes.
+class StopSignals {
+public:
+    StopSignals();
+    ~StopSignals();
+    StopSignals(const StopSignals&) = delete;
+    StopSignals& operator=(const StopSignals&) = delete;
+
+    /// Readable once a stop signal came.
+    int fd() const { return read_; }
+
+private:
+    int read_ = -1;
+    struct sigaction previousInterrupt_ {};
+    struct sigaction previousTerminate_ {};
+};
+
+/// The lines typed on a file descriptor, read until its end or until a stop signal came.
+class InputLines {
+public:
+    InputLines(int input, int stop) : input_(input), stop_(stop) {}
+
+    /// The next line, without its end; none at the end of the input or once a stop signal came.
+    std::optional<std::string> next();
+    /// The number of the stop signal that ended the input, 0 when none did.
+    int stoppedBy() const { return stoppedBy_; }
+
+private:
+    /// Reads what the input has; false at its end or once a stop signal came.
+    bool fill();
+
+    const int input_;
+    const int stop_;
+    std::string pending_;
+    bool ended_ = false;
+    int stoppedBy_ = 0;
+};
+
+}  // namespace quorvane::session
