@@ -138,7 +138,7 @@ public:
 
     explicit Receiver(std::uint8_t senderSeed) : senderSeed_(senderSeed) {}
 
-    void dataChannelDidReceive(const std::vector<std::uint8_t>& data, std::uint16_t) override {
+    void dataChannelDidReceive(std::vector<std::uint8_t> data, std::uint16_t) override {
         const auto now = SteadyClock::now();
         bool intact = data.size() >= sizeof(std::int64_t);
         std::int64_t stamp = 0;
