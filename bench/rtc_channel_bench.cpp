@@ -5,7 +5,9 @@
 //      figure over its baseline;
 //  (b) the round trip of 100-byte messages through the adapters (p50, p99);
 //  (c) peak resident memory of sender and receiver of one 256 MiB message, each peer in a process
-//      of its own, over the message size;
+//      of its own, over the message size: through two adapters, then as a notification and as a
+//      query response through two session clients (signaling through a TLS mosquitto broker, the
+//      session made through the mock REST service, both started by this program on 127.0.0.1);
 //  (d) stalls: fresh connections, each carrying 1 MiB and 16 MiB each way, counted when a
 //      message needed a retry request or took over 5 s; each peer in its own process (with WebRTC
 //      threads of its own), then both peers in this process; the kernel's UDP receive-buffer
@@ -14,11 +16,14 @@
 // 256 MiB), and Google Benchmark's own (--benchmark_filter=^$ skips (a) and (b)).
 
 #include <benchmark/benchmark.h>
+#include <fcntl.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <condition_variable>
 #include <cstdio>
@@ -34,11 +39,14 @@
 #include <thread>
 #include <vector>
 
+#include "MockRestService.hpp"
 #include "formats/MessageFrameWriter.hpp"
 #include "log/ZephLogger.hpp"
 #include "support/ChannelEndpoint.hpp"
 #include "support/ChunkAdapterPair.hpp"
+#include "support/LoopbackClientPair.hpp"
 #include "support/LoopbackPeerPair.hpp"
+#include "support/MosquittoBroker.hpp"
 #include "support/Pattern.hpp"
 #include "support/ResidentMemory.hpp"
 #include "support/SocketPeer.hpp"
@@ -130,7 +138,7 @@ public:
 
     explicit Receiver(std::uint8_t senderSeed) : senderSeed_(senderSeed) {}
 
-    void dataChannelDidReceive(const std::vector<std::uint8_t>& data, std::uint16_t) override {
+    void dataChannelDidReceive(std::vector<std::uint8_t> data, std::uint16_t) override {
         const auto now = SteadyClock::now();
         bool intact = data.size() >= sizeof(std::int64_t);
         std::int64_t stamp = 0;
@@ -426,36 +434,30 @@ std::string readAll(int fd) {
     return text;
 }
 
-/// Runs `script` on a fresh connection: each peer in a process of its own (this program again,
-/// started with --peer), or both in this process, on its WebRTC threads.
-Outcome runConnection(const std::vector<Transfer>& script, bool separateProcesses) {
+/// Runs this program twice, once with each side's `arguments`, each with a socket to the other on
+/// descriptor 3 and the shared report pipe on 4; what both wrote to the report, once both ended.
+std::string runPeerProcesses(const std::array<std::vector<std::string>, 2>& arguments) {
     int sockets[2];
     int report[2];
-    if (::socketpair(AF_UNIX, SOCK_STREAM, 0, sockets) != 0 || ::pipe(report) != 0) return {{}, {}, "no socket"};
-    const std::string scriptArgument = "--script=" + scriptText(script);
-    if (!separateProcesses) {
-        std::thread offer([&] { runPeer(SocketPeer::Role::offer, sockets[0], report[1], script); });
-        std::thread answer([&] { runPeer(SocketPeer::Role::answer, sockets[1], report[1], script); });
-        offer.join();
-        answer.join();
-        ::close(report[1]);
-        const auto text = readAll(report[0]);
-        ::close(report[0]);
-        return parseReport(text);
-    }
+    if (::socketpair(AF_UNIX, SOCK_STREAM, 0, sockets) != 0 || ::pipe(report) != 0) return "failed no socket\n";
     char self[4096] = {};
-    if (::readlink("/proc/self/exe", self, sizeof self - 1) <= 0) return {{}, {}, "no path to this program"};
+    if (::readlink("/proc/self/exe", self, sizeof self - 1) <= 0) return "failed no path to this program\n";
     std::vector<pid_t> children;
     for (int side = 0; side < 2; ++side) {
-        std::string roleArgument = side == 0 ? "--peer=offer" : "--peer=answer";
-        char* argv[] = {self, roleArgument.data(), const_cast<char*>(scriptArgument.c_str()), nullptr};
+        std::vector<std::string> texts = arguments[side];
+        std::vector<char*> argv{self};
+        for (auto& text : texts) argv.push_back(text.data());
+        argv.push_back(nullptr);
         const pid_t child = ::fork();
         if (child == 0) {
-            // Only async-signal-safe calls until exec: its socket on 3, the report on 4, nothing else.
+            // Only async-signal-safe calls until exec: its socket on 3, the report on 4, nothing else;
+            // its standard output (the REST client's lines) goes nowhere.
+            const int nowhere = ::open("/dev/null", O_WRONLY);
+            ::dup2(nowhere, 1);
             ::dup2(sockets[side], 3);
             ::dup2(report[1], 4);
             ::close_range(5, ~0U, 0);
-            ::execv(self, argv);
+            ::execv(self, argv.data());
             ::_exit(127);
         }
         if (child > 0) children.push_back(child);
@@ -463,12 +465,180 @@ Outcome runConnection(const std::vector<Transfer>& script, bool separateProcesse
     ::close(sockets[0]);
     ::close(sockets[1]);
     ::close(report[1]);
-    const auto text = readAll(report[0]);
+    auto text = readAll(report[0]);
     ::close(report[0]);
     for (pid_t child : children) ::waitpid(child, nullptr, 0);
-    auto outcome = parseReport(text);
-    if (children.size() != 2) outcome.failure += "could not start the peers; ";
-    return outcome;
+    if (children.size() != 2) text += "failed could not start the peers\n";
+    return text;
+}
+
+/// Runs `script` on a fresh connection: each peer in a process of its own (this program again,
+/// started with --peer), or both in this process, on its WebRTC threads.
+Outcome runConnection(const std::vector<Transfer>& script, bool separateProcesses) {
+    const std::string scriptArgument = "--script=" + scriptText(script);
+    if (separateProcesses) {
+        return parseReport(runPeerProcesses({{{"--peer=offer", scriptArgument}, {"--peer=answer", scriptArgument}}}));
+    }
+    int sockets[2];
+    int report[2];
+    if (::socketpair(AF_UNIX, SOCK_STREAM, 0, sockets) != 0 || ::pipe(report) != 0) return {{}, {}, "no socket"};
+    std::thread offer([&] { runPeer(SocketPeer::Role::offer, sockets[0], report[1], script); });
+    std::thread answer([&] { runPeer(SocketPeer::Role::answer, sockets[1], report[1], script); });
+    offer.join();
+    answer.join();
+    ::close(report[1]);
+    const auto text = readAll(report[0]);
+    ::close(report[0]);
+    return parseReport(text);
+}
+
+// --- (c): the message through two session clients, each in a process of its own ----------------
+
+const std::string clientApiKey = "mock-api-key";
+const std::string clientTag = "application/octet-stream";
+constexpr std::uint8_t clientSeed = 23;
+constexpr std::uint16_t clientCategory = 1;
+
+/// The pattern of `clientSeed` over `size` bytes.
+std::vector<std::uint8_t> clientPayload(std::size_t size) { return quorvane::testing::patterned(size, clientSeed); }
+
+bool isClientPayload(const QVTaggedData& data, std::size_t size) {
+    const auto& bytes = data.data();
+    if (bytes.size() != size || data.tag() != clientTag) return false;
+    for (std::size_t i = 0; i < size; ++i) {
+        if (bytes[i] != patternByte(i, clientSeed)) return false;
+    }
+    return true;
+}
+
+/// One line to the other side, over the socket between the two processes.
+void writeLine(int socket, std::string line) {
+    line += '\n';
+    if (::write(socket, line.data(), line.size()) != static_cast<ssize_t>(line.size())) {
+        throw std::runtime_error("the other side has gone");
+    }
+}
+
+/// The next line from the other side; throws when none comes within `timeout`.
+std::string readLine(int socket, std::chrono::seconds timeout) {
+    std::string line;
+    const auto deadline = SteadyClock::now() + timeout;
+    for (char character = 0; character != '\n';) {
+        pollfd readable{socket, POLLIN, 0};
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - SteadyClock::now());
+        if (left.count() <= 0 || ::poll(&readable, 1, static_cast<int>(left.count())) != 1 ||
+            ::read(socket, &character, 1) != 1) {
+            throw std::runtime_error("no line from the other side");
+        }
+        if (character != '\n') line += character;
+    }
+    return line;
+}
+
+/// The host of one side: the sender answers a query with the payload; the receiver checks what
+/// reaches it, as a notification or as the answer to its query.
+class ClientHost : public QuorvaneDelegate {
+public:
+    explicit ClientHost(std::size_t size) : size_(size) {}
+
+    void quorvaneDidReceiveQuery(const QVQuery&, const QVQueryContext& context) override {
+        context.respond(QVTaggedData(clientTag, clientPayload(size_)), true);
+    }
+    void quorvaneDidReceiveNotification(const QVNotification& notification) override {
+        arrived(notification.data());
+    }
+    void arrived(const QVTaggedData& data) {
+        std::lock_guard lock(mutex_);
+        intact_ = isClientPayload(data, size_);
+        changed_.notify_all();
+    }
+    /// Whether the payload arrived intact; nothing when it did not arrive within `timeout`.
+    std::optional<bool> waitForPayload(std::chrono::seconds timeout) {
+        std::unique_lock lock(mutex_);
+        changed_.wait_for(lock, timeout, [&] { return intact_.has_value(); });
+        return intact_;
+    }
+
+private:
+    const std::size_t size_;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::optional<bool> intact_;
+};
+
+/// One side of a client-level transfer, started by runClients: the sender makes the session and
+/// sends `size` bytes as a notification, or answers the receiver's query with them. Writes the
+/// lines of runPeer to `report` (as "offer" for the sender, "answer" for the receiver).
+int runClientPeer(bool sending, bool notification, std::size_t size, const std::string& apiUrlBase,
+                  const std::string& caFile, int socket, int report) {
+    const std::string role = sending ? "offer" : "answer";
+    auto write = [report](std::string line) {
+        line += '\n';
+        return ::write(report, line.data(), line.size());
+    };
+    try {
+        auto host = std::make_shared<ClientHost>(size);
+        auto client = quorvane::testing::makeLoopbackClient(apiUrlBase, clientApiKey, caFile, host, nullptr, false);
+        const auto deadline = [] { return SteadyClock::now() + transferTimeout; };
+        using quorvane::testing::settled;
+        if (sending) {
+            writeLine(socket, settled(client->initiateSupportSession(), deadline(), "initiateSupportSession"));
+        } else {
+            settled(client->connectToSupportSession(readLine(socket, transferTimeout)), deadline(),
+                    "connectToSupportSession");
+        }
+        for (const auto until = deadline(); !client->isConnected(); std::this_thread::sleep_for(2ms)) {
+            if (SteadyClock::now() > until) throw std::runtime_error("the data channel did not open");
+        }
+        writeLine(socket, "connected");
+        readLine(socket, transferTimeout);
+
+        const auto before = ResidentMemory::read().now;
+        const auto start = SteadyClock::now();
+        if (sending) {
+            if (notification) {
+                settled(client->sendNotification(QVNotification(clientCategory, QVTaggedData(clientTag, clientPayload(size)))),
+                        deadline(), "sendNotification");
+            }
+            readLine(socket, transferTimeout);
+        } else {
+            if (!notification) {
+                auto receipt = client->sendQuery(QVQuery(clientCategory, QVTaggedData(clientTag, {})),
+                                                 transferTimeout.count(),
+                                                 [host](const QVTaggedData& data, bool) { host->arrived(data); });
+                settled(receipt.complete(), deadline(), "sendQuery");
+            }
+            const auto intact = host->waitForPayload(transferTimeout);
+            if (!intact) throw std::runtime_error(std::to_string(size) + "-byte payload not delivered");
+            const double seconds = std::chrono::duration<double>(SteadyClock::now() - start).count();
+            write("transfer offer " + std::to_string(size) + " " + std::to_string(seconds) + " 0 " + (*intact ? "1" : "0"));
+            writeLine(socket, "done");
+        }
+        write("memory " + role + " " + std::to_string(ResidentMemory::read().peak) + " " + std::to_string(before));
+        settled(client->disconnect(false), deadline(), "disconnect");
+        return 0;
+    } catch (const std::exception& error) {
+        write("failed " + role + ": " + error.what());
+        return 1;
+    }
+}
+
+/// One message of `size` bytes from one session client to another, each in a process of its own
+/// (this program again, started with --client), as a notification or as a query response.
+Outcome runClients(std::size_t size, bool notification) {
+    quorvane::testing::MosquittoBroker broker(clientApiKey, "session-token");
+    mock::MockRestOptions options;
+    options.apiKey = clientApiKey;
+    options.sessionToken = broker.password();
+    options.mqttHost = broker.host();
+    options.mqttSslPort = broker.port();
+    mock::MockRestService service(options);
+    const std::vector<std::string> common = {"--kind=" + std::string(notification ? "notification" : "query"),
+                                             "--bytes=" + std::to_string(size), "--api=" + service.start(),
+                                             "--ca=" + broker.caFile()};
+    std::array<std::vector<std::string>, 2> arguments = {{{"--client=sender"}, {"--client=receiver"}}};
+    for (auto& side : arguments) side.insert(side.end(), common.begin(), common.end());
+    return parseReport(runPeerProcesses(arguments));
 }
 
 /// This program started as one peer of runConnection.
@@ -476,24 +646,33 @@ int runAsPeer(const std::string& role, const std::string& script) {
     return runPeer(role == "offer" ? SocketPeer::Role::offer : SocketPeer::Role::answer, 3, 4, parseScript(script));
 }
 
-/// False when the message did not arrive intact.
-bool reportMemory(std::size_t messageBytes) {
-    std::printf("\nPeak resident memory, one %zu-byte message, each peer in its own process:\n", messageBytes);
-    const auto outcome = runConnection({{SocketPeer::Role::offer, messageBytes}}, true);
+/// Prints the peak of each side of `outcome`, one message of `messageBytes` under `what`; false
+/// when the message did not arrive intact.
+bool printPeaks(const char* what, const Outcome& outcome, std::size_t messageBytes) {
+    std::printf("  %s:\n", what);
     if (!outcome.failure.empty() || outcome.memory.size() != 2 || outcome.received.size() != 1 ||
         !outcome.received[0].intact) {
-        std::printf("  FAILED: %s\n", outcome.failure.c_str());
+        std::printf("    FAILED: %s\n", outcome.failure.c_str());
         return false;
     }
     for (const auto& [role, side] : {std::pair{"offer", "sender"}, std::pair{"answer", "receiver"}}) {
         const auto& memory = outcome.memory.at(role);
-        std::printf("  %-8s peak %7.1f MB = %.2f x the message (%.2f x above its resident memory before the transfer)\n",
+        std::printf("    %-8s peak %7.1f MB = %.2f x the message (%.2f x above its resident memory before the transfer)\n",
                     side, static_cast<double>(memory.peak) / 1e6,
                     static_cast<double>(memory.peak) / static_cast<double>(messageBytes),
                     static_cast<double>(memory.peak - std::min(memory.peak, memory.before)) /
                         static_cast<double>(messageBytes));
     }
     return true;
+}
+
+/// False when a message did not arrive intact.
+bool reportMemory(std::size_t messageBytes) {
+    std::printf("\nPeak resident memory, one %zu-byte message, each peer in its own process:\n", messageBytes);
+    bool intact = printPeaks("message layer (two adapters)", runConnection({{SocketPeer::Role::offer, messageBytes}}, true),
+                             messageBytes);
+    intact = printPeaks("notification (two session clients)", runClients(messageBytes, true), messageBytes) && intact;
+    return printPeaks("query response (two session clients)", runClients(messageBytes, false), messageBytes) && intact;
 }
 
 /// False when a message did not arrive intact.
@@ -552,6 +731,11 @@ std::optional<std::string> flag(int argc, char** argv, const std::string& name) 
 
 int main(int argc, char** argv) {
     if (auto role = flag(argc, argv, "peer")) return runAsPeer(*role, flag(argc, argv, "script").value_or(""));
+    if (auto role = flag(argc, argv, "client")) {
+        return runClientPeer(*role == "sender", flag(argc, argv, "kind") == "notification",
+                             std::stoull(flag(argc, argv, "bytes").value_or("0")), flag(argc, argv, "api").value_or(""),
+                             flag(argc, argv, "ca").value_or(""), 3, 4);
+    }
 
     int stallRuns = 50;
     if (const char* runs = std::getenv("QUORVANE_BENCH_STALL_RUNS")) stallRuns = std::atoi(runs);

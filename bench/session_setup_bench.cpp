@@ -53,7 +53,7 @@ public:
         established_ = true;
         changed_.notify_all();
     }
-    void transportLayerDidReceive(const std::vector<std::uint8_t>&, std::uint16_t) override {}
+    void transportLayerDidReceive(std::vector<std::uint8_t>, std::uint16_t) override {}
     void transportLayerWillReceiveMessage(std::uint16_t, std::uint16_t, std::uint16_t, std::uint16_t) override {}
     void transportLayerFailedToSend(const std::vector<std::uint8_t>&, std::uint16_t) override {}
     void transportLayerFailedToReceiveMessage(std::uint16_t, std::uint16_t) override {}

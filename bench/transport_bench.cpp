@@ -45,7 +45,7 @@ private:
 class CountingDelegate : public ChunkAdapterDelegate {
 public:
     void dataChannelDidChange(DataChannelState) override {}
-    void dataChannelDidReceive(const std::vector<std::uint8_t>&, std::uint16_t) override { arrivals.add(); }
+    void dataChannelDidReceive(std::vector<std::uint8_t>, std::uint16_t) override { arrivals.add(); }
     void dataChannelWillReceiveMessage(std::uint16_t, std::uint16_t, std::uint16_t, std::uint16_t) override {}
     void dataChannelFailedToSend(const std::vector<std::uint8_t>&, std::uint16_t) override {}
     void dataChannelFailedToReceiveMessage(std::uint16_t, std::uint16_t) override {}

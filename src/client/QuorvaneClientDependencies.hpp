@@ -18,7 +18,7 @@ struct QuorvaneClientDependencies {
     TransportLayerFactory makeTransport = makeWebRtcClient;
     std::shared_ptr<NetworkStatus> networkStatus;  ///< null: a gate over the machine's own network
     RestTransportOptions restOptions;
-    std::function<std::string()> makeMessageId;  ///< null: ten random characters
+    std::function<std::string()> makeMessageId;  ///< null: ten random characters; called on several threads
 };
 
 /// QuorvaneClient::create with the given dependencies.

@@ -33,7 +33,8 @@ class ZephLogger;
 /// Threads. Fields read from several threads (the delegate, the dispatch queue, the transport and
 /// the queued stream configurations) are guarded by `mutex_`, which is never held while
 /// calling out: a snapshot is taken and handed on. The pending tables are touched only on
-/// `internalQueue_`, which also builds every outgoing message and runs the receive road.
+/// `internalQueue_`, which also builds every outgoing message but a query response (written on
+/// the host's thread, where the host's bytes are) and runs the receive road.
 class QuorvaneClientImpl final : public QuorvaneClient,
                                  public TransportLayerDelegate,
                                  public std::enable_shared_from_this<QuorvaneClientImpl> {
@@ -64,7 +65,7 @@ public:
     Promise<void> sendChat(const std::string& text, std::string tag, std::uint16_t category) override;
     Promise<void> sendLog(const std::string& text, std::string tag, std::uint16_t category) override;
 
-    void transportLayerDidReceive(const std::vector<std::uint8_t>& data, std::uint16_t id) override;
+    void transportLayerDidReceive(std::vector<std::uint8_t> data, std::uint16_t id) override;
     void transportLayerWillReceiveMessage(std::uint16_t id, std::uint16_t category, std::uint16_t numChunksReceived,
                                           std::uint16_t totalChunks) override;
     void transportLayerFailedToSend(const std::vector<std::uint8_t>& data, std::uint16_t id) override;
@@ -155,7 +156,7 @@ private:
 
     // --- Receive road (QuorvaneClientReceive.cpp) -----------------------------------------------
 
-    void receive(const Bytes& data, std::uint16_t id);
+    void receive(Bytes data, std::uint16_t id);
     void receiveNotification(const DataChannelMessageView& message, std::uint16_t id);
     void receiveCommand(const DataChannelMessageView& message, const std::string& messageId, std::uint16_t id);
     void receiveQuery(const DataChannelMessageView& message, const std::string& messageId, std::uint16_t id);

@@ -56,8 +56,9 @@ QVError errorResponseFor(const std::exception_ptr& error, QVError::MessageType t
 
 // --- Transport reports ---------------------------------------------------------------------------
 
-void QuorvaneClientImpl::transportLayerDidReceive(const std::vector<std::uint8_t>& data, std::uint16_t id) {
-    internalQueue_->async([self = shared_from_this(), data, id] { self->receive(data, id); });
+void QuorvaneClientImpl::transportLayerDidReceive(std::vector<std::uint8_t> data, std::uint16_t id) {
+    internalQueue_->async(
+        [self = shared_from_this(), data = std::move(data), id]() mutable { self->receive(std::move(data), id); });
 }
 
 void QuorvaneClientImpl::transportLayerFailedToSend(const std::vector<std::uint8_t>& data, std::uint16_t id) {
@@ -74,8 +75,10 @@ void QuorvaneClientImpl::transportLayerFailedToReceiveMessage(std::uint16_t id, 
 
 // --- The receive road, on the internal queue -----------------------------------------------------
 
-void QuorvaneClientImpl::receive(const Bytes& data, std::uint16_t id) {
-    auto message = parseDataChannelMessage(data);
+void QuorvaneClientImpl::receive(Bytes data, std::uint16_t id) {
+    // The host's report of the bytes shares them; the views below read them in place.
+    const auto bytes = std::make_shared<const Bytes>(std::move(data));
+    auto message = parseDataChannelMessage(*bytes);
     if (!message) {
         log_.error(readOperation, "Received malformed data channel message");
         return;
@@ -87,7 +90,7 @@ void QuorvaneClientImpl::receive(const Bytes& data, std::uint16_t id) {
     }
     const auto type = message->messageType();
     deliver("quorvaneDidReceiveMessage",
-            [bytes = std::make_shared<const Bytes>(data), name = std::string(kindName(type))](QuorvaneDelegate& delegate) {
+            [bytes, name = std::string(kindName(type))](QuorvaneDelegate& delegate) {
                 delegate.quorvaneDidReceiveMessage(*bytes, name);
             });
     switch (type) {

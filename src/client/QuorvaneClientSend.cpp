@@ -217,9 +217,21 @@ Promise<void> QuorvaneClientImpl::sendQueryResponse(const std::string& respondin
                         return DataChannelMessageWriter::queryError(id, time, respondingto, status, message);
                     });
     }
-    return send(current, category, [respondingto, data, isLastMessage](const std::string& id, std::uint32_t time) {
-        return DataChannelMessageWriter::queryResponse(id, time, respondingto, data.tag(), data.data(), isLastMessage);
+    // Written here, on the host's thread, while the host's bytes are there to read: the message
+    // is the only copy of them. The hand-over takes its turn on the internal queue.
+    Bytes bytes;
+    try {
+        bytes = DataChannelMessageWriter::queryResponse(makeMessageId_(), messageTimestamp(Clock::current()->now()),
+                                                        respondingto, data.tag(), data.data(), isLastMessage);
+    } catch (...) {
+        return Promise<void>::error(std::current_exception());
+    }
+    auto result = Promise<void>::pending();
+    internalQueue_->async([self = shared_from_this(), current, category, bytes = std::move(bytes),
+                           resolver = result.resolver]() mutable {
+        current->sendMessage(std::move(bytes), category, self->sessionMetrics_).pipeTo(resolver);
     });
+    return result.promise;
 }
 
 // --- Convenience senders -------------------------------------------------------------------------

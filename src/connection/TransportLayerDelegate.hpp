@@ -19,8 +19,8 @@ class TransportLayerDelegate {
 public:
     virtual ~TransportLayerDelegate() = default;
 
-    /// A whole application message arrived: its bytes and its 16-bit transport id.
-    virtual void transportLayerDidReceive(const std::vector<std::uint8_t>& data, std::uint16_t id) = 0;
+    /// A whole application message arrived: its bytes, handed over, and its 16-bit transport id.
+    virtual void transportLayerDidReceive(std::vector<std::uint8_t> data, std::uint16_t id) = 0;
     /// Another chunk of an incoming multi-chunk message arrived.
     virtual void transportLayerWillReceiveMessage(std::uint16_t id, std::uint16_t category,
                                                   std::uint16_t numChunksReceived, std::uint16_t totalChunks) = 0;

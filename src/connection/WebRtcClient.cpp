@@ -135,12 +135,11 @@ Promise<void> WebRtcClient::reconnect() {
 
 Promise<void> WebRtcClient::sendMessage(std::vector<std::uint8_t> data, std::uint16_t category,
                                         std::shared_ptr<SessionMetrics> metrics) {
-    // The metrics count the message's bytes after the send; only then is a copy kept.
-    std::optional<std::vector<std::uint8_t>> counted;
-    if (metrics) counted = data;
+    // The metrics count the message's size after the send.
+    const auto size = data.size();
     return dataChannelManager_->sendData(std::move(data), category)
-        .done([metrics = std::move(metrics), counted = std::move(counted)] {
-            if (metrics) metrics->updateMessageMetrics(*counted);
+        .done([metrics = std::move(metrics), size] {
+            if (metrics) metrics->updateMessageMetrics(size);
         }, queue_);
 }
 

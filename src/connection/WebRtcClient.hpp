@@ -125,7 +125,7 @@ public:
     // Message-layer reports: the state change on the channel's thread, the rest on
     // "WebRtcChunkAdapter".
     void dataChannelDidChange(DataChannelState state) override;
-    void dataChannelDidReceive(const std::vector<std::uint8_t>& data, std::uint16_t id) override;
+    void dataChannelDidReceive(std::vector<std::uint8_t> data, std::uint16_t id) override;
     void dataChannelWillReceiveMessage(std::uint16_t id, std::uint16_t category, std::uint16_t numChunksReceived,
                                        std::uint16_t totalChunks) override;
     void dataChannelFailedToSend(const std::vector<std::uint8_t>& data, std::uint16_t id) override;

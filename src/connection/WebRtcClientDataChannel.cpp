@@ -10,9 +10,9 @@ void WebRtcClient::dataChannelDidChange(DataChannelState state) {
     post([state](WebRtcClient& self) { self.handleDataChannelState(state); });
 }
 
-void WebRtcClient::dataChannelDidReceive(const std::vector<std::uint8_t>& data, std::uint16_t id) {
-    post([data, id](WebRtcClient& self) {
-        self.report([&](TransportLayerDelegate& delegate) { delegate.transportLayerDidReceive(data, id); });
+void WebRtcClient::dataChannelDidReceive(std::vector<std::uint8_t> data, std::uint16_t id) {
+    post([data = std::move(data), id](WebRtcClient& self) mutable {
+        self.report([&](TransportLayerDelegate& delegate) { delegate.transportLayerDidReceive(std::move(data), id); });
     });
 }
 

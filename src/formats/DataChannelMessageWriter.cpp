@@ -20,7 +20,7 @@ flatbuffers::Offset<ErrorResponse> createErrorResponse(flatbuffers::FlatBufferBu
 }
 
 /// Wraps a body already in `builder` into the envelope and finishes it.
-std::vector<std::uint8_t> finishMessage(flatbuffers::FlatBufferBuilder& builder, std::string_view id,
+std::vector<std::uint8_t> finishMessage(wire::MessageBuilder& builder, std::string_view id,
                                         std::uint32_t timestamp, DataChannelMessageSubtype type,
                                         flatbuffers::Offset<void> body) {
     auto idString = wire::createString(builder, id);
@@ -33,7 +33,7 @@ std::vector<std::uint8_t> finishMessage(flatbuffers::FlatBufferBuilder& builder,
 std::vector<std::uint8_t> DataChannelMessageWriter::notification(std::string_view id, std::uint32_t timestamp,
                                                                  std::uint16_t category, std::string_view tag,
                                                                  std::span<const std::uint8_t> data) {
-    auto builder = wire::makeBuilder();
+    wire::MessageBuilder builder(tag.size() + data.size());
     auto tagged = createTaggedData(builder, tag, data);
     auto body = CreateNotification(builder, category, tagged);
     return finishMessage(builder, id, timestamp, DataChannelMessageSubtype::Notification, body.Union());
@@ -43,7 +43,7 @@ std::vector<std::uint8_t> DataChannelMessageWriter::command(std::string_view id,
                                                             std::uint16_t category,
                                                             CommandAcknowledgementType acknowledgeon,
                                                             std::string_view tag, std::span<const std::uint8_t> data) {
-    auto builder = wire::makeBuilder();
+    wire::MessageBuilder builder(tag.size() + data.size());
     auto tagged = createTaggedData(builder, tag, data);
     auto body = CreateCommand(builder, category, acknowledgeon, tagged);
     return finishMessage(builder, id, timestamp, DataChannelMessageSubtype::Command, body.Union());
@@ -52,7 +52,7 @@ std::vector<std::uint8_t> DataChannelMessageWriter::command(std::string_view id,
 std::vector<std::uint8_t> DataChannelMessageWriter::query(std::string_view id, std::uint32_t timestamp,
                                                           std::uint16_t category, std::string_view tag,
                                                           std::span<const std::uint8_t> data) {
-    auto builder = wire::makeBuilder();
+    wire::MessageBuilder builder(tag.size() + data.size());
     auto tagged = createTaggedData(builder, tag, data);
     auto body = CreateQuery(builder, category, tagged);
     return finishMessage(builder, id, timestamp, DataChannelMessageSubtype::Query, body.Union());
@@ -61,7 +61,7 @@ std::vector<std::uint8_t> DataChannelMessageWriter::query(std::string_view id, s
 std::vector<std::uint8_t> DataChannelMessageWriter::commandAcknowledgement(std::string_view id,
                                                                            std::uint32_t timestamp,
                                                                            std::string_view acknowledging) {
-    auto builder = wire::makeBuilder();
+    wire::MessageBuilder builder;
     auto acknowledge = CreateAcknowledge(builder);
     auto acknowledgingString = wire::createString(builder, acknowledging);
     auto body = CreateCommandAcknowledgement(builder, acknowledgingString, CommandAcknowledgementSubtype::Acknowledge,
@@ -72,7 +72,7 @@ std::vector<std::uint8_t> DataChannelMessageWriter::commandAcknowledgement(std::
 std::vector<std::uint8_t> DataChannelMessageWriter::commandError(std::string_view id, std::uint32_t timestamp,
                                                                  std::string_view acknowledging,
                                                                  std::uint32_t statusCode, std::string_view message) {
-    auto builder = wire::makeBuilder();
+    wire::MessageBuilder builder;
     auto error = createErrorResponse(builder, statusCode, message);
     auto acknowledgingString = wire::createString(builder, acknowledging);
     auto body = CreateCommandAcknowledgement(builder, acknowledgingString,
@@ -84,7 +84,7 @@ std::vector<std::uint8_t> DataChannelMessageWriter::queryResponse(std::string_vi
                                                                   std::string_view respondingto, std::string_view tag,
                                                                   std::span<const std::uint8_t> data,
                                                                   bool isLastMessage) {
-    auto builder = wire::makeBuilder();
+    wire::MessageBuilder builder(tag.size() + data.size());
     auto tagged = createTaggedData(builder, tag, data);
     auto part = CreateQueryResponseData(builder, tagged, isLastMessage);
     auto respondingString = wire::createString(builder, respondingto);
@@ -95,7 +95,7 @@ std::vector<std::uint8_t> DataChannelMessageWriter::queryResponse(std::string_vi
 std::vector<std::uint8_t> DataChannelMessageWriter::queryError(std::string_view id, std::uint32_t timestamp,
                                                                std::string_view respondingto, std::uint32_t statusCode,
                                                                std::string_view message) {
-    auto builder = wire::makeBuilder();
+    wire::MessageBuilder builder;
     auto error = createErrorResponse(builder, statusCode, message);
     auto respondingString = wire::createString(builder, respondingto);
     auto body = CreateQueryResponse(builder, respondingString, QueryResponseSubtype::ErrorResponse, error.Union());

@@ -8,7 +8,7 @@ namespace quorvane {
 namespace {
 
 /// Wraps a payload already in `builder` into a MessageChunk frame and finishes it.
-std::vector<std::uint8_t> finishChunk(flatbuffers::FlatBufferBuilder& builder, std::uint16_t msgid,
+std::vector<std::uint8_t> finishChunk(wire::MessageBuilder& builder, std::uint16_t msgid,
                                       std::uint16_t category, MessagePayload payloadType,
                                       flatbuffers::Offset<void> payload) {
     auto chunk = CreateMessageChunk(builder, msgid, category, payloadType, payload);
@@ -19,7 +19,7 @@ std::vector<std::uint8_t> finishChunk(flatbuffers::FlatBufferBuilder& builder, s
 }  // namespace
 
 std::vector<std::uint8_t> MessageFrameWriter::heartbeat() {
-    auto builder = wire::makeBuilder();
+    wire::MessageBuilder builder;
     auto heartbeat = CreateHeartbeat(builder);
     auto frame = CreateMessageFrame(builder, MessageTypes::Heartbeat, heartbeat.Union());
     return wire::finish(builder, frame);
@@ -27,7 +27,7 @@ std::vector<std::uint8_t> MessageFrameWriter::heartbeat() {
 
 std::vector<std::uint8_t> MessageFrameWriter::singleMessage(std::uint16_t msgid, std::uint16_t category,
                                                             std::span<const std::uint8_t> data) {
-    auto builder = wire::makeBuilder();
+    wire::MessageBuilder builder(data.size());
     auto bytes = wire::createBytes(builder, data);
     auto single = CreateSingleMessageData(builder, bytes);
     return finishChunk(builder, msgid, category, MessagePayload::SingleMessageData, single.Union());
@@ -36,7 +36,7 @@ std::vector<std::uint8_t> MessageFrameWriter::singleMessage(std::uint16_t msgid,
 std::vector<std::uint8_t> MessageFrameWriter::chunkedMessage(std::uint16_t msgid, std::uint16_t category,
                                                              std::uint16_t position, std::uint16_t length,
                                                              std::span<const std::uint8_t> data) {
-    auto builder = wire::makeBuilder();
+    wire::MessageBuilder builder(data.size());
     auto bytes = wire::createBytes(builder, data);
     auto chunked = CreateChunkedMessageData(builder, position, length, bytes);
     return finishChunk(builder, msgid, category, MessagePayload::ChunkedMessageData, chunked.Union());
@@ -44,20 +44,20 @@ std::vector<std::uint8_t> MessageFrameWriter::chunkedMessage(std::uint16_t msgid
 
 std::vector<std::uint8_t> MessageFrameWriter::chunkedMessageRetry(std::uint16_t msgid, std::uint16_t category,
                                                                   std::span<const std::uint16_t> chunks) {
-    auto builder = wire::makeBuilder();
+    wire::MessageBuilder builder;
     auto positions = builder.CreateVector(chunks.data(), chunks.size());
     auto retry = CreateChunkedMessageRetry(builder, positions);
     return finishChunk(builder, msgid, category, MessagePayload::ChunkedMessageRetry, retry.Union());
 }
 
 std::vector<std::uint8_t> MessageFrameWriter::messageAck(std::uint16_t msgid, std::uint16_t category) {
-    auto builder = wire::makeBuilder();
+    wire::MessageBuilder builder;
     auto ack = CreateMessageAck(builder);
     return finishChunk(builder, msgid, category, MessagePayload::MessageAck, ack.Union());
 }
 
 std::vector<std::uint8_t> MessageFrameWriter::messageFailed(std::uint16_t msgid, std::uint16_t category) {
-    auto builder = wire::makeBuilder();
+    wire::MessageBuilder builder;
     auto failed = CreateMessageFailed(builder);
     return finishChunk(builder, msgid, category, MessagePayload::MessageFailed, failed.Union());
 }

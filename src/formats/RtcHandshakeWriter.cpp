@@ -7,7 +7,7 @@ namespace quorvane {
 
 namespace {
 
-std::vector<std::uint8_t> finishHandshake(flatbuffers::FlatBufferBuilder& builder,
+std::vector<std::uint8_t> finishHandshake(wire::MessageBuilder& builder,
                                           flatbuffers::Offset<flatbuffers::String> token, std::uint32_t timestamp,
                                           Message type, flatbuffers::Offset<void> member) {
     auto handshake = CreateRtcHandshake(builder, token, timestamp, type, member);
@@ -18,7 +18,7 @@ std::vector<std::uint8_t> finishHandshake(flatbuffers::FlatBufferBuilder& builde
 template <class Create>
 std::vector<std::uint8_t> writeSessionDescription(std::string_view token, std::uint32_t timestamp, Message type,
                                                   std::string_view sdpType, std::string_view sdp, Create create) {
-    auto builder = wire::makeBuilder();
+    wire::MessageBuilder builder;
     auto tokenString = wire::createString(builder, token);
     auto typeString = wire::createString(builder, sdpType);
     auto sdpString = wire::createString(builder, sdp);
@@ -45,7 +45,7 @@ std::vector<std::uint8_t> RtcHandshakeWriter::iceCandidate(std::string_view toke
                                                            std::string_view candidate, std::int32_t sdpMLineIndex,
                                                            std::string_view sdpMid,
                                                            std::string_view usernameFragment) {
-    auto builder = wire::makeBuilder();
+    wire::MessageBuilder builder;
     auto tokenString = wire::createString(builder, token);
     auto candidateString = wire::createString(builder, candidate);
     auto midString = wire::createString(builder, sdpMid);
@@ -56,7 +56,7 @@ std::vector<std::uint8_t> RtcHandshakeWriter::iceCandidate(std::string_view toke
 
 std::vector<std::uint8_t> RtcHandshakeWriter::disconnect(std::string_view token, std::uint32_t timestamp,
                                                          std::string_view client) {
-    auto builder = wire::makeBuilder();
+    wire::MessageBuilder builder;
     auto tokenString = wire::createString(builder, token);
     auto clientString = wire::createString(builder, client);
     auto member = CreateDisconnect(builder, clientString);

@@ -1,10 +1,32 @@
 #include "formats/WireFormat.hpp"
 
+#include <cstring>
 #include <stdexcept>
 
 namespace quorvane::wire {
 
-flatbuffers::FlatBufferBuilder makeBuilder() { return flatbuffers::FlatBufferBuilder(builderInitialSize); }
+std::uint8_t* VectorAllocator::allocate(std::size_t size) {
+    buffer_ = std::vector<std::uint8_t>(size);
+    return buffer_.data();
+}
+
+std::uint8_t* VectorAllocator::reallocate_downward(std::uint8_t* old, std::size_t oldSize, std::size_t newSize,
+                                                   std::size_t inUseBack, std::size_t inUseFront) {
+    std::vector<std::uint8_t> grown(newSize);
+    memcpy_downward(old, oldSize, grown.data(), newSize, inUseBack, inUseFront);
+    buffer_.swap(grown);
+    return buffer_.data();
+}
+
+MessageBuilder::MessageBuilder(std::size_t payloadBytes)
+    : flatbuffers::FlatBufferBuilder(builderInitialSize + payloadBytes, this) {}
+
+std::vector<std::uint8_t> MessageBuilder::release() {
+    const std::size_t size = GetSize();
+    Reset();  // lets go of the buffer, whose last `size` bytes are the message
+    buffer_.erase(buffer_.begin(), buffer_.end() - static_cast<std::ptrdiff_t>(size));
+    return std::move(buffer_);
+}
 
 flatbuffers::Offset<flatbuffers::String> createString(flatbuffers::FlatBufferBuilder& builder, std::string_view text) {
     // An empty string_view may hold a null pointer, which must not reach memcpy.

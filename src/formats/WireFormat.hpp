@@ -3,9 +3,10 @@
 // Building and reading rules shared by the three FlatBuffers schemas (data-channel frames,
 // application messages, signaling messages).
 //
-// Writing: one fresh builder of 1024 bytes per message, scalars equal to their defaults left
-// out, strings created one by one (never shared), the root finished without file identifier and
-// without size prefix.
+// Writing: one fresh builder per message (1024 bytes, plus the size of the payload it is told
+// of), scalars equal to their defaults left out, strings created one by one (never shared), the
+// root finished without file identifier and without size prefix. The finished bytes are the
+// builder's own buffer, handed over without a copy.
 //
 // Reading: a received buffer is verified before anything in it is read; an enum or union type
 // byte that no value names reads as the first value; an absent string reads as nothing (distinct
@@ -22,18 +23,41 @@
 
 namespace quorvane::wire {
 
-/// Initial capacity of every message builder; it grows as needed.
+/// Room every message builder takes at first beyond the payload it is told of; it grows as needed.
 inline constexpr std::size_t builderInitialSize = 1024;
 
-/// A fresh builder for one message.
-flatbuffers::FlatBufferBuilder makeBuilder();
+/// Lends a builder one std::vector as its buffer, which stays with the allocator when the
+/// builder lets go of it.
+class VectorAllocator : public flatbuffers::Allocator {
+public:
+    std::uint8_t* allocate(std::size_t size) override;
+    void deallocate(std::uint8_t*, std::size_t) override {}
+    std::uint8_t* reallocate_downward(std::uint8_t* old, std::size_t oldSize, std::size_t newSize,
+                                      std::size_t inUseBack, std::size_t inUseFront) override;
+
+protected:
+    std::vector<std::uint8_t> buffer_;
+};
+
+/// The builder of one message, writing into a std::vector that becomes the finished message.
+/// It takes room for `payloadBytes` beyond builderInitialSize at once, so that a message that
+/// carries a large payload is written without growing (each growth copies what is written).
+class MessageBuilder : private VectorAllocator, public flatbuffers::FlatBufferBuilder {
+public:
+    explicit MessageBuilder(std::size_t payloadBytes = 0);
+    MessageBuilder(const MessageBuilder&) = delete;
+    MessageBuilder& operator=(const MessageBuilder&) = delete;
+
+    /// The finished message: the buffer itself, its unused front cut off in place. The builder is
+    /// empty afterwards.
+    std::vector<std::uint8_t> release();
+};
 
 /// Finishes `root` (no file identifier, no size prefix) and returns the finished bytes.
 template <class Root>
-std::vector<std::uint8_t> finish(flatbuffers::FlatBufferBuilder& builder, flatbuffers::Offset<Root> root) {
+std::vector<std::uint8_t> finish(MessageBuilder& builder, flatbuffers::Offset<Root> root) {
     builder.Finish(root);
-    const std::uint8_t* start = builder.GetBufferPointer();
-    return {start, start + builder.GetSize()};
+    return builder.release();
 }
 
 /// A new, unshared string holding `text` (possibly empty, always present).

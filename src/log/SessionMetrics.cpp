@@ -39,8 +39,8 @@ void SessionMetrics::incrementReconnects() {
     ++numReconnects_;
 }
 
-void SessionMetrics::updateMessageMetrics(std::span<const std::uint8_t> data) {
-    auto size = static_cast<std::int64_t>(data.size());
+void SessionMetrics::updateMessageMetrics(std::size_t bytes) {
+    auto size = static_cast<std::int64_t>(bytes);
     std::lock_guard lock(mutex_);
     // The running average works from the truncated previous average.
     avgMessageSize_ = (avgMessageSize_ * numMessages_ + size) / (numMessages_ + 1);

@@ -4,7 +4,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
-#include <span>
+#include <cstddef>
 #include <string>
 
 #include <nlohmann/json.hpp>
@@ -27,7 +27,7 @@ public:
     void endCollection();
     void incrementReconnects();
     /// Records one message sent successfully.
-    void updateMessageMetrics(std::span<const std::uint8_t> data);
+    void updateMessageMetrics(std::size_t bytes);
 
 private:
     struct Values {

@@ -15,8 +15,8 @@ public:
 
     /// The data channel's new state; on the channel's callback thread.
     virtual void dataChannelDidChange(DataChannelState state) = 0;
-    /// A whole message arrived, once per message.
-    virtual void dataChannelDidReceive(const std::vector<std::uint8_t>& data, std::uint16_t id) = 0;
+    /// A whole message arrived, once per message; its bytes are handed over.
+    virtual void dataChannelDidReceive(std::vector<std::uint8_t> data, std::uint16_t id) = 0;
     /// A frame of a multi-frame message was taken in.
     virtual void dataChannelWillReceiveMessage(std::uint16_t id, std::uint16_t category,
                                                std::uint16_t numChunksReceived, std::uint16_t totalChunks) = 0;

@@ -19,7 +19,7 @@ ChunkAssembler::ChunkAssembler(std::uint16_t id, std::uint16_t category, const C
       totalChunks_(first.length),
       missing_(first.length, true),
       missingCount_(first.length),
-      pending_(Promise<std::vector<std::uint8_t>>::pending()) {
+      pending_(Promise<void>::pending()) {
     // Address room only: memory is taken as chunks are written.
     message_.reserve(std::size_t{totalChunks_} * maxChunkBytes);
     addChunk(first.data, first.position);
@@ -68,7 +68,7 @@ void ChunkAssembler::join() {
     }
     message_.resize(end);
     short_.clear();
-    pending_.resolver.fulfill(std::move(message_));
+    pending_.resolver.fulfill();
 }
 
 bool ChunkAssembler::shouldRetry() {
@@ -80,7 +80,7 @@ std::vector<std::uint8_t> ChunkAssembler::buildAck() const { return MessageFrame
 
 std::vector<std::uint8_t> ChunkAssembler::buildRetry() {
     resetTimestamp(now());
-    pending_ = Promise<std::vector<std::uint8_t>>::pending();
+    pending_ = Promise<void>::pending();
     std::vector<std::uint16_t> positions;
     positions.reserve(missingCount_);
     for (std::size_t position = 0; position < missing_.size(); ++position) {

@@ -42,7 +42,7 @@ public:
                    std::shared_ptr<ZephLogger> logger);
 
     /// Stores `bytes` at `position`. When that fills the last missing position, completion() is
-    /// fulfilled with the whole message: the chunks in position order.
+    /// fulfilled and takeMessage() gives the whole message: the chunks in position order.
     void addChunk(std::span<const std::uint8_t> bytes, std::uint16_t position);
 
     std::uint16_t numChunksReceived() const { return static_cast<std::uint16_t>(totalChunks_ - missingCount_); }
@@ -54,8 +54,10 @@ public:
     /// false for ever.
     bool shouldRetry();
 
-    /// Fulfilled with the whole message, rejected by timedOut(), renewed by buildRetry().
-    Promise<std::vector<std::uint8_t>> completion() const { return pending_.promise; }
+    /// Fulfilled once the message is whole, rejected by timedOut(), renewed by buildRetry().
+    Promise<void> completion() const { return pending_.promise; }
+    /// The whole message, moved out: empty before completion() is fulfilled and after a first call.
+    std::vector<std::uint8_t> takeMessage() { return std::move(message_); }
 
     /// The acknowledgement frame of this message.
     std::vector<std::uint8_t> buildAck() const;
@@ -78,10 +80,10 @@ private:
     std::uint16_t totalChunks_;
     std::vector<bool> missing_;  // by position, below totalChunks_
     std::size_t missingCount_;
-    std::vector<std::uint8_t> message_;           // chunk p at p * 15360, as far as received
+    std::vector<std::uint8_t> message_;           // chunk p at p * 15360, as far as received; then whole
     std::map<std::uint16_t, std::size_t> short_;  // sizes of the chunks shorter than 15360
     std::vector<std::uint64_t> digests_;
-    PendingPromise<std::vector<std::uint8_t>> pending_;
+    PendingPromise<void> pending_;
     int retryAttempts_ = 0;
 };
 

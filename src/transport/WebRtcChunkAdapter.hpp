@@ -179,8 +179,7 @@ private:
                               const std::string& reason);
     void unchunkerCompletion(const std::shared_ptr<ChunkAssembler>& assembler, std::uint16_t id,
                              std::uint16_t category);
-    void unchunkerDelivered(const std::shared_ptr<ChunkAssembler>& assembler, std::uint16_t id,
-                            const std::vector<std::uint8_t>& message);
+    void unchunkerDelivered(const std::shared_ptr<ChunkAssembler>& assembler, std::uint16_t id);
     void unchunkerFailed(const std::shared_ptr<ChunkAssembler>& assembler, std::uint16_t id, std::uint16_t category,
                          const std::exception_ptr& error);
     /// The incoming message of `assembler` if it is still the one under `id`.

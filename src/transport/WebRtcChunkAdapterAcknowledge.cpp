@@ -12,10 +12,10 @@ void WebRtcChunkAdapter::unchunkerCompletion(const std::shared_ptr<ChunkAssemble
     const auto completion = assembler->completion();
     const std::weak_ptr<ChunkAssembler> weakAssembler = assembler;
     completion.done(
-        [weak = weak_from_this(), weakAssembler, id](const std::vector<std::uint8_t>& message) {
+        [weak = weak_from_this(), weakAssembler, id] {
             auto self = weak.lock();
             auto assembler = weakAssembler.lock();
-            if (self && assembler) self->unchunkerDelivered(assembler, id, message);
+            if (self && assembler) self->unchunkerDelivered(assembler, id);
         },
         dispatchQueue_);
     completion.catchError(
@@ -27,10 +27,9 @@ void WebRtcChunkAdapter::unchunkerCompletion(const std::shared_ptr<ChunkAssemble
         dispatchQueue_);
 }
 
-void WebRtcChunkAdapter::unchunkerDelivered(const std::shared_ptr<ChunkAssembler>& assembler, std::uint16_t id,
-                                            const std::vector<std::uint8_t>& message) {
+void WebRtcChunkAdapter::unchunkerDelivered(const std::shared_ptr<ChunkAssembler>& assembler, std::uint16_t id) {
     if (!incoming(id, *assembler)) return;
-    if (auto delegate = this->delegate()) delegate->dataChannelDidReceive(message, id);
+    if (auto delegate = this->delegate()) delegate->dataChannelDidReceive(assembler->takeMessage(), id);
     unchunkers_.removeValue(id);
     forgetIncoming(id);
     finishedChunked_.set(id, std::make_shared<FinishedChunkedMessage>(assembler->totalChunks(), assembler->chunkDigests()));

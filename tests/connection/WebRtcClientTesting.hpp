@@ -54,7 +54,7 @@ namespace testing {
 /// "willReset", "camera added", "screen added", "camera failed: <error>", "screen failed: <error>".
 class RecordingTransportDelegate : public TransportLayerDelegate {
 public:
-    void transportLayerDidReceive(const std::vector<std::uint8_t>& data, std::uint16_t) override {
+    void transportLayerDidReceive(std::vector<std::uint8_t> data, std::uint16_t) override {
         record("received " + std::string(data.begin(), data.end()));
     }
     void transportLayerWillReceiveMessage(std::uint16_t, std::uint16_t, std::uint16_t, std::uint16_t) override {

@@ -53,7 +53,7 @@ public:
         states_.push_back(state);
         changed_.notify_all();
     }
-    void dataChannelDidReceive(const std::vector<std::uint8_t>& data, std::uint16_t) override {
+    void dataChannelDidReceive(std::vector<std::uint8_t> data, std::uint16_t) override {
         bool intact = true;
         for (std::size_t i = 0; i < data.size() && intact; ++i) intact = data[i] == patternByte(i, peerSeed_);
         std::lock_guard lock(mutex_);

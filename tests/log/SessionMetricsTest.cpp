@@ -18,7 +18,7 @@ struct Fixture {
     std::shared_ptr<ZephLogger> logger = std::make_shared<ZephLogger>(nullptr, LogLevel::TRACE, false);
     SessionMetrics metrics{logger};
 
-    void send(std::size_t size) { metrics.updateMessageMetrics(std::vector<std::uint8_t>(size)); }
+    void send(std::size_t size) { metrics.updateMessageMetrics(size); }
 
     /// {name, value} of each stored entry, in order.
     std::vector<std::pair<std::string, std::int64_t>> logged() const {

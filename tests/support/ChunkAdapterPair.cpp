@@ -2,7 +2,7 @@
 
 namespace quorvane::testing {
 
-void ArrivalDelegate::dataChannelDidReceive(const std::vector<std::uint8_t>& data, std::uint16_t) {
+void ArrivalDelegate::dataChannelDidReceive(std::vector<std::uint8_t> data, std::uint16_t) {
     if (auto adapter = echo_.lock()) adapter->sendData(data, 1);
     std::lock_guard lock(mutex_);
     ++count_;

@@ -21,7 +21,7 @@ public:
 
     explicit ArrivalDelegate(std::weak_ptr<WebRtcChunkAdapter> echoThrough = {}) : echo_(std::move(echoThrough)) {}
 
-    void dataChannelDidReceive(const std::vector<std::uint8_t>& data, std::uint16_t) override;
+    void dataChannelDidReceive(std::vector<std::uint8_t> data, std::uint16_t) override;
     void dataChannelFailedToSend(const std::vector<std::uint8_t>&, std::uint16_t) override { fail(); }
     void dataChannelFailedToReceiveMessage(std::uint16_t, std::uint16_t) override { fail(); }
     void dataChannelDidChange(DataChannelState) override {}

@@ -77,7 +77,7 @@ Promise<void> FakeTransport::sendMessage(std::vector<std::uint8_t> data, std::ui
     } else if (peer) {
         peer->inject(data, id);
     }
-    if (metrics) metrics->updateMessageMetrics(data);
+    if (metrics) metrics->updateMessageMetrics(data.size());
     return Promise<void>::value();
 }
 

@@ -28,15 +28,6 @@ bool waitUntil(SteadyClock::time_point deadline, Done done) {
     return true;
 }
 
-/// The value of `promise` once settled; throws its error, or when `deadline` passes first.
-template <class T>
-T settled(const Promise<T>& promise, SteadyClock::time_point deadline, const char* what) {
-    if (!waitUntil(deadline, [&] { return !promise.isPending(); })) {
-        throw std::runtime_error(std::string(what) + " did not settle in time");
-    }
-    return promise.wait();
-}
-
 }  // namespace
 
 TransportLayerFactory webRtcTransports(std::string caFile) {
@@ -46,26 +37,27 @@ TransportLayerFactory webRtcTransports(std::string caFile) {
     };
 }
 
+std::shared_ptr<QuorvaneClient> makeLoopbackClient(const std::string& apiUrlBase, const std::string& apiKey,
+                                                   const std::string& caFile,
+                                                   const std::shared_ptr<QuorvaneDelegate>& host,
+                                                   std::shared_ptr<Logger> console, bool retainLogs) {
+    rtc::PeerConnectionFactory::shared()->setLoopbackOnly(true);
+    auto online = std::make_shared<FakeReachabilitySource>(FakeReachabilitySource::online);
+    QuorvaneClientDependencies dependencies;
+    dependencies.makeTransport = webRtcTransports(caFile);
+    dependencies.networkStatus = NetworkStatus::create(Reachability::create(online, DispatchQueue::main()));
+    auto client = makeQuorvaneClient(apiUrlBase, apiKey, retainLogs, 10, console, host, nullptr, std::move(dependencies));
+    client->setLogger(console);  // at creation null stands for standard output; here for printing off
+    return client;
+}
+
 LoopbackClientPair::LoopbackClientPair(const std::string& apiUrlBase, const std::string& apiKey,
                                        const MosquittoBroker& broker,
                                        const std::shared_ptr<QuorvaneDelegate>& offerHost,
                                        const std::shared_ptr<QuorvaneDelegate>& answerHost,
-                                       std::shared_ptr<Logger> console, bool retainLogs) {
-    rtc::PeerConnectionFactory::shared()->setLoopbackOnly(true);
-    auto online = std::make_shared<FakeReachabilitySource>(FakeReachabilitySource::online);
-    auto gate = NetworkStatus::create(Reachability::create(online, DispatchQueue::main()));
-    auto make = [&](const std::shared_ptr<QuorvaneDelegate>& host) {
-        QuorvaneClientDependencies dependencies;
-        dependencies.makeTransport = webRtcTransports(broker.caFile());
-        dependencies.networkStatus = gate;
-        auto client = makeQuorvaneClient(apiUrlBase, apiKey, retainLogs, 10, console, host, nullptr,
-                                         std::move(dependencies));
-        client->setLogger(console);  // at creation null stands for standard output; here for printing off
-        return client;
-    };
-    offer_ = make(offerHost);
-    answer_ = make(answerHost);
-}
+                                       std::shared_ptr<Logger> console, bool retainLogs)
+    : offer_(makeLoopbackClient(apiUrlBase, apiKey, broker.caFile(), offerHost, console, retainLogs)),
+      answer_(makeLoopbackClient(apiUrlBase, apiKey, broker.caFile(), answerHost, console, retainLogs)) {}
 
 std::string LoopbackClientPair::connect(std::chrono::milliseconds timeout) {
     const auto deadline = SteadyClock::now() + timeout;

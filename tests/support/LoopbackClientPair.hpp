@@ -2,7 +2,9 @@
 
 #include <chrono>
 #include <memory>
+#include <stdexcept>
 #include <string>
+#include <thread>
 
 #include "connection/TransportLayer.hpp"
 #include "quorvane/Logger.hpp"
@@ -15,6 +17,27 @@ class MosquittoBroker;
 /// The library's own transports (WebRtcClients), except that their signaling trusts `caFile`:
 /// how tests and benchmarks put a real transport under a session client.
 TransportLayerFactory webRtcTransports(std::string caFile);
+
+/// One session client over a WebRtcClient whose signaling trusts `caFile`, with WebRTC held to
+/// loopback and the network gate always open; the REST service at `apiUrlBase`. `console`
+/// receives its log lines; null: printing off.
+std::shared_ptr<QuorvaneClient> makeLoopbackClient(const std::string& apiUrlBase, const std::string& apiKey,
+                                                   const std::string& caFile,
+                                                   const std::shared_ptr<QuorvaneDelegate>& host,
+                                                   std::shared_ptr<Logger> console = nullptr, bool retainLogs = true);
+
+/// The value of `promise` once settled; throws its error, or std::runtime_error naming `what`
+/// when `deadline` passes first.
+template <class T>
+T settled(const Promise<T>& promise, std::chrono::steady_clock::time_point deadline, const char* what) {
+    while (promise.isPending()) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            throw std::runtime_error(std::string(what) + " did not settle in time");
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return promise.wait();
+}
 
 /// Two session clients of this process in one session over WebRtcClients: the offer side creates
 /// the session through the REST service at `apiUrlBase`, the answer side joins it by its PIN, and

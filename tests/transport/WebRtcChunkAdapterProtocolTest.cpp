@@ -51,7 +51,7 @@ protected:
 /// Notes the size of each delivered message, without keeping it.
 class SizeDelegate : public RecordingAdapterDelegate {
 public:
-    void dataChannelDidReceive(const std::vector<std::uint8_t>& data, std::uint16_t) override { delivered = data.size(); }
+    void dataChannelDidReceive(std::vector<std::uint8_t> data, std::uint16_t) override { delivered = data.size(); }
     std::atomic<std::size_t> delivered{0};
 };
 

@@ -30,7 +30,7 @@ public:
     };
 
     void dataChannelDidChange(DataChannelState state) override { locked([&] { states.push_back(state); }); }
-    void dataChannelDidReceive(const std::vector<std::uint8_t>& data, std::uint16_t id) override {
+    void dataChannelDidReceive(std::vector<std::uint8_t> data, std::uint16_t id) override {
         locked([&] { delivered.push_back({data, id}); });
     }
     void dataChannelWillReceiveMessage(std::uint16_t id, std::uint16_t category, std::uint16_t received,
