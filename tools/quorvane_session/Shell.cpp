@@ -59,6 +59,13 @@ std::size_t readCount(Words& words) {
 }
 
 /// One command: its name, what it takes, what it does and how it is carried out.
+/// Runs `action` for a verb that takes no arguments.
+template <void (ShellActions::*action)()>
+void withoutArguments(Words& words, ShellActions& actions) {
+    expectEnd(words);
+    (actions.*action)();
+}
+
 struct Verb {
     const char* name;
     const char* arguments;
@@ -91,16 +98,9 @@ const std::array verbs = {
              const std::string name = path.substr(path.find_last_of('/') + 1);
              actions.file(name, readRegularFile(path, messageLimit - fileTagSize(name)), flags.timeout);
          }},
-    Verb{"screen", "", "share the screen (DISPLAY names the X display)",
-         [](Words& words, ShellActions& actions) {
-             expectEnd(words);
-             actions.screen();
-         }},
+    Verb{"screen", "", "share the screen (DISPLAY names the X display)", withoutArguments<&ShellActions::screen>},
     Verb{"session", "", "start a new session as the device (prints its PIN)",
-         [](Words& words, ShellActions& actions) {
-             expectEnd(words);
-             actions.startSession();
-         }},
+         withoutArguments<&ShellActions::startSession>},
     Verb{"join", "PIN", "join the session with this PIN as the agent",
          [](Words& words, ShellActions& actions) {
              const auto pin = words.next();
@@ -108,16 +108,8 @@ const std::array verbs = {
              expectEnd(words);
              actions.join(*pin);
          }},
-    Verb{"status", "", "whether the data channel is open",
-         [](Words& words, ShellActions& actions) {
-             expectEnd(words);
-             actions.status();
-         }},
-    Verb{"disconnect", "", "end the session, telling the peer",
-         [](Words& words, ShellActions& actions) {
-             expectEnd(words);
-             actions.disconnect();
-         }},
+    Verb{"status", "", "whether the data channel is open", withoutArguments<&ShellActions::status>},
+    Verb{"disconnect", "", "end the session, telling the peer", withoutArguments<&ShellActions::disconnect>},
 };
 
 std::string synopsis(const Verb& verb) {
