@@ -150,7 +150,8 @@ std::uint64_t DataChannelWrapper::closeAmount() {
         passedSamples_.pop_front();
     }
     const std::uint64_t lastSecond = passed - std::min(passed, passedSecondAgo_);
-    return std::clamp(lastSecond, gateCloseFloor, gateCloseAmount);
+    const auto share = static_cast<std::uint64_t>(static_cast<double>(lastSecond) * gateCloseShare);
+    return std::clamp(share, gateCloseFloor, gateCloseAmount);
 }
 
 void DataChannelWrapper::bufferedAmountChanged(std::uint64_t amount) {

@@ -23,10 +23,11 @@ namespace quorvane {
 /// frames it carries.
 ///
 /// Writes leave in the order of their sendData() calls. The gate closes when the channel buffers
-/// about a second of what it passes on: the larger of 262144 bytes and the bytes it passed on in
-/// the last second, at most 10485760 (seen in a buffered-amount report or right before a write),
-/// and opens when 16384 or fewer are buffered; so a write behind the buffer waits about a second
-/// on any link of 256 KiB/s or more. Once the channel is closing or closed, or close() or detach()
+/// about half a second of what it passes on: the larger of 32768 bytes and half the bytes it
+/// passed on in the last second, at most 10485760 (seen in a buffered-amount report or right
+/// before a write), and opens when 16384 or fewer are buffered; so a write behind the buffer
+/// waits about half a second on any link of 64 KiB/s or more, and a little over a second on a
+/// link of 50 kB/s. Once the channel is closing or closed, or close() or detach()
 /// was called, the gate stays open, so that no write waits for good: each goes to the channel,
 /// which takes or refuses it.
 ///
@@ -34,9 +35,11 @@ namespace quorvane {
 /// fallen past that buffer, so that the buffer no longer waits behind others in the channel.
 class DataChannelWrapper final : public DataChannelObserver, public std::enable_shared_from_this<DataChannelWrapper> {
 public:
-    /// The gate closes at the bytes passed on in the last second, within these bounds.
+    /// The gate closes at a share of the bytes passed on in the last second, within these bounds.
     static constexpr std::uint64_t gateCloseAmount = 10485760;
-    static constexpr std::uint64_t gateCloseFloor = 262144;
+    static constexpr std::uint64_t gateCloseFloor = 32768;
+    /// The gate closes at this share of what passed on in the last second.
+    static constexpr double gateCloseShare = 0.5;
     static constexpr std::uint64_t gateOpenAmount = 16384;
     static constexpr double heartbeatTimeout = 5.0;
     static constexpr double heartbeatInterval = 1.0;

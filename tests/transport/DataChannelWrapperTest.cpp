@@ -137,13 +137,14 @@ TEST_F(DataChannelWrapperTest, GateClosesAtTheFloorWhenNothingPassedAndOpensAtSi
     EXPECT_TRUE(afterOpen.isFulfilled());
 }
 
-TEST_F(DataChannelWrapperTest, GateClosesAtWhatTheChannelPassedOnInTheLastSecondWithinItsBounds) {
+TEST_F(DataChannelWrapperTest, GateClosesAtHalfWhatTheChannelPassedOnInTheLastSecondWithinItsBounds) {
     struct Case {
         std::uint64_t passed;  // by the channel, some time ago
         double ago;
         std::uint64_t closesAt;
     };
-    for (const auto& [passed, ago, closesAt] : {Case{1 << 20, 0.5, 1 << 20}, Case{1 << 20, 1.5, 262144},
+    for (const auto& [passed, ago, closesAt] : {Case{1 << 20, 0.5, 1 << 19},
+                                                Case{1 << 20, 1.5, DataChannelWrapper::gateCloseFloor},
                                                 Case{20 << 20, 0.0, 10485760}}) {
         SCOPED_TRACE(std::to_string(passed) + " bytes passed on " + std::to_string(ago) + " s ago");
         std::tie(local, remote) = InMemoryDataChannel::makePair();
