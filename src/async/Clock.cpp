@@ -188,12 +188,19 @@ void VirtualClock::advance(double seconds) {
             std::lock_guard lock(impl_->mutex);
             auto first = impl_->due.begin();
             if (first == impl_->due.end() || first->first > target) break;
-            impl_->wall += first->first - impl_->monotonic;
-            impl_->monotonic = first->first;
+            // A task that fell due during a stall runs late, at the time reached.
+            const double deadline = first->first;
+            if (deadline > impl_->monotonic) {
+                impl_->wall += deadline - impl_->monotonic;
+                impl_->monotonic = deadline;
+            }
             state = std::move(first->second);
             impl_->due.erase(first);
             if (state->interval > 0 && !state->isCancelled()) {
-                impl_->due.emplace(impl_->monotonic + state->interval, state);
+                // On the grid of its deadlines; those already passed are covered by this run.
+                double next = deadline + state->interval;
+                while (next <= impl_->monotonic) next += state->interval;
+                impl_->due.emplace(next, state);
             }
         }
         if (state->queue->isCurrent()) {
@@ -205,6 +212,12 @@ void VirtualClock::advance(double seconds) {
     std::lock_guard lock(impl_->mutex);
     impl_->wall += target - impl_->monotonic;
     impl_->monotonic = target;
+}
+
+void VirtualClock::stall(double seconds) {
+    std::lock_guard lock(impl_->mutex);
+    impl_->monotonic += std::max(0.0, seconds);
+    impl_->wall += std::max(0.0, seconds);
 }
 
 void VirtualClock::stepWallClock(double seconds) {

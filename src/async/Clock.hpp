@@ -107,6 +107,10 @@ public:
 
     /// Moves time forward by `seconds`, running every task that falls due on the way.
     void advance(double seconds);
+    /// Moves both clocks forward by `seconds` and runs nothing, as while the process is stopped:
+    /// the tasks that fell due meanwhile run late, at the next advance(), a repeating one once for
+    /// all the deadlines it missed.
+    void stall(double seconds);
     /// Steps the wall clock alone, as a clock correction would; the monotonic clock is unmoved.
     void stepWallClock(double seconds);
     /// Number of scheduled tasks not yet cancelled.

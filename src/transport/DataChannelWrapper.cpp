@@ -1,6 +1,7 @@
 #include "transport/DataChannelWrapper.hpp"
 
 #include <algorithm>
+#include <cmath>
 
 #include "async/Clock.hpp"
 #include "formats/MessageFrameWriter.hpp"
@@ -165,17 +166,32 @@ void DataChannelWrapper::bufferedAmountChanged(std::uint64_t amount) {
 }
 
 void DataChannelWrapper::checkForHeartbeat() {
-    dispatchQueue_->async([weak = weak_from_this()] {
+    const double heard = Clock::current()->monotonic();
+    dispatchQueue_->async([weak = weak_from_this(), heard] {
         auto self = weak.lock();
         if (!self || self->detached_) return;
-        self->heartbeatTimer_ = std::make_unique<BackgroundTimer>(self->dispatchQueue_, heartbeatTimeout, false, [weak] {
-            auto self = weak.lock();
-            if (!self) return;
+        // Heard after the time-out fell due and before it ran: this process was held up (stopped,
+        // say) for longer than the time-out, so its peer has heard nothing for as long, has timed
+        // out too and left the channel. What arrives now waited in buffers: it keeps nothing alive.
+        if (self->heartbeatTimer_ && heard > self->heartbeatDeadline_) {
+            const double late = std::round((heard - self->heartbeatDeadline_) * 1000) / 1000;
             self->log_.debug("checkForHeartbeat",
-                             "Heartbeat not received in the last " + formatSeconds(heartbeatTimeout) + " seconds");
-            if (auto delegate = self->qvDelegate_.lock()) delegate->dataChannelFiredHeartbeatTimeout(*self);
+                             "Data heard " + formatSeconds(late) + " seconds after the heartbeat time-out fell due");
+            self->heartbeatTimedOut();
+            return;
+        }
+        self->heartbeatDeadline_ = Clock::current()->monotonic() + heartbeatTimeout;
+        self->heartbeatTimer_ = std::make_unique<BackgroundTimer>(self->dispatchQueue_, heartbeatTimeout, false, [weak] {
+            if (auto self = weak.lock()) self->heartbeatTimedOut();
         });
     });
+}
+
+void DataChannelWrapper::heartbeatTimedOut() {
+    heartbeatTimer_.reset();  // from within its own handler, too
+    log_.debug("checkForHeartbeat",
+               "Heartbeat not received in the last " + formatSeconds(heartbeatTimeout) + " seconds");
+    if (auto delegate = qvDelegate_.lock()) delegate->dataChannelFiredHeartbeatTimeout(*this);
 }
 
 void DataChannelWrapper::sendHeartbeat() {

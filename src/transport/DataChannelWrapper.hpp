@@ -79,8 +79,11 @@ private:
     DataChannelWrapper(std::shared_ptr<DataChannel> dataChannel, std::shared_ptr<ZephLogger> logger,
                        DispatchQueuePtr dispatchQueue, std::weak_ptr<QVWebRtcDataChannelDelegate> delegate);
 
-    /// Re-arms the receive time-out.
+    /// Re-arms the receive time-out. Called for a buffer heard once the armed time-out had fallen
+    /// due but before it ran (the process was held up that long), it reports the time-out at once.
     void checkForHeartbeat();
+    /// Logs and reports the receive time-out; it is re-armed by the next buffer heard.
+    void heartbeatTimedOut();
     /// Starts the next heartbeat tick.
     void sendHeartbeat();
     void heartbeatTick();
@@ -133,7 +136,8 @@ private:
     };
     std::deque<PassedSample> passedSamples_;
     std::uint64_t passedSecondAgo_ = 0;
-    std::unique_ptr<BackgroundTimer> heartbeatTimer_;
+    std::unique_ptr<BackgroundTimer> heartbeatTimer_;  // the armed receive time-out
+    double heartbeatDeadline_ = 0;  // monotonic seconds: when heartbeatTimer_ falls due
     std::unique_ptr<BackgroundTimer> sendHeartbeatTimer_;
     bool heartbeatWaiting_ = false;  // a heartbeat written and not yet taken by the channel
     bool detached_ = false;

@@ -27,6 +27,9 @@ constexpr int largeEvery = 10;
 constexpr auto freezeEvery = 20s;
 constexpr auto frozenFor = 7s;
 constexpr int answerSeconds = 30;
+// A command sent in the second before a freeze waits out the freeze and one reconnect, no more.
+constexpr auto beforeFreeze = 1s;
+constexpr double beforeFreezeAnsweredWithin = 9.0;
 // Past every time-out, well before the transport's 90 s resend of a message on a live channel.
 constexpr auto settleAtMost = 40s;
 constexpr std::size_t namedAtMost = 10;
@@ -208,6 +211,14 @@ protected:
     }
 
     Tally tally(int rounds) const { return Tally(rounds, Printed(*agent), Printed(*device)); }
+
+    /// How the agent's commands of `rounds` ended.
+    RequestTally commands(const std::vector<int>& rounds) const {
+        RequestTally tally;
+        const Printed sender(*agent), receiver(*device);
+        for (int n : rounds) tally.add("cmd-" + std::to_string(n), sender, receiver);
+        return tally;
+    }
 };
 
 TEST_F(ResetSoakAcceptanceTest, EveryMessageArrivesOnceOrIsReportedFailedWhileTheDeviceFreezesAgainAndAgain) {
@@ -216,14 +227,20 @@ TEST_F(ResetSoakAcceptanceTest, EveryMessageArrivesOnceOrIsReportedFailedWhileTh
     int rounds = 0;
     int freezes = 0;
     bool frozen = false;
+    std::vector<Clock::time_point> sentAt{start};  // [n]: when round n was sent
+    std::vector<int> sentBeforeFreeze;
     while (Clock::now() - start < length) {
         // Frozen for the last 7 s of every 20 s: both sides pass their heartbeat time-out.
         const bool freeze = (Clock::now() - start) % freezeEvery >= freezeEvery - frozenFor;
         if (freeze != frozen) {
+            for (int n = rounds; freeze && n > 0 && sentAt[n] >= Clock::now() - beforeFreeze; --n) {
+                sentBeforeFreeze.push_back(n);
+            }
             device->signal(freeze ? SIGSTOP : SIGCONT);
             frozen = freeze;
             freezes += freeze ? 1 : 0;
         }
+        sentAt.push_back(Clock::now());
         sendRound(++rounds);
         std::this_thread::sleep_until(start + rounds * roundLength);
     }
@@ -232,11 +249,13 @@ TEST_F(ResetSoakAcceptanceTest, EveryMessageArrivesOnceOrIsReportedFailedWhileTh
     const auto settleEnd = Clock::now() + settleAtMost;
     while (Clock::now() < settleEnd && !tally(rounds).settled()) std::this_thread::sleep_for(1s);
     const auto counts = tally(rounds);
+    const auto lastBeforeFreeze = commands(sentBeforeFreeze);
     const auto resets = [](const PeerProcess& peer) { return peer.count("^report: the connection went silent"); };
     std::cout << "reset soak: " << length.count() << " s, " << rounds << " rounds, " << freezes
               << " freezes, resets device " << resets(*device) << " agent " << resets(*agent) << "; "
               << counts.chats.summary("chats") << "; " << counts.large.summary("large") << "; "
-              << counts.commands.summary("commands") << "; " << counts.queries.summary("queries") << std::endl;
+              << counts.commands.summary("commands") << "; " << counts.queries.summary("queries") << "; "
+              << lastBeforeFreeze.summary("commands of the second before a freeze") << std::endl;
 
     EXPECT_GT(resets(*agent), 0u);
     EXPECT_EQ(counts.chats.lost + counts.chats.twice + counts.chats.failedAndDelivered, 0) << names(counts.chats.named);
@@ -248,6 +267,9 @@ TEST_F(ResetSoakAcceptanceTest, EveryMessageArrivesOnceOrIsReportedFailedWhileTh
     EXPECT_EQ(counts.queries.timedOut + counts.queries.pending + counts.queries.twice + counts.queries.failedAndDelivered,
               0)
         << names(counts.queries.named);
+    EXPECT_GT(lastBeforeFreeze.sent, 0);
+    EXPECT_EQ(lastBeforeFreeze.answered, lastBeforeFreeze.sent) << names(lastBeforeFreeze.named);
+    EXPECT_LE(lastBeforeFreeze.slowest, beforeFreezeAnsweredWithin);
 }
 
 }  // namespace

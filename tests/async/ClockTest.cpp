@@ -50,6 +50,21 @@ TEST(VirtualClock, TaskScheduledByATaskRunsInTheSameAdvance) {
     EXPECT_EQ(seen, (std::vector<int>{1, 2}));
 }
 
+TEST(VirtualClock, TasksThatFellDueDuringAStallRunLateOnceAtTheNextAdvance) {
+    ScopedVirtualClock clock;
+    auto q = DispatchQueue::create("stall");
+    std::vector<std::string> seen;
+    const auto note = [&](const std::string& name) {
+        seen.push_back(name + "@" + std::to_string(Clock::current()->monotonic()));
+    };
+    auto once = Clock::current()->schedule(q, 1, 0, [&] { note("once"); });
+    auto grid = Clock::current()->schedule(q, 1, 1, [&] { note("grid"); });
+    clock->stall(3.5);
+    EXPECT_TRUE(seen.empty());
+    clock->advance(1);
+    EXPECT_EQ(seen, (std::vector<std::string>{"once@3.500000", "grid@3.500000", "grid@4.000000"}));
+}
+
 TEST(VirtualClock, WallClockStepLeavesMonotonicAlone) {
     ScopedVirtualClock clock(1000);
     clock->advance(2);

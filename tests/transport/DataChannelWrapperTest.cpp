@@ -281,6 +281,31 @@ TEST_F(DataChannelWrapperTest, ABufferEveryFourSecondsKeepsTheTimeoutAway) {
     EXPECT_EQ(delegate->receivedCount(), 6u) << "every buffer reaches the delegate, unread";
 }
 
+TEST_F(DataChannelWrapperTest, ABufferHeardAfterAStallPastTheTimeoutReportsItAtOnceAndOnce) {
+    struct Case {
+        double stalled;  // the process held up, nothing run, from the last buffer heard
+        int reportedAtOnce;
+    };
+    for (const auto& [stalled, reportedAtOnce] : {Case{4.0, 0}, Case{7.0, 1}}) {
+        SCOPED_TRACE("stalled " + std::to_string(stalled) + " s");
+        std::tie(local, remote) = InMemoryDataChannel::makePair();
+        delegate = std::make_shared<RecordingWrapperDelegate>();
+        wrapper = DataChannelWrapper::create(local, logger, queue, delegate);
+        wrapper->attach();
+        openChannel();
+        clock->stall(stalled);
+        remote->send(frame(9), true);  // waited in the buffers meanwhile
+        settle();
+        EXPECT_EQ(delegate->timeouts(), reportedAtOnce);
+        clock->advance(4.9);
+        settle();
+        EXPECT_EQ(delegate->timeouts(), reportedAtOnce) << "the buffer re-armed the time-out, or it has fired";
+        clock->advance(0.2);
+        settle();
+        EXPECT_EQ(delegate->timeouts(), 1);
+    }
+}
+
 TEST_F(DataChannelWrapperTest, CloseStopsTheReceiveTimeoutAndEndsTheHeartbeats) {
     openChannel();
     for (int second = 0; second < 2; ++second) {
