@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "MockRestService.hpp"
+#include "support/BrokerService.hpp"
 #include "support/ChunkAdapterPair.hpp"
 #include "support/LoopbackClientPair.hpp"
 #include "support/MosquittoBroker.hpp"
@@ -64,12 +65,7 @@ public:
 void clientQueryRoundTrip(benchmark::State& state) {
     const std::string apiKey = "mock-api-key";
     quorvane::testing::MosquittoBroker broker(apiKey, "session-token");
-    mock::MockRestOptions options;
-    options.apiKey = apiKey;
-    options.sessionToken = broker.password();
-    options.mqttHost = broker.host();
-    options.mqttSslPort = broker.port();
-    mock::MockRestService service(options);
+    mock::MockRestService service(quorvane::testing::serviceOptionsFor(broker));
     auto asking = std::make_shared<QuorvaneDelegate>();
     auto responder = std::make_shared<Responder>();
     quorvane::testing::LoopbackClientPair clients(service.start(), apiKey, broker, asking, responder, nullptr, false);

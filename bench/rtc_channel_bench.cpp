@@ -40,6 +40,7 @@
 #include <vector>
 
 #include "MockRestService.hpp"
+#include "support/BrokerService.hpp"
 #include "formats/MessageFrameWriter.hpp"
 #include "log/ZephLogger.hpp"
 #include "support/ChannelEndpoint.hpp"
@@ -627,12 +628,7 @@ int runClientPeer(bool sending, bool notification, std::size_t size, const std::
 /// (this program again, started with --client), as a notification or as a query response.
 Outcome runClients(std::size_t size, bool notification) {
     quorvane::testing::MosquittoBroker broker(clientApiKey, "session-token");
-    mock::MockRestOptions options;
-    options.apiKey = clientApiKey;
-    options.sessionToken = broker.password();
-    options.mqttHost = broker.host();
-    options.mqttSslPort = broker.port();
-    mock::MockRestService service(options);
+    mock::MockRestService service(quorvane::testing::serviceOptionsFor(broker));
     const std::vector<std::string> common = {"--kind=" + std::string(notification ? "notification" : "query"),
                                              "--bytes=" + std::to_string(size), "--api=" + service.start(),
                                              "--ca=" + broker.caFile()};

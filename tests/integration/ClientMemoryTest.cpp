@@ -12,6 +12,7 @@
 #include <string>
 
 #include "MockRestService.hpp"
+#include "support/BrokerService.hpp"
 #include "support/LoopbackClientPair.hpp"
 #include "support/MosquittoBroker.hpp"
 #include "support/Pattern.hpp"
@@ -78,12 +79,7 @@ TEST_P(ClientMemoryTest, EachSideHoldsTwoCopiesOfALargeMessage) {
     GTEST_SKIP() << "the sanitizers keep freed memory for a while";
 #endif
     testing::MosquittoBroker broker(std::string("mock-api-key"), "session-token");
-    mock::MockRestOptions options;
-    options.apiKey = broker.username();
-    options.sessionToken = broker.password();
-    options.mqttHost = broker.host();
-    options.mqttSslPort = broker.port();
-    mock::MockRestService service(options);
+    mock::MockRestService service(quorvane::testing::serviceOptionsFor(broker));
     auto sending = std::make_shared<MemoryHost>();
     auto receiving = std::make_shared<MemoryHost>();
     testing::LoopbackClientPair clients(service.start(), broker.username(), broker, sending, receiving);

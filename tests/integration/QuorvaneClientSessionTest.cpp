@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "MockRestService.hpp"
+#include "support/BrokerService.hpp"
 #include "client/ClientHarness.hpp"
 #include "quorvane/QVError.hpp"
 #include "support/LoopbackClientPair.hpp"
@@ -52,17 +53,8 @@ std::string describe(const std::exception_ptr& error) {
 /// A broker, the mock service handing out its port and password, and two clients in one session
 /// with recording hosts.
 struct LiveSession {
-    static mock::MockRestOptions serviceOptions(const MosquittoBroker& broker) {
-        mock::MockRestOptions options;
-        options.apiKey = apiKey;
-        options.sessionToken = sessionToken;
-        options.mqttHost = broker.host();
-        options.mqttSslPort = broker.port();
-        return options;
-    }
-
     LiveSession()
-        : service(serviceOptions(broker)),
+        : service(testing::serviceOptionsFor(broker)),
           clients(service.start(), apiKey, broker, offerHost, answerHost, console) {
         pin = clients.connect();
     }
