@@ -318,14 +318,22 @@ void QuorvaneClientImpl::transportLayerFailedToAddScreenCapture(std::exception_p
 
 void QuorvaneClientImpl::deliver(const char* method, std::function<void(QuorvaneDelegate&)> call,
                                  std::function<void(std::exception_ptr)> onThrow) {
-    DispatchQueuePtr queue = dispatchQueue();
-    if (!queue) queue = DispatchQueue::main();
-    queue->async([self = shared_from_this(), method, call = std::move(call), onThrow = std::move(onThrow)] {
-        auto delegate = self->delegate();
-        if (!delegate) return;
-        auto error = self->runHostCode(method, [&] { call(*delegate); });
-        if (error && onThrow) onThrow(error);
+    hostQueue()->async([self = shared_from_this(), method, call = std::move(call), onThrow = std::move(onThrow)] {
+        self->callHost(self->delegate().get(), method, call, onThrow);
     });
+}
+
+DispatchQueuePtr QuorvaneClientImpl::hostQueue() const {
+    auto queue = dispatchQueue();
+    return queue ? queue : DispatchQueue::main();
+}
+
+void QuorvaneClientImpl::callHost(QuorvaneDelegate* delegate, const char* method,
+                                  const std::function<void(QuorvaneDelegate&)>& call,
+                                  const std::function<void(std::exception_ptr)>& onThrow) const {
+    if (!delegate) return;
+    auto error = runHostCode(method, [&] { call(*delegate); });
+    if (error && onThrow) onThrow(error);
 }
 
 std::exception_ptr QuorvaneClientImpl::runHostCode(const char* method, const std::function<void()>& code) const {

@@ -26,6 +26,13 @@ class QuorvaneServices;
 class SessionMetrics;
 class ZephLogger;
 
+/// Where a received message's tagged data lies in its bytes.
+struct PayloadSpot {
+    std::string tag;
+    std::size_t offset = 0;
+    std::size_t size = 0;
+};
+
 /// The session client behind the public QuorvaneClient: start-up and shut-down of sessions, the
 /// transport's reports, the send and receive roads of application messages and their pending
 /// tables.
@@ -131,6 +138,11 @@ private:
     /// `call` is logged under `method` and handed to `onThrow`.
     void deliver(const char* method, std::function<void(QuorvaneDelegate&)> call,
                  std::function<void(std::exception_ptr)> onThrow = {});
+    /// The host's dispatch queue, the main queue when it is gone.
+    DispatchQueuePtr hostQueue() const;
+    /// `call` with `delegate` as deliver() runs it; nothing when `delegate` is null.
+    void callHost(QuorvaneDelegate* delegate, const char* method, const std::function<void(QuorvaneDelegate&)>& call,
+                  const std::function<void(std::exception_ptr)>& onThrow) const;
     /// Runs a host handler; an exception is logged under `method` and returned.
     std::exception_ptr runHostCode(const char* method, const std::function<void()>& code) const;
 
@@ -156,12 +168,34 @@ private:
 
     // --- Receive road (QuorvaneClientReceive.cpp) -----------------------------------------------
 
+    /// A received message on its way to the host: its bytes, which the host's report of them
+    /// shares, and the name of its kind.
+    struct Received {
+        std::shared_ptr<Bytes> bytes;
+        std::string kind;
+    };
+    /// What follows the host's report of a message's bytes: the delegate (null when there is none)
+    /// and the tagged data.
+    using AfterReport = std::function<void(QuorvaneDelegate* delegate, QVTaggedData data)>;
+
     void receive(Bytes data, std::uint16_t id);
-    void receiveNotification(const DataChannelMessageView& message, std::uint16_t id);
-    void receiveCommand(const DataChannelMessageView& message, const std::string& messageId, std::uint16_t id);
-    void receiveQuery(const DataChannelMessageView& message, const std::string& messageId, std::uint16_t id);
+    /// In one step on the host's queue: the host's report of the message's bytes, then `then`, given
+    /// with a payload, with the tagged data at `payload`, made of the message's buffer in place.
+    /// With a payload, nothing on the internal queue reads the bytes any more once this is called.
+    void reportReceived(Received message, std::optional<PayloadSpot> payload = std::nullopt, AfterReport then = {});
+    /// reportReceived, followed by the host's typed report: `call` with the tagged data, as
+    /// deliver() runs it.
+    void deliverReceived(Received message, PayloadSpot payload, const char* method,
+                         std::function<void(QuorvaneDelegate&, QVTaggedData)> call,
+                         std::function<void(std::exception_ptr)> onThrow = {});
+    void receiveNotification(Received message, const DataChannelMessageView& view, std::uint16_t id);
+    void receiveCommand(Received message, const DataChannelMessageView& view, const std::string& messageId,
+                        std::uint16_t id);
+    void receiveQuery(Received message, const DataChannelMessageView& view, const std::string& messageId,
+                      std::uint16_t id);
     void receiveCommandAcknowledgement(const DataChannelMessageView& message);
-    void receiveQueryResponse(const DataChannelMessageView& message);
+    /// A part is copied out of `bytes`, the message, which the host's report of it shares.
+    void receiveQueryResponse(const DataChannelMessageView& message, const Bytes& bytes);
     void sendFailed(const Bytes& data);
     /// The context of a received query; it answers at most once with a last part or an error.
     QVQueryContext makeQueryContext(const std::string& messageId, std::uint16_t category);

@@ -2,9 +2,11 @@
 // sent, and the transport's failure reports.
 
 #include <atomic>
+#include <cstring>
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "client/LogTexts.hpp"
 #include "client/QuorvaneClientImpl.hpp"
@@ -31,13 +33,33 @@ const char* kindName(DataChannelMessageSubtype type) {
     return "Invalid";
 }
 
-/// The tagged data of a body, or nothing when the body has none or its tag is missing.
-std::optional<QVTaggedData> unpackTaggedData(const std::optional<TaggedDataView>& data) {
+using Bytes = std::vector<std::uint8_t>;
+
+/// Where the tagged data of a body lies in the message's bytes, or nothing when the body has none
+/// or its tag is missing.
+std::optional<PayloadSpot> locatePayload(const Bytes& message, const std::optional<TaggedDataView>& data) {
     if (!data) return std::nullopt;
     auto tag = data->tag();
     if (!tag) return std::nullopt;
-    auto bytes = data->data();
-    return QVTaggedData(std::move(*tag), {bytes.begin(), bytes.end()});
+    auto payload = data->data();
+    const auto offset = payload.empty() ? std::size_t{0} : static_cast<std::size_t>(payload.data() - message.data());
+    return PayloadSpot{std::move(*tag), offset, payload.size()};
+}
+
+/// The tagged data at `payload`, copied out of the message's bytes.
+QVTaggedData copyTaggedData(const Bytes& message, PayloadSpot payload) {
+    const auto begin = message.begin() + static_cast<std::ptrdiff_t>(payload.offset);
+    return QVTaggedData(std::move(payload.tag), {begin, begin + static_cast<std::ptrdiff_t>(payload.size)});
+}
+
+/// The tagged data at `payload`, made of the message's buffer: the payload is moved to its front
+/// and the rest cut off. A buffer still held elsewhere is copied from instead.
+QVTaggedData takeTaggedData(std::shared_ptr<Bytes> message, PayloadSpot payload) {
+    auto& bytes = *message;
+    if (message.use_count() != 1) return copyTaggedData(bytes, std::move(payload));
+    std::memmove(bytes.data(), bytes.data() + payload.offset, payload.size);
+    bytes.resize(payload.size);
+    return QVTaggedData(std::move(payload.tag), std::move(bytes));
 }
 
 /// The answer to the peer for a failure of the host's handling of a command or query: the error
@@ -76,8 +98,9 @@ void QuorvaneClientImpl::transportLayerFailedToReceiveMessage(std::uint16_t id, 
 // --- The receive road, on the internal queue -----------------------------------------------------
 
 void QuorvaneClientImpl::receive(Bytes data, std::uint16_t id) {
-    // The host's report of the bytes shares them; the views below read them in place.
-    const auto bytes = std::make_shared<const Bytes>(std::move(data));
+    // The views below read the bytes in place; the host's report of them shares them, and the
+    // tagged data is then made of them.
+    auto bytes = std::make_shared<Bytes>(std::move(data));
     auto message = parseDataChannelMessage(*bytes);
     if (!message) {
         log_.error(readOperation, "Received malformed data channel message");
@@ -89,55 +112,89 @@ void QuorvaneClientImpl::receive(Bytes data, std::uint16_t id) {
         return;
     }
     const auto type = message->messageType();
-    deliver("quorvaneDidReceiveMessage",
-            [bytes, name = std::string(kindName(type))](QuorvaneDelegate& delegate) {
-                delegate.quorvaneDidReceiveMessage(*bytes, name);
-            });
+    Received received{std::move(bytes), kindName(type)};
     switch (type) {
         case DataChannelMessageSubtype::NONE:
+            reportReceived(std::move(received));
             log_.error(readOperation, "Received data channel message with unknown message type");
             break;
-        case DataChannelMessageSubtype::Notification: receiveNotification(*message, id); break;
-        case DataChannelMessageSubtype::Command: receiveCommand(*message, *messageId, id); break;
-        case DataChannelMessageSubtype::Query: receiveQuery(*message, *messageId, id); break;
-        case DataChannelMessageSubtype::CommandAcknowledgement: receiveCommandAcknowledgement(*message); break;
-        case DataChannelMessageSubtype::QueryResponse: receiveQueryResponse(*message); break;
+        case DataChannelMessageSubtype::Notification: receiveNotification(std::move(received), *message, id); break;
+        case DataChannelMessageSubtype::Command: receiveCommand(std::move(received), *message, *messageId, id); break;
+        case DataChannelMessageSubtype::Query: receiveQuery(std::move(received), *message, *messageId, id); break;
+        case DataChannelMessageSubtype::CommandAcknowledgement:
+        case DataChannelMessageSubtype::QueryResponse:
+            // Shared, not handed over: the message is read below, and a query response's part is
+            // handled here, in order with the pending query's time-out.
+            reportReceived(received);
+            if (type == DataChannelMessageSubtype::QueryResponse) {
+                receiveQueryResponse(*message, *received.bytes);
+            } else {
+                receiveCommandAcknowledgement(*message);
+            }
+            break;
     }
 }
 
-void QuorvaneClientImpl::receiveNotification(const DataChannelMessageView& message, std::uint16_t id) {
-    auto body = message.notification();
-    auto data = body ? unpackTaggedData(body->data()) : std::nullopt;
-    if (!data) {
+void QuorvaneClientImpl::reportReceived(Received message, std::optional<PayloadSpot> payload, AfterReport then) {
+    hostQueue()->async([self = shared_from_this(), message = std::move(message), payload = std::move(payload),
+                        then = std::move(then)]() mutable {
+        auto delegate = self->delegate();
+        if (delegate) {
+            self->runHostCode("quorvaneDidReceiveMessage",
+                              [&] { delegate->quorvaneDidReceiveMessage(*message.bytes, message.kind); });
+        }
+        if (then) then(delegate.get(), takeTaggedData(std::move(message.bytes), std::move(*payload)));
+    });
+}
+
+void QuorvaneClientImpl::deliverReceived(Received message, PayloadSpot payload, const char* method,
+                                         std::function<void(QuorvaneDelegate&, QVTaggedData)> call,
+                                         std::function<void(std::exception_ptr)> onThrow) {
+    reportReceived(std::move(message), std::move(payload),
+                   [self = shared_from_this(), method, call = std::move(call), onThrow = std::move(onThrow)](
+                       QuorvaneDelegate* delegate, QVTaggedData data) {
+                       self->callHost(
+                           delegate, method, [&](QuorvaneDelegate& host) { call(host, std::move(data)); }, onThrow);
+                   });
+}
+
+void QuorvaneClientImpl::receiveNotification(Received message, const DataChannelMessageView& view, std::uint16_t id) {
+    auto body = view.notification();
+    auto payload = body ? locatePayload(*message.bytes, body->data()) : std::nullopt;
+    if (!payload) {
+        reportReceived(std::move(message));
         log_.warn(readOperation, "Couldn't parse notification");
         return;
     }
     log_.debug(readOperation, "Recieved Notification");
-    deliver("quorvaneDidReceiveNotification",
-            [notification = QVNotification(id, body->category(), std::move(*data))](QuorvaneDelegate& delegate) {
-                delegate.quorvaneDidReceiveNotification(notification);
-            });
+    deliverReceived(std::move(message), std::move(*payload), "quorvaneDidReceiveNotification",
+                    [id, category = body->category()](QuorvaneDelegate& delegate, QVTaggedData data) {
+                        delegate.quorvaneDidReceiveNotification(QVNotification(id, category, std::move(data)));
+                    });
 }
 
-void QuorvaneClientImpl::receiveCommand(const DataChannelMessageView& message, const std::string& messageId,
-                                        std::uint16_t id) {
-    auto body = message.command();
-    auto data = body ? unpackTaggedData(body->data()) : std::nullopt;
-    if (!data) {
+void QuorvaneClientImpl::receiveCommand(Received message, const DataChannelMessageView& view,
+                                        const std::string& messageId, std::uint16_t id) {
+    auto body = view.command();
+    auto payload = body ? locatePayload(*message.bytes, body->data()) : std::nullopt;
+    if (!payload) {
+        reportReceived(std::move(message));
         log_.warn(readOperation, "Couldn't parse command");
         return;
     }
     log_.debug(readOperation, "Recieved Command");
     const auto category = body->category();
     const bool onFinish = body->acknowledgeon() == CommandAcknowledgementType::finished;
-    QVCommand command(id, category, std::move(*data), onFinish ? QVAcknowledgeOn::finished : QVAcknowledgeOn::received);
+    const auto acknowledgeOn = onFinish ? QVAcknowledgeOn::finished : QVAcknowledgeOn::received;
 
     if (!onFinish) {
         // Acknowledged at once, whatever the host then does with it.
         sendCommandAcknowledgement(messageId, category, nullptr);
-        deliver("quorvaneDidReceiveCommand", [command = std::move(command)](QuorvaneDelegate& delegate) {
-            delegate.quorvaneDidReceiveCommand(command, QVCommandContext(true));
-        });
+        deliverReceived(std::move(message), std::move(*payload), "quorvaneDidReceiveCommand",
+                        [id, category, acknowledgeOn](QuorvaneDelegate& delegate, QVTaggedData data) {
+                            delegate.quorvaneDidReceiveCommand(QVCommand(id, category, std::move(data), acknowledgeOn),
+                                                               QVCommandContext(true));
+                        });
         return;
     }
 
@@ -158,29 +215,30 @@ void QuorvaneClientImpl::receiveCommand(const DataChannelMessageView& message, c
             self->log_.error("commandCompletion", response.message());
         },
         internalQueue_);
-    deliver(
-        "quorvaneDidReceiveCommand",
-        [command = std::move(command), context](QuorvaneDelegate& delegate) {
-            delegate.quorvaneDidReceiveCommand(command, context);
+    deliverReceived(
+        std::move(message), std::move(*payload), "quorvaneDidReceiveCommand",
+        [id, category, acknowledgeOn, context](QuorvaneDelegate& delegate, QVTaggedData data) {
+            delegate.quorvaneDidReceiveCommand(QVCommand(id, category, std::move(data), acknowledgeOn), context);
         },
         [resolver = context.completion.resolver](const std::exception_ptr& error) { resolver.reject(error); });
 }
 
-void QuorvaneClientImpl::receiveQuery(const DataChannelMessageView& message, const std::string& messageId,
-                                      std::uint16_t id) {
-    auto body = message.query();
-    auto data = body ? unpackTaggedData(body->data()) : std::nullopt;
-    if (!data) {
+void QuorvaneClientImpl::receiveQuery(Received message, const DataChannelMessageView& view,
+                                      const std::string& messageId, std::uint16_t id) {
+    auto body = view.query();
+    auto payload = body ? locatePayload(*message.bytes, body->data()) : std::nullopt;
+    if (!payload) {
+        reportReceived(std::move(message));
         log_.warn(readOperation, "Couldn't parse query");
         return;
     }
     log_.debug(readOperation, "Received Query");
     const auto category = body->category();
     auto context = makeQueryContext(messageId, category);
-    deliver(
-        "quorvaneDidReceiveQuery",
-        [query = QVQuery(id, category, std::move(*data)), context](QuorvaneDelegate& delegate) {
-            delegate.quorvaneDidReceiveQuery(query, context);
+    deliverReceived(
+        std::move(message), std::move(*payload), "quorvaneDidReceiveQuery",
+        [id, category, context](QuorvaneDelegate& delegate, QVTaggedData data) {
+            delegate.quorvaneDidReceiveQuery(QVQuery(id, category, std::move(data)), context);
         },
         [context](const std::exception_ptr& error) { context.error(errorResponseFor(error, QVError::MessageType::query)); });
 }
@@ -246,7 +304,7 @@ void QuorvaneClientImpl::receiveCommandAcknowledgement(const DataChannelMessageV
     }
 }
 
-void QuorvaneClientImpl::receiveQueryResponse(const DataChannelMessageView& message) {
+void QuorvaneClientImpl::receiveQueryResponse(const DataChannelMessageView& message, const Bytes& bytes) {
     auto body = message.queryResponse();
     auto respondingto = body ? body->respondingto() : std::nullopt;
     if (!respondingto) {
@@ -259,8 +317,8 @@ void QuorvaneClientImpl::receiveQueryResponse(const DataChannelMessageView& mess
             return;
         case QueryResponseSubtype::QueryResponseData: {
             auto part = body->queryResponseData();
-            auto data = part ? unpackTaggedData(part->data()) : std::nullopt;
-            if (!data) {
+            auto payload = part ? locatePayload(bytes, part->data()) : std::nullopt;
+            if (!payload) {
                 log_.warn(readOperation, "Couldn't parse QueryResponseData");
                 return;
             }
@@ -268,8 +326,9 @@ void QuorvaneClientImpl::receiveQueryResponse(const DataChannelMessageView& mess
             auto entry = pendingQueries_.find(*respondingto);
             if (entry == pendingQueries_.end()) return;
             const bool isLast = part->isLastMessage();
+            const auto data = copyTaggedData(bytes, std::move(*payload));
             auto receipt = entry->second.receipt;
-            if (receipt.received()) runHostCode("onReceived", [&] { receipt.received()(*data, isLast); });
+            if (receipt.received()) runHostCode("onReceived", [&] { receipt.received()(data, isLast); });
             entry = pendingQueries_.find(*respondingto);  // the handler ran: look again
             if (entry == pendingQueries_.end()) return;
             if (isLast) {
