@@ -85,9 +85,11 @@ public:
     /// The connection went silent; the library is about to reset and reconnect it.
     virtual void quorvaneWillResetConnection() {}
 
-    /// Every well-formed application message that arrived with an id, before it is handled: its
-    /// bytes and the name of its kind ("Notification", "Command", "Query",
-    /// "Command Acknowledgement", "Query Response", or "Invalid" for an unknown kind).
+    /// Every well-formed application message that arrived with an id: its bytes and the name of its
+    /// kind ("Notification", "Command", "Query", "Command Acknowledgement", "Query Response", or
+    /// "Invalid" for an unknown kind). It comes before the typed report of the same message, except
+    /// for a part of the answer to a pending query: the query's handler is lent that part out of
+    /// these very bytes, and this report follows once the handler has returned.
     virtual void quorvaneDidReceiveMessage(const std::vector<std::uint8_t>& data, const std::string& type) {
         (void)data;
         (void)type;

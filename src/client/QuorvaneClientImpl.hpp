@@ -194,8 +194,9 @@ private:
     void receiveQuery(Received message, const DataChannelMessageView& view, const std::string& messageId,
                       std::uint16_t id);
     void receiveCommandAcknowledgement(const DataChannelMessageView& message);
-    /// A part is copied out of `bytes`, the message, which the host's report of it shares.
-    void receiveQueryResponse(const DataChannelMessageView& message, const Bytes& bytes);
+    /// Reports the message to the host, and feeds a part of an answer to its pending query: the
+    /// part is lent to the receipt's handler out of the message's buffer, which is reported after.
+    void receiveQueryResponse(Received message, const DataChannelMessageView& view);
     void sendFailed(const Bytes& data);
     /// The context of a received query; it answers at most once with a last part or an error.
     QVQueryContext makeQueryContext(const std::string& messageId, std::uint16_t category);

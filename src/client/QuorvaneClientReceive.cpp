@@ -1,6 +1,7 @@
 // The receive road of QuorvaneClientImpl: messages from the peer, the answers to what this side
 // sent, and the transport's failure reports.
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <memory>
@@ -60,6 +61,27 @@ QVTaggedData takeTaggedData(std::shared_ptr<Bytes> message, PayloadSpot payload)
     std::memmove(bytes.data(), bytes.data() + payload.offset, payload.size);
     bytes.resize(payload.size);
     return QVTaggedData(std::move(payload.tag), std::move(bytes));
+}
+
+/// Calls `use` with the tagged data at `payload`, lent out of the message's own buffer: the payload
+/// is moved to the buffer's front for the call, and the message is put back as it was afterwards,
+/// from the few bytes around the payload kept aside meanwhile.
+void lendTaggedData(Bytes& message, PayloadSpot payload, const std::function<void(const QVTaggedData&)>& use) {
+    const auto payloadBegin = message.begin() + static_cast<std::ptrdiff_t>(payload.offset);
+    const auto payloadEnd = payloadBegin + static_cast<std::ptrdiff_t>(payload.size);
+    const Bytes before(message.begin(), payloadBegin);
+    const Bytes after(payloadEnd, message.end());
+    std::memmove(message.data(), message.data() + payload.offset, payload.size);
+    message.resize(payload.size);
+    QVTaggedData data(std::move(payload.tag), std::move(message));
+    use(data);
+    // `data` is this function's own, not a const object, so its bytes may be moved back out; the
+    // vector keeps its buffer, which is large enough for the whole message again.
+    message = std::move(const_cast<Bytes&>(data.data()));
+    message.resize(before.size() + payload.size + after.size());
+    std::memmove(message.data() + before.size(), message.data(), payload.size);
+    std::copy(before.begin(), before.end(), message.begin());
+    std::copy(after.begin(), after.end(), message.end() - static_cast<std::ptrdiff_t>(after.size()));
 }
 
 /// The answer to the peer for a failure of the host's handling of a command or query: the error
@@ -122,16 +144,10 @@ void QuorvaneClientImpl::receive(Bytes data, std::uint16_t id) {
         case DataChannelMessageSubtype::Command: receiveCommand(std::move(received), *message, *messageId, id); break;
         case DataChannelMessageSubtype::Query: receiveQuery(std::move(received), *message, *messageId, id); break;
         case DataChannelMessageSubtype::CommandAcknowledgement:
-        case DataChannelMessageSubtype::QueryResponse:
-            // Shared, not handed over: the message is read below, and a query response's part is
-            // handled here, in order with the pending query's time-out.
-            reportReceived(received);
-            if (type == DataChannelMessageSubtype::QueryResponse) {
-                receiveQueryResponse(*message, *received.bytes);
-            } else {
-                receiveCommandAcknowledgement(*message);
-            }
+            reportReceived(received);  // shared, not handed over: the message is read below
+            receiveCommandAcknowledgement(*message);
             break;
+        case DataChannelMessageSubtype::QueryResponse: receiveQueryResponse(std::move(received), *message); break;
     }
 }
 
@@ -304,9 +320,16 @@ void QuorvaneClientImpl::receiveCommandAcknowledgement(const DataChannelMessageV
     }
 }
 
-void QuorvaneClientImpl::receiveQueryResponse(const DataChannelMessageView& message, const Bytes& bytes) {
-    auto body = message.queryResponse();
+void QuorvaneClientImpl::receiveQueryResponse(Received message, const DataChannelMessageView& view) {
+    auto body = view.queryResponse();
     auto respondingto = body ? body->respondingto() : std::nullopt;
+    auto part = body ? body->queryResponseData() : std::nullopt;
+    auto payload = part ? locatePayload(*message.bytes, part->data()) : std::nullopt;
+    auto entry = respondingto && payload ? pendingQueries_.find(*respondingto) : pendingQueries_.end();
+    if (entry == pendingQueries_.end()) {
+        // The bytes are only read from here on: the host's report of them may share them at once.
+        reportReceived(message);
+    }
     if (!respondingto) {
         log_.warn(readOperation, "Couldn't parse QueryResponse");
         return;
@@ -316,19 +339,20 @@ void QuorvaneClientImpl::receiveQueryResponse(const DataChannelMessageView& mess
             log_.error(readOperation, "Received query response with unknown message type");
             return;
         case QueryResponseSubtype::QueryResponseData: {
-            auto part = body->queryResponseData();
-            auto payload = part ? locatePayload(bytes, part->data()) : std::nullopt;
             if (!payload) {
                 log_.warn(readOperation, "Couldn't parse QueryResponseData");
                 return;
             }
             log_.debug(readOperation, "Received QueryResponseData");
-            auto entry = pendingQueries_.find(*respondingto);
             if (entry == pendingQueries_.end()) return;
+            // The part is lent to the host's handler out of the message itself, here, in order with
+            // the query's time-out; the host's report of the whole message follows once it is back.
             const bool isLast = part->isLastMessage();
-            const auto data = copyTaggedData(bytes, std::move(*payload));
             auto receipt = entry->second.receipt;
-            if (receipt.received()) runHostCode("onReceived", [&] { receipt.received()(data, isLast); });
+            lendTaggedData(*message.bytes, std::move(*payload), [&](const QVTaggedData& data) {
+                if (receipt.received()) runHostCode("onReceived", [&] { receipt.received()(data, isLast); });
+            });
+            reportReceived(std::move(message));
             entry = pendingQueries_.find(*respondingto);  // the handler ran: look again
             if (entry == pendingQueries_.end()) return;
             if (isLast) {

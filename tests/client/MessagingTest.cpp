@@ -12,6 +12,8 @@
 #include "formats/DataChannelMessageWriter.hpp"
 #include "quorvane/Errors.hpp"
 #include "quorvane/QVError.hpp"
+#include "support/Pattern.hpp"
+#include "support/ResidentMemory.hpp"
 #include "util/ErrorDescription.hpp"
 
 using namespace quorvane;
@@ -221,6 +223,43 @@ TEST_F(MessagingTest, AQueryAnsweredInPartsStaysAliveAsLongAsPartsKeepComing) {
     EXPECT_EQ(outcome(receipt.complete()), nullptr);
     EXPECT_THAT(parts.get(), ElementsAre("a:more", "b:more", "c:last"));
     EXPECT_EQ(countSent(*answerEnd_, DataChannelMessageSubtype::QueryResponse), 3u);
+}
+
+TEST_F(MessagingTest, AQueryResponsesPartIsLentOutOfTheMessageWhichIsThenReportedWhole) {
+    for (const std::size_t size : {std::size_t{0}, std::size_t{64} << 20}) {
+        SCOPED_TRACE(size);
+        auto context = keepQueryContext();
+        std::uint64_t before = 0;
+        std::int64_t growth = 0;
+        bool intact = false;
+        auto receipt = offer_->sendQuery(QVQuery(9, text("how")), 30, [&](const QVTaggedData& data, bool) {
+            growth = static_cast<std::int64_t>(ResidentMemory::read().now - before);
+            intact = data.data() == patterned(size, 3);
+        });
+        ASSERT_TRUE(answerHost_->waitFor("query", answerHost_->count("query") + 1));
+        answerEnd_->holdSends(true);
+        const auto sent = answerEnd_->record().sent.size();
+        context->respond(QVTaggedData("application/octet-stream", patterned(size, 3)), true);
+        waitSent(*answerEnd_, sent + 1);
+        answerEnd_->holdSends(false);
+        const auto message = answerEnd_->record().sent.back().data;
+        Bytes reported;
+        offerHost_->onRaw = [&](const Bytes& bytes, const std::string& kind) {
+            if (kind == "Query Response") reported = bytes;
+        };
+
+        auto delivered = message;
+        before = ResidentMemory::read().now;
+        offerEnd_->inject(std::move(delivered), 1);
+        EXPECT_EQ(outcome(receipt.complete()), nullptr);
+        EXPECT_TRUE(intact);
+#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
+        EXPECT_LT(growth, static_cast<std::int64_t>(size / 2 + (1 << 20))) << "the part was copied out of the message";
+#endif
+        flushToOffer();
+        EXPECT_TRUE(reported == message) << "the message reported is not the one received";
+        offerHost_->onRaw = nullptr;
+    }
 }
 
 TEST_F(MessagingTest, AQueryExpiresAfterSilenceAndIgnoresLaterParts) {

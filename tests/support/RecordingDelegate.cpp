@@ -84,7 +84,8 @@ void RecordingDelegate::quorvaneDidDisconnect(bool expected) {
 
 void RecordingDelegate::quorvaneWillResetConnection() { record("quorvaneWillResetConnection", "reset"); }
 
-void RecordingDelegate::quorvaneDidReceiveMessage(const std::vector<std::uint8_t>&, const std::string& type) {
+void RecordingDelegate::quorvaneDidReceiveMessage(const std::vector<std::uint8_t>& data, const std::string& type) {
+    if (onRaw) onRaw(data, type);
     record("quorvaneDidReceiveMessage", "raw(" + type + ")");
 }
 

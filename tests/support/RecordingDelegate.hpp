@@ -28,6 +28,7 @@ public:
     void throwFrom(std::string method);
     std::function<void(const QVCommand&, const QVCommandContext&)> onCommand;
     std::function<void(const QVQuery&, const QVQueryContext&)> onQuery;
+    std::function<void(const std::vector<std::uint8_t>&, const std::string&)> onRaw;
 
     void quorvaneDidReceiveNotification(const QVNotification& notification) override;
     void quorvaneDidReceiveCommand(const QVCommand& command, const QVCommandContext& context) override;
