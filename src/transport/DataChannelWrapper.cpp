@@ -95,6 +95,7 @@ void DataChannelWrapper::write(Write pending) {
         pending.resolver.reject(WebRTCError::failedToSendData());
         return;
     }
+    noteSent();
     bytesWritten_ += pending.buffer.size();
     pending.resolver.fulfill();
     if (!pending.passedOn) return;
@@ -115,6 +116,10 @@ void DataChannelWrapper::reportPassedOn() {
 
 void DataChannelWrapper::dataChannelDidChangeState(DataChannelState state) {
     if (state == DataChannelState::open) {
+        // The peer's time-out counts from the open as well.
+        dispatchQueue_->async([weak = weak_from_this(), opened = Clock::current()->monotonic()] {
+            if (auto self = weak.lock()) self->lastSent_ = std::max(self->lastSent_, opened);
+        });
         checkForHeartbeat();
         sendHeartbeat();
     } else if (state == DataChannelState::closing || state == DataChannelState::closed) {
@@ -171,20 +176,59 @@ void DataChannelWrapper::checkForHeartbeat() {
         auto self = weak.lock();
         if (!self || self->detached_) return;
         // Heard after the time-out fell due and before it ran: this process was held up (stopped,
-        // say) for longer than the time-out, so its peer has heard nothing for as long, has timed
-        // out too and left the channel. What arrives now waited in buffers: it keeps nothing alive.
-        if (self->heartbeatTimer_ && heard > self->heartbeatDeadline_) {
+        // say) for longer than the time-out. When this side has sent nothing for as long as the
+        // peer waits, the peer has timed out too and left the channel: what arrives now waited in
+        // buffers and keeps nothing alive. Otherwise the peer still holds the channel, and the
+        // buffer re-arms the time-out like any other.
+        if (self->heartbeatTimer_ && heard > self->heartbeatDeadline_ && self->peerHasTimedOut(heard)) {
             const double late = std::round((heard - self->heartbeatDeadline_) * 1000) / 1000;
             self->log_.debug("checkForHeartbeat",
                              "Data heard " + formatSeconds(late) + " seconds after the heartbeat time-out fell due");
             self->heartbeatTimedOut();
             return;
         }
-        self->heartbeatDeadline_ = Clock::current()->monotonic() + heartbeatTimeout;
-        self->heartbeatTimer_ = std::make_unique<BackgroundTimer>(self->dispatchQueue_, heartbeatTimeout, false, [weak] {
-            if (auto self = weak.lock()) self->heartbeatTimedOut();
-        });
+        self->receiveArmedAt_ = Clock::current()->monotonic();
+        self->inGrace_ = false;
+        self->armReceiveTimeout(heartbeatTimeout);
     });
+}
+
+void DataChannelWrapper::armReceiveTimeout(double seconds) {
+    heartbeatDeadline_ = Clock::current()->monotonic() + seconds;
+    heartbeatTimer_ = std::make_unique<BackgroundTimer>(dispatchQueue_, seconds, false, [weak = weak_from_this()] {
+        if (auto self = weak.lock()) self->receiveTimeoutFellDue();
+    });
+}
+
+void DataChannelWrapper::receiveTimeoutFellDue() {
+    const double now = Clock::current()->monotonic();
+    // Fell due while this process was held up: what the peer sent meanwhile may still wait in the
+    // buffers, behind this timer. Unless the peer has surely timed out too, it gets one heartbeat
+    // interval to arrive.
+    if (!inGrace_ && wasHeldUp(now) && !peerHasTimedOut(now)) {
+        inGrace_ = true;
+        log_.debug("checkForHeartbeat", "Heartbeat time-out fell due while this process was held up");
+        armReceiveTimeout(heartbeatInterval);
+        return;
+    }
+    heartbeatTimedOut();
+}
+
+void DataChannelWrapper::noteSent() {
+    const double sent = Clock::current()->monotonic();
+    if (sent - lastSent_ > heartbeatTimeout) silenceEndedAt_ = sent;
+    lastSent_ = sent;
+}
+
+bool DataChannelWrapper::peerHasTimedOut(double now) const {
+    // The silence still going on, or one that a write (a heartbeat tick that ran first on waking,
+    // say) ended since the time-out was armed.
+    return now - lastSent_ > heartbeatTimeout || silenceEndedAt_ > receiveArmedAt_;
+}
+
+bool DataChannelWrapper::wasHeldUp(double now) const {
+    // The heartbeat tick is more than an interval overdue, or has just run that late.
+    return now - tickDeadline_ > heartbeatInterval || now - heldUpUntil_ <= heartbeatInterval;
 }
 
 void DataChannelWrapper::heartbeatTimedOut() {
@@ -198,6 +242,7 @@ void DataChannelWrapper::sendHeartbeat() {
     dispatchQueue_->async([weak = weak_from_this()] {
         auto self = weak.lock();
         if (!self || self->detached_) return;
+        self->tickDeadline_ = Clock::current()->monotonic() + heartbeatInterval;
         self->sendHeartbeatTimer_ = std::make_unique<BackgroundTimer>(self->dispatchQueue_, heartbeatInterval, false, [weak] {
             if (auto self = weak.lock()) self->heartbeatTick();
         });
@@ -205,6 +250,9 @@ void DataChannelWrapper::sendHeartbeat() {
 }
 
 void DataChannelWrapper::heartbeatTick() {
+    const double now = Clock::current()->monotonic();
+    if (now - tickDeadline_ > heartbeatInterval) heldUpUntil_ = now;
+    tickDeadline_ = std::numeric_limits<double>::infinity();
     if (readyState() != DataChannelState::open) {
         log_.debug("sendHeartbeat", "Failed to create heartbeat");
         return;

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <limits>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -21,6 +22,11 @@ namespace quorvane {
 /// about once a second while the channel is open (skipped while the previous one still waits at
 /// the gate), and reports when nothing has arrived for five seconds. It knows nothing of the
 /// frames it carries.
+///
+/// A process held up past the five seconds (stopped, say) reports the time-out on waking only
+/// when it had also sent nothing for five seconds, so that its peer has surely timed out too;
+/// otherwise what the peer sent meanwhile, waiting in the buffers, keeps the channel, and gets a
+/// second to arrive when the time-out runs first.
 ///
 /// Writes leave in the order of their sendData() calls. The gate closes when the channel buffers
 /// about half a second of what it passes on: the larger of 32768 bytes and half the bytes it
@@ -80,8 +86,22 @@ private:
                        DispatchQueuePtr dispatchQueue, std::weak_ptr<QVWebRtcDataChannelDelegate> delegate);
 
     /// Re-arms the receive time-out. Called for a buffer heard once the armed time-out had fallen
-    /// due but before it ran (the process was held up that long), it reports the time-out at once.
+    /// due but before it ran (the process was held up that long), it reports the time-out at once
+    /// when the peer has surely timed out too.
     void checkForHeartbeat();
+    void armReceiveTimeout(double seconds);
+    /// The receive time-out ran. When it fell due while this process was held up and the peer has
+    /// not timed out, what the peer sent meanwhile gets a heartbeat interval to arrive, once;
+    /// otherwise the time-out is reported.
+    void receiveTimeoutFellDue();
+    /// Notes a write the channel took: the peer hears this side.
+    void noteSent();
+    /// True when this side has sent nothing for longer than the peer's time-out (the same
+    /// heartbeatTimeout): up to `now`, or in a silence that a write ended since the receive
+    /// time-out was armed.
+    bool peerHasTimedOut(double now) const;
+    /// True when this process has just been held up: the heartbeat tick is overdue, or ran late.
+    bool wasHeldUp(double now) const;
     /// Logs and reports the receive time-out; it is re-armed by the next buffer heard.
     void heartbeatTimedOut();
     /// Starts the next heartbeat tick.
@@ -138,6 +158,15 @@ private:
     std::uint64_t passedSecondAgo_ = 0;
     std::unique_ptr<BackgroundTimer> heartbeatTimer_;  // the armed receive time-out
     double heartbeatDeadline_ = 0;  // monotonic seconds: when heartbeatTimer_ falls due
+    double receiveArmedAt_ = 0;     // monotonic seconds: the last buffer heard, or the open
+    bool inGrace_ = false;          // the time-out fell due while held up and waits a little longer
+    double lastSent_ = 0;           // monotonic seconds: the last write the channel took, or the open
+    // Monotonic seconds: the last write after a silence longer than heartbeatTimeout.
+    double silenceEndedAt_ = -std::numeric_limits<double>::infinity();
+    // Monotonic seconds: when the heartbeat tick falls due (none while it is not armed), and when
+    // one last ran more than an interval late.
+    double tickDeadline_ = std::numeric_limits<double>::infinity();
+    double heldUpUntil_ = -std::numeric_limits<double>::infinity();
     std::unique_ptr<BackgroundTimer> sendHeartbeatTimer_;
     bool heartbeatWaiting_ = false;  // a heartbeat written and not yet taken by the channel
     bool detached_ = false;

@@ -281,25 +281,45 @@ TEST_F(DataChannelWrapperTest, ABufferEveryFourSecondsKeepsTheTimeoutAway) {
     EXPECT_EQ(delegate->receivedCount(), 6u) << "every buffer reaches the delegate, unread";
 }
 
-TEST_F(DataChannelWrapperTest, ABufferHeardAfterAStallPastTheTimeoutReportsItAtOnceAndOnce) {
+TEST_F(DataChannelWrapperTest, AStallReportsTheTimeoutAtOnceOnlyWhenThePeerHasTimedOutToo) {
+    // The peer's heartbeats are heard at 0.5 s and 1.5 s, this side's go out at 1 s and 2 s; the
+    // process is stopped at 2.45 s. On waking, either the buffered heartbeat of the peer is heard
+    // first or the timers that fell due run first.
     struct Case {
-        double stalled;  // the process held up, nothing run, from the last buffer heard
-        int reportedAtOnce;
+        double stalled;
+        bool timersFirst;
+        int reportedAtOnce;  // 4.3 s: this side was silent 4.75 s, the peer keeps the channel
     };
-    for (const auto& [stalled, reportedAtOnce] : {Case{4.0, 0}, Case{7.0, 1}}) {
-        SCOPED_TRACE("stalled " + std::to_string(stalled) + " s");
+    for (const auto& [stalled, timersFirst, reportedAtOnce] :
+         {Case{4.3, false, 0}, Case{4.3, true, 0}, Case{7.0, false, 1}, Case{7.0, true, 1}}) {
+        SCOPED_TRACE("stalled " + std::to_string(stalled) + " s" + (timersFirst ? ", timers first" : ""));
         std::tie(local, remote) = InMemoryDataChannel::makePair();
+        local->recordSentFrames();
         delegate = std::make_shared<RecordingWrapperDelegate>();
         wrapper = DataChannelWrapper::create(local, logger, queue, delegate);
         wrapper->attach();
         openChannel();
+        for (int step = 0; step < 4; ++step) {
+            clock->advance(0.5);
+            if (step % 2 == 0) remote->send(frame(9), true);
+            settle();
+        }
+        ASSERT_EQ(heartbeatsSent(), 2u);
+        clock->advance(0.45);
         clock->stall(stalled);
-        remote->send(frame(9), true);  // waited in the buffers meanwhile
+        if (timersFirst) {
+            clock->advance(0);
+            settle();
+        }
+        remote->send(frame(9), true);  // sent at 2.5 s, waited in the buffers meanwhile
+        settle();
+        clock->advance(0);
         settle();
         EXPECT_EQ(delegate->timeouts(), reportedAtOnce);
+        if (reportedAtOnce) continue;
         clock->advance(4.9);
         settle();
-        EXPECT_EQ(delegate->timeouts(), reportedAtOnce) << "the buffer re-armed the time-out, or it has fired";
+        EXPECT_EQ(delegate->timeouts(), 0) << "the buffer re-armed the time-out";
         clock->advance(0.2);
         settle();
         EXPECT_EQ(delegate->timeouts(), 1);
