@@ -36,24 +36,24 @@ void ChunkAssembler::addChunk(std::span<const std::uint8_t> bytes, std::uint16_t
     if (bytes.size() > maxChunkBytes) {
         return drop(std::to_string(bytes.size()) + " bytes, more than " + std::to_string(maxChunkBytes));
     }
-    if (missingCount_ == 0) return;  // already joined: a late copy changes nothing
+    if (!missing_[position]) return;  // a repeat, or already joined
 
     const std::size_t offset = std::size_t{position} * maxChunkBytes;
     if (message_.size() < offset + bytes.size()) message_.resize(offset + bytes.size());
     std::copy(bytes.begin(), bytes.end(), message_.begin() + static_cast<std::ptrdiff_t>(offset));
-    if (bytes.size() < maxChunkBytes) {
-        short_[position] = bytes.size();
-    } else {
-        short_.erase(position);
-    }
+    if (bytes.size() < maxChunkBytes) short_[position] = bytes.size();
     if (digests_.size() <= position) digests_.resize(std::size_t{position} + 1);
     digests_[position] = chunkDigest(bytes);
-    if (!missing_[position]) return;  // a repeat replaces the bytes but is not new
-
     missing_[position] = false;
     --missingCount_;
     resetTimestamp(now());
     if (missingCount_ == 0) join();
+}
+
+bool ChunkAssembler::belongs(const ChunkedMessageDataView& chunk) const {
+    if (chunk.length != totalChunks_) return false;
+    if (chunk.position >= totalChunks_ || missing_[chunk.position]) return true;
+    return chunkDigest(chunk.data) == digests_[chunk.position];
 }
 
 void ChunkAssembler::join() {

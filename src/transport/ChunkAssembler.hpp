@@ -27,7 +27,8 @@ namespace quorvane {
 /// chunk announced; the missing positions are a bitmap of that count (at most 8 KiB); a chunk whose
 /// position is not below the count, or that carries more than 15360 bytes, is dropped with a log
 /// line and never stored. A message announcing no chunks can never complete. A repeated position
-/// replaces the bytes stored there without counting as new.
+/// changes nothing. A chunk that announces another chunk count, or that carries other bytes than
+/// those already received at its position, is not of this message (see belongs()).
 ///
 /// Expires 15 seconds after the last new chunk or retry request; four retry requests are allowed.
 /// Used on the adapter's queue only.
@@ -41,12 +42,18 @@ public:
     ChunkAssembler(std::uint16_t id, std::uint16_t category, const ChunkedMessageDataView& first,
                    std::shared_ptr<ZephLogger> logger);
 
-    /// Stores `bytes` at `position`. When that fills the last missing position, completion() is
-    /// fulfilled and takeMessage() gives the whole message: the chunks in position order.
+    /// True when `chunk` may be of this message: it announces the same chunk count, and its
+    /// position is missing or holds the same bytes. Any other chunk under the id belongs to
+    /// another message.
+    bool belongs(const ChunkedMessageDataView& chunk) const;
+    /// Stores `bytes` at `position` unless that position is filled already. When that fills the
+    /// last missing position, completion() is fulfilled and takeMessage() gives the whole message:
+    /// the chunks in position order. The caller has checked that the chunk belongs().
     void addChunk(std::span<const std::uint8_t> bytes, std::uint16_t position);
 
     std::uint16_t numChunksReceived() const { return static_cast<std::uint16_t>(totalChunks_ - missingCount_); }
     std::uint16_t totalChunks() const { return totalChunks_; }
+    std::uint16_t category() const { return category_; }
     /// By position, the chunkDigest of each chunk received so far; 0 where none has come.
     const std::vector<std::uint64_t>& chunkDigests() const { return digests_; }
 

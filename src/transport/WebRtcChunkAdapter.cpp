@@ -18,6 +18,7 @@ WebRtcChunkAdapter::WebRtcChunkAdapter(std::shared_ptr<ZephLogger> logger, Setti
       unchunkers_(dispatchQueue_),
       singleChunks_(dispatchQueue_),
       finishedChunked_(dispatchQueue_),
+      retiredIds_(dispatchQueue_),
       queue_(std::make_shared<SendQueue>(dispatchQueue_)) {}
 
 WebRtcChunkAdapter::~WebRtcChunkAdapter() {
@@ -60,6 +61,7 @@ void WebRtcChunkAdapter::set(std::shared_ptr<DataChannel> dataChannel) {
     unchunkers_.resume();
     singleChunks_.resume();
     finishedChunked_.resume();
+    retiredIds_.resume();
     onQueue(&WebRtcChunkAdapter::holdMessagesInChannel);
     // Registering waits for the channel's thread, where the reports come from.
     wrapper->attach();
@@ -77,6 +79,7 @@ void WebRtcChunkAdapter::closeDataChannel() {
     unchunkers_.pause();
     singleChunks_.pause();
     finishedChunked_.pause();
+    retiredIds_.pause();
     onQueue(&WebRtcChunkAdapter::channelWentAway);
     if (wrapper) wrapper->close();
 }
@@ -134,6 +137,10 @@ void WebRtcChunkAdapter::holdMessagesInChannel() {
 }
 
 void WebRtcChunkAdapter::channelWentAway() {
+    // At the session's end nothing is given up: a message not written whole was rejected as
+    // closed, and one written whole waits for an acknowledgement that can no longer come, so
+    // whoever waits for it ends by its own time-out.
+    if (shutDown_) return;
     std::vector<std::shared_ptr<Chunker>> lost;
     for (auto& [id, entry] : outgoing_) {
         if (!std::exchange(entry.onChannel, false)) continue;

@@ -23,6 +23,7 @@
 #include "transport/DataChannelWrapper.hpp"
 #include "transport/FinishedChunkedMessage.hpp"
 #include "transport/QVWebRtcDataChannelDelegate.hpp"
+#include "transport/RetiredMessageId.hpp"
 #include "transport/SendQueue.hpp"
 #include "transport/SingleChunk.hpp"
 
@@ -32,10 +33,12 @@ namespace quorvane {
 /// are cut into frames and queued; each is kept until the peer acknowledges it. A single-frame
 /// message is resent after a time-out; a multi-frame one never is (its missing frames are served
 /// on the peer's retry requests) and is reported failed once it times out or the peer gives it
-/// up. A message's time-out runs from the moment the channel has passed its last frame on, not
-/// while its frames wait in the queue or in the channel's buffer. Incoming frames are verified,
-/// multi-frame messages are reassembled (asking for missing frames), every whole message is
-/// delivered once to the delegate and then acknowledged, and repeats of a single-frame message are
+/// up; its id is then not handed out again until the peer's records of it have surely expired. A
+/// message's time-out runs from the moment the channel has passed its last frame on, not while its
+/// frames wait in the queue or in the channel's buffer. Incoming frames are verified, multi-frame
+/// messages are reassembled (asking for missing frames; a frame of another message under the same
+/// id, by its chunk count or its bytes, never joins them), every whole message is delivered once to
+/// the delegate and then acknowledged, and repeats of a single-frame message are
 /// acknowledged without being delivered again; late frames of a finished multi-frame message are
 /// dropped unanswered. Resends, control frames and asked-for frames go ahead of the frames of
 /// messages waiting in the queue. At most one acknowledgement per message id waits to be written,
@@ -43,9 +46,9 @@ namespace quorvane {
 /// messages are dropped (the peer's resend recovers them); the acknowledgement of a multi-frame
 /// message is never dropped, since nothing would recover it.
 ///
-/// The ids, the caches and the queue survive channel changes. When a channel goes away, every
-/// multi-frame message that was in it is reported failed at once (the peer keeps no record of
-/// it, so it is never resent); when the next channel opens, every unacknowledged single-frame
+/// The ids, the caches and the queue survive channel changes. When a channel goes away during
+/// the session, every multi-frame message that was in it is reported failed at once (the peer
+/// keeps no record of it, so it is never resent); when the next channel opens, every unacknowledged single-frame
 /// message that is not waiting in the queue is written again at once, ahead of new messages (the
 /// peer's record drops a copy it delivered already). Everything runs on the adapter's serial
 /// queue "WebRtcChunkAdapter", except the channel's state reports, which reach the delegate on the
@@ -81,8 +84,9 @@ public:
     /// the next channel; their expiry stops meanwhile.
     void closeDataChannel();
     /// Closes the channel for good, at the end of the session: every send not settled yet, and
-    /// every later sendData, is rejected at once with WebRTCError::channelClosed. Releasing the
-    /// adapter does the same.
+    /// every later sendData, is rejected at once with WebRTCError::channelClosed. Nothing more is
+    /// reported: a message written whole and not yet acknowledged is not reported failed (whoever
+    /// waits for its answer ends by its own time-out). Releasing the adapter does the same.
     void shutDown();
 
     /// Sends one message. Fulfilled once every frame of it is written to the channel, or once the
@@ -145,7 +149,8 @@ private:
     static void settle(std::vector<Resolver<void>>& sends, const std::exception_ptr& error);
     /// The session ended: every send not settled yet is rejected with channelClosed.
     void endOutgoing();
-    /// The next id that no outgoing message holds, or nothing when all are held.
+    /// The next id that no outgoing message holds and that is not retired, or nothing when all are
+    /// taken.
     std::optional<std::uint16_t> nextMessageId();
     /// Queues the frames of `chunker` at `positions`; fulfilled once all are written, rejected on
     /// the first failure. With `asked`, they answer a retry request.
@@ -175,6 +180,8 @@ private:
     void receiveAck(std::uint16_t id);
     void receiveFailed(std::uint16_t id);
     void startChunkedMessage(std::uint16_t id, std::uint16_t category, const ChunkedMessageDataView& first);
+    /// A frame of another message came under `id`: the one being assembled there fails.
+    void abandonChunkedMessage(std::uint16_t id, const ChunkAssembler& assembler);
     void refuseChunkedMessage(std::uint16_t id, std::uint16_t category, std::uint16_t totalChunks,
                               const std::string& reason);
     void unchunkerCompletion(const std::shared_ptr<ChunkAssembler>& assembler, std::uint16_t id,
@@ -214,6 +221,7 @@ private:
     ChunkCache<ChunkAssembler> unchunkers_;
     ChunkCache<SingleChunk> singleChunks_;
     ChunkCache<FinishedChunkedMessage> finishedChunked_;
+    ChunkCache<RetiredMessageId> retiredIds_;
     // Own every message in progress, also while it is out of its cache between expiry and the
     // handling of its failure; the promise handlers reach them weakly.
     std::map<std::uint16_t, Outgoing> outgoing_;

@@ -79,14 +79,22 @@ void WebRtcChunkAdapter::receiveChunked(const MessageChunkView& chunk) {
     const std::uint16_t id = chunk.msgid();
     const std::uint16_t category = chunk.category();
 
-    if (auto assembler = unchunkers_.get(id)) {
-        assembler->addChunk(data->data, data->position);
-        if (auto delegate = this->delegate()) {
-            delegate->dataChannelWillReceiveMessage(id, category, assembler->numChunksReceived(), assembler->totalChunks());
+    if (auto found = incoming_.find(id); found != incoming_.end()) {
+        const auto assembler = found->second.assembler;
+        if (!assembler->belongs(*data)) {
+            abandonChunkedMessage(id, *assembler);
+        } else if (unchunkers_.get(id) == assembler) {
+            assembler->addChunk(data->data, data->position);
+            if (auto delegate = this->delegate()) {
+                delegate->dataChannelWillReceiveMessage(id, category, assembler->numChunksReceived(), assembler->totalChunks());
+            }
+            return;
+        } else {
+            // The message has just expired and its retry request is on its way.
+            log_.debug(receiveOperation, "Dropped a frame of expiring message " + std::to_string(id));
+            return;
         }
-        return;
-    }
-    if (auto finished = finishedChunked_.get(id)) {
+    } else if (auto finished = finishedChunked_.get(id)) {
         if (finished->matches(*data)) {
             // Neither a new assembler (which would deliver the message again or end in a failure
             // report) nor an acknowledgement (which could answer a new message under this id).
@@ -95,11 +103,6 @@ void WebRtcChunkAdapter::receiveChunked(const MessageChunkView& chunk) {
             return;
         }
         finishedChunked_.removeValue(id);  // the id came round again: a new message
-    }
-    if (incoming_.contains(id)) {
-        // The message under this id has just expired and its retry request is on its way.
-        log_.debug(receiveOperation, "Dropped a frame of expiring message " + std::to_string(id));
-        return;
     }
     startChunkedMessage(id, category, *data);
 }
@@ -122,6 +125,16 @@ void WebRtcChunkAdapter::startChunkedMessage(std::uint16_t id, std::uint16_t cat
         delegate->dataChannelWillReceiveMessage(id, category, assembler->numChunksReceived(), assembler->totalChunks());
     }
     unchunkers_.set(id, assembler);
+}
+
+void WebRtcChunkAdapter::abandonChunkedMessage(std::uint16_t id, const ChunkAssembler& assembler) {
+    // A sender hands an id out again only after giving up the message it carried: the message
+    // being assembled under it can no longer complete. No failure frame: it would fail the new one.
+    log_.error(receiveOperation, "Gave up chunked message " + std::to_string(id) +
+                                     ": a frame of another message arrived under its id");
+    unchunkers_.removeValue(id);
+    forgetIncoming(id);
+    if (auto delegate = this->delegate()) delegate->dataChannelFailedToReceiveMessage(id, assembler.category());
 }
 
 void WebRtcChunkAdapter::refuseChunkedMessage(std::uint16_t id, std::uint16_t category, std::uint16_t totalChunks,

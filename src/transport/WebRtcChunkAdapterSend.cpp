@@ -105,7 +105,7 @@ void WebRtcChunkAdapter::settle(std::vector<Resolver<void>>& sends, const std::e
 std::optional<std::uint16_t> WebRtcChunkAdapter::nextMessageId() {
     for (std::size_t tried = 0; tried <= std::numeric_limits<std::uint16_t>::max(); ++tried) {
         const std::uint16_t id = messageId_++;
-        if (!outgoing_.contains(id)) return id;
+        if (!outgoing_.contains(id) && !retiredIds_.get(id)) return id;
     }
     return std::nullopt;
 }
@@ -199,6 +199,7 @@ void WebRtcChunkAdapter::giveUpOutgoing(const std::shared_ptr<Chunker>& chunker,
     auto sends = std::move(entry->sends);
     outgoing_.erase(chunker->id());
     if (chunkers_.get(chunker->id()) == chunker) chunkers_.removeValue(chunker->id());
+    if (!chunker->isSingleChunk()) retiredIds_.set(chunker->id(), std::make_shared<RetiredMessageId>());
     // The report first: a command or query hears why it failed before its hand-over fails.
     if (auto delegate = this->delegate()) delegate->dataChannelFailedToSend(chunker->data(), chunker->id());
     settle(sends, error);

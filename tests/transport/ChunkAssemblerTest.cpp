@@ -89,7 +89,7 @@ TEST(ChunkAssembler, CompletesOnlyWhenTheLastMissingPositionArrives) {
     const double opened = assembler.lastUpdated();
 
     clock->advance(3);
-    assembler.addChunk(Bytes{9}, 2);  // a repeat: replaces the bytes, counts nothing, keeps the time
+    assembler.addChunk(Bytes{9}, 2);  // a filled position: changes nothing, counts nothing, keeps the time
     EXPECT_EQ(assembler.numChunksReceived(), 1);
     EXPECT_EQ(assembler.lastUpdated(), opened);
 
@@ -101,12 +101,33 @@ TEST(ChunkAssembler, CompletesOnlyWhenTheLastMissingPositionArrives) {
     assembler.addChunk(Bytes{2, 3}, 1);
     ASSERT_TRUE(assembler.completion().isFulfilled());
     assembler.addChunk(Bytes{4}, 0);  // late copies change nothing
-    EXPECT_EQ(assembler.takeMessage(), (Bytes{1, 2, 3, 9}));
+    EXPECT_EQ(assembler.takeMessage(), (Bytes{1, 2, 3, 5, 6}));
 
     auto alone = peerChunk(0, 1, {4, 2});
     ChunkAssembler single(7, 2, alone.view(), nullptr);
     EXPECT_TRUE(single.completion().isFulfilled());
     EXPECT_EQ(single.takeMessage(), (Bytes{4, 2}));
+}
+
+TEST(ChunkAssembler, AChunkBelongsOnlyWithTheSameCountAndAtAMissingPositionOrWithTheSameBytes) {
+    auto first = peerChunk(1, 3, {5, 6});
+    ChunkAssembler assembler(7, 2, first.view(), nullptr);
+    struct Case {
+        PeerChunk chunk;
+        bool belongs;
+    };
+    const Case cases[] = {
+        {peerChunk(0, 3, {1}), true},       // missing
+        {peerChunk(1, 3, {5, 6}), true},    // a repeat
+        {peerChunk(1, 3, {5, 7}), false},   // other bytes where some are
+        {peerChunk(0, 4, {1}), false},      // another count
+        {peerChunk(0, 2, {1}), false},
+        {peerChunk(2, 3, {5, 6}), true},    // the same bytes elsewhere
+    };
+    for (const auto& [chunk, belongs] : cases) {
+        const auto view = chunk.view();
+        EXPECT_EQ(assembler.belongs(view), belongs) << "position " << view.position << " of " << view.length;
+    }
 }
 
 TEST(ChunkAssembler, DropsChunksOutsideTheAnnouncedCountOrOverTheFrameSize) {

@@ -303,6 +303,75 @@ TEST_F(AdapterProtocolTest, ANewMessageUnderAFinishedIdIsCollectedEvenWhenAFrame
     EXPECT_EQ(peer->frames(MessagePayload::MessageAck).size(), 2u);
 }
 
+TEST_F(AdapterProtocolTest, AFrameOfAnotherMessageUnderAnOpenIdNeverJoinsIt) {
+    auto frames = [](const Bytes& message, std::uint16_t count) {
+        std::vector<Bytes> cut;
+        for (std::uint16_t position = 0; position < count; ++position) {
+            cut.push_back(MessageFrameWriter::chunkedMessage(
+                9, 4, position, count, std::span<const std::uint8_t>(message).subspan(position * 15360u, 15360)));
+        }
+        return cut;
+    };
+    const Bytes old = pattern(3 * 15360, 1);
+    struct Case {
+        const char* name;
+        Bytes next;
+        std::uint16_t count;
+        bool oldGivenUp;
+    };
+    const Case cases[] = {
+        {"another chunk count", pattern(4 * 15360, 2), 4, true},
+        {"other bytes at a position received", pattern(3 * 15360, 3), 3, true},
+        {"the old message's own frames", old, 3, false},
+    };
+    for (const auto& [name, next, count, oldGivenUp] : cases) {
+        SCOPED_TRACE(name);
+        peer = std::make_shared<RawPeer>();
+        start();
+        const auto oldFrames = frames(old, 3);
+        fromPeer(oldFrames[0]);
+        fromPeer(oldFrames[1]);  // the rest of it was cut off: its sender gave it up
+        for (const auto& frame : frames(next, count)) fromPeer(frame);
+        ASSERT_EQ(hears->delivered.size(), 1u);
+        EXPECT_TRUE(hears->delivered[0].data == next) << "delivered whole and as sent";
+        EXPECT_EQ(hears->failedToReceive, oldGivenUp ? std::vector<std::uint16_t>{9} : std::vector<std::uint16_t>{});
+        EXPECT_EQ(peer->frames(MessagePayload::MessageAck).size(), 1u);
+        EXPECT_TRUE(peer->frames(MessagePayload::MessageFailed).empty()) << "it would fail the new message";
+    }
+}
+
+TEST_F(AdapterProtocolTest, AGivenUpLargeMessagesIdComesRoundOnlyOnceThePeersRecordsOfItHaveExpired) {
+    start();
+    adapter->sendData(pattern(2 * 15360, 1), 1);  // id 0
+    settle();
+    fromPeer(MessageFrameWriter::messageFailed(0, 1));
+    ASSERT_EQ(hears->failedToSend.size(), 1u);
+
+    // A closed channel stands the time still, and the next one starts it again whole.
+    adapter->closeDataChannel();
+    advance(1000, 10);
+    std::tie(local, remote) = makePair();
+    remote->setObserver(peer);
+    adapter->set(local);
+    local->open();
+    settle();
+
+    local->holdBufferedAmount(DataChannelWrapper::gateCloseAmount);  // nothing is acknowledged
+    for (int i = 1; i < 65536; ++i) adapter->sendData({static_cast<std::uint8_t>(i)}, 1);
+    auto refused = adapter->sendData({1}, 1);
+    settle();
+    ASSERT_FALSE(refused.isPending()) << "id 0 is retired";
+    EXPECT_EQ(webRtcFailure(refused), WebRTCError::Kind::failedToSendData);
+
+    advance(RetiredMessageId::retirement + ChunkCache<RetiredMessageId>::sweepInterval, 10);
+    adapter->sendData({42}, 1);
+    local->holdBufferedAmount(0);
+    settleUntil([&] { return peer->frames(MessagePayload::SingleMessageData).size() == 65536; });
+    const auto last = peer->frames(MessagePayload::SingleMessageData).back();
+    EXPECT_EQ(last.id, 0);
+    EXPECT_EQ(last.data, Bytes{42});
+}
+
 TEST_F(AdapterProtocolTest, RepeatedSingleMessageIsAcknowledgedButDeliveredOnce) {
     start();
     const Bytes message = pattern(20, 1);

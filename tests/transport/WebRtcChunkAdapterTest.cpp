@@ -198,6 +198,30 @@ TEST_F(AdapterPairTest, AResetFailsTheTransfersOnTheLostChannelAtOnceAndWritesSh
         << "the given-up transfer's frames left behind never make it sent";
 }
 
+TEST_F(AdapterPairTest, ATransferCutByAResetNeverJoinsTheMessageThatComesUnderItsIdAfterTheCounterWrapped) {
+    auto [leftEnd, rightEnd] = connect();
+    leftEnd->setRate(16e3);  // a frame a second
+    left->sendData(pattern(3 * 15360, 1), 1);
+    advance(2.5, 0.5);
+    ASSERT_EQ(rightHears->progress.size(), 2u) << "two of its three frames arrived";
+    left->closeDataChannel();
+    right->closeDataChannel();
+    settle();
+    ASSERT_EQ(leftHears->failedToSend.size(), 1u);
+
+    connect();
+    for (int i = 1; i < 65536; ++i) left->sendData({static_cast<std::uint8_t>(i)}, 1);
+    settleUntil([&] { return rightHears->delivered.size() == 65535; });
+    ASSERT_EQ(rightHears->delivered.size(), 65535u);
+    const Bytes next = pattern(4 * 15360, 2);
+    left->sendData(next, 1);
+    settle();
+    ASSERT_EQ(rightHears->delivered.size(), 65536u);
+    EXPECT_TRUE(rightHears->delivered.back().data == next) << "delivered whole and as sent";
+    advance(30);
+    EXPECT_EQ(leftHears->failedToSend.size(), 1u) << "acknowledged";
+}
+
 TEST_F(AdapterPairTest, AShortMessageWhoseWriteFailsAtAResetWaitsForItsNextWriteOrTheSessionsEnd) {
     connect();
     left->closeDataChannel();
@@ -218,6 +242,32 @@ TEST_F(AdapterPairTest, AShortMessageWhoseWriteFailsAtAResetWaitsForItsNextWrite
     left->shutDown();
     settle();
     EXPECT_EQ(outcome(ended), "rejected: The data channel is closed");
+}
+
+TEST_F(AdapterPairTest, AtTheSessionsEndOnlyWhatWasNotWrittenWholeFailsAndShutDownAndReleaseAgree) {
+    for (const bool release : {false, true}) {
+        SCOPED_TRACE(release ? "released" : "shut down");
+        left = makeAdapter();
+        leftHears = makeDelegate(left);
+        auto [leftEnd, rightEnd] = connect();
+        rightEnd->setFaults(LinkFaults{.loss = 1});  // no acknowledgement comes back
+        auto written = left->sendData(pattern(3 * 15360, 1), 1);
+        settle();
+        ASSERT_EQ(outcome(written), "fulfilled");
+        leftEnd->holdBufferedAmount(DataChannelWrapper::gateCloseAmount);
+        auto cut = left->sendData(pattern(3 * 15360, 2), 1);
+        settle();
+        if (release) {
+            left.reset();
+        } else {
+            left->shutDown();
+        }
+        settle();
+        EXPECT_EQ(outcome(written), "fulfilled");
+        EXPECT_EQ(outcome(cut), "rejected: The data channel is closed");
+        EXPECT_TRUE(leftHears->failedToSend.empty()) << "the transfer written whole waits for its answer's time-out";
+        EXPECT_TRUE(logged("Failed to send large message").empty());
+    }
 }
 
 TEST_F(AdapterPairTest, ReleasingAnAdapterRejectsEverySendStillWaiting) {
