@@ -75,9 +75,8 @@ void lendTaggedData(Bytes& message, PayloadSpot payload, const std::function<voi
     message.resize(payload.size);
     QVTaggedData data(std::move(payload.tag), std::move(message));
     use(data);
-    // `data` is this function's own, not a const object, so its bytes may be moved back out; the
-    // vector keeps its buffer, which is large enough for the whole message again.
-    message = std::move(const_cast<Bytes&>(data.data()));
+    // The vector keeps its buffer, which is large enough for the whole message again.
+    message = std::move(data).data();
     message.resize(before.size() + payload.size + after.size());
     std::memmove(message.data() + before.size(), message.data(), payload.size);
     std::copy(before.begin(), before.end(), message.begin());

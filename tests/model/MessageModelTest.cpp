@@ -61,6 +61,14 @@ TEST(QVMessage, MessagesBuiltToBeSentCarryIdZero) {
     EXPECT_EQ(received.category(), 9);
 }
 
+TEST(QVTaggedData, ATaggedDataGoingAwayHandsItsBytesOverUncopied) {
+    QVTaggedData data("t", std::vector<std::uint8_t>(1000, 7));
+    const auto* bytes = data.data().data();
+    const auto taken = std::move(data).data();
+    EXPECT_EQ(taken.data(), bytes);
+    EXPECT_EQ(taken.size(), 1000u);
+}
+
 TEST(QVMessage, RawValuesOutsideTheCasesGiveNone) {
     EXPECT_EQ(qvCategoryFromRawValue(2), QVCategory::Log);
     EXPECT_FALSE(qvCategoryFromRawValue(3));
