@@ -119,7 +119,10 @@ void DataChannelWrapper::dataChannelDidChangeState(DataChannelState state) {
         sendHeartbeat();
     } else if (state == DataChannelState::closing || state == DataChannelState::closed) {
         dispatchQueue_->async([weak = weak_from_this()] {
-            if (auto self = weak.lock()) self->releaseGate();
+            if (auto self = weak.lock()) {
+                self->releaseGate();
+                self->closedUnasked();
+            }
         });
     }
     if (auto delegate = qvDelegate_.lock()) delegate->dataChannelDidChange(readyState(), *this);
@@ -180,11 +183,34 @@ void DataChannelWrapper::checkForHeartbeat() {
             self->heartbeatTimedOut();
             return;
         }
-        self->heartbeatDeadline_ = Clock::current()->monotonic() + heartbeatTimeout;
-        self->heartbeatTimer_ = std::make_unique<BackgroundTimer>(self->dispatchQueue_, heartbeatTimeout, false, [weak] {
-            if (auto self = weak.lock()) self->heartbeatTimedOut();
-        });
+        self->heard_.push_back(heard);
+        while (self->heard_.size() > 1 && self->heard_[1] <= heard - heartbeatInterval) self->heard_.pop_front();
+        self->armHeartbeatTimeout(heartbeatTimeout);
     });
+}
+
+void DataChannelWrapper::armHeartbeatTimeout(double delay) {
+    heartbeatDeadline_ = Clock::current()->monotonic() + delay;
+    heartbeatTimer_ = std::make_unique<BackgroundTimer>(dispatchQueue_, delay, false, [weak = weak_from_this()] {
+        if (auto self = weak.lock()) self->heartbeatTimedOut();
+    });
+}
+
+void DataChannelWrapper::closedUnasked() {
+    // Closed by this side (detached), or the time-out has fired already.
+    if (detached_ || !heartbeatTimer_) return;
+    const double now = Clock::current()->monotonic();
+    const auto before = std::find_if(heard_.rbegin(), heard_.rend(),
+                                     [now](double heard) { return heard <= now - heartbeatInterval; });
+    if (before == heard_.rend()) return;  // open for less than a heartbeat interval
+    const double left = *before + heartbeatTimeout - now;
+    log_.debug("checkForHeartbeat", "Data channel closed; the heartbeat time-out counts from data heard " +
+                                        formatSeconds(std::round((now - *before) * 1000) / 1000) + " seconds ago");
+    if (left <= 0) {
+        heartbeatTimedOut();
+    } else {
+        armHeartbeatTimeout(left);
+    }
 }
 
 void DataChannelWrapper::heartbeatTimedOut() {

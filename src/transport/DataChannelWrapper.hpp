@@ -19,8 +19,11 @@ namespace quorvane {
 /// Wraps the session's data channel: turns its callbacks into QVWebRtcDataChannelDelegate
 /// reports, writes buffers behind a gate on the channel's buffered amount, sends a heartbeat
 /// about once a second while the channel is open (skipped while the previous one still waits at
-/// the gate), and reports when nothing has arrived for five seconds. It knows nothing of the
-/// frames it carries.
+/// the gate), and reports when nothing has arrived for five seconds. When the channel closes
+/// without this side closing it, the five seconds count from the last buffer heard at least a
+/// second before the close: what arrived in that last second may have waited in buffers while
+/// this process was held up and the peer timed out and left. It knows nothing of the frames it
+/// carries.
 ///
 /// Writes leave in the order of their sendData() calls. The gate closes when the channel buffers
 /// about half a second of what it passes on: the larger of 32768 bytes and half the bytes it
@@ -82,8 +85,13 @@ private:
     /// Re-arms the receive time-out. Called for a buffer heard once the armed time-out had fallen
     /// due but before it ran (the process was held up that long), it reports the time-out at once.
     void checkForHeartbeat();
+    /// Arms the receive time-out to fall due after `delay` seconds.
+    void armHeartbeatTimeout(double delay);
     /// Logs and reports the receive time-out; it is re-armed by the next buffer heard.
     void heartbeatTimedOut();
+    /// The channel closed without this side closing it: the time-out counts from the last buffer
+    /// heard at least one heartbeat interval before now, reported at once when that is past.
+    void closedUnasked();
     /// Starts the next heartbeat tick.
     void sendHeartbeat();
     void heartbeatTick();
@@ -138,6 +146,9 @@ private:
     std::uint64_t passedSecondAgo_ = 0;
     std::unique_ptr<BackgroundTimer> heartbeatTimer_;  // the armed receive time-out
     double heartbeatDeadline_ = 0;  // monotonic seconds: when heartbeatTimer_ falls due
+    /// When the buffers of the last heartbeat interval were heard (the channel's opening counts),
+    /// and the latest one before them: monotonic seconds, oldest first.
+    std::deque<double> heard_;
     std::unique_ptr<BackgroundTimer> sendHeartbeatTimer_;
     bool heartbeatWaiting_ = false;  // a heartbeat written and not yet taken by the channel
     bool detached_ = false;
