@@ -124,7 +124,10 @@ void DataChannelWrapper::dataChannelDidChangeState(DataChannelState state) {
         sendHeartbeat();
     } else if (state == DataChannelState::closing || state == DataChannelState::closed) {
         dispatchQueue_->async([weak = weak_from_this()] {
-            if (auto self = weak.lock()) self->releaseGate();
+            if (auto self = weak.lock()) {
+                self->releaseGate();
+                self->closedUnasked();
+            }
         });
     }
     if (auto delegate = qvDelegate_.lock()) delegate->dataChannelDidChange(readyState(), *this);
@@ -187,6 +190,8 @@ void DataChannelWrapper::checkForHeartbeat() {
             self->heartbeatTimedOut();
             return;
         }
+        self->heard_.push_back(heard);
+        while (self->heard_.size() > 1 && self->heard_[1] <= heard - heartbeatInterval) self->heard_.pop_front();
         self->receiveArmedAt_ = Clock::current()->monotonic();
         self->inGrace_ = false;
         self->armReceiveTimeout(heartbeatTimeout);
@@ -203,9 +208,9 @@ void DataChannelWrapper::armReceiveTimeout(double seconds) {
 void DataChannelWrapper::receiveTimeoutFellDue() {
     const double now = Clock::current()->monotonic();
     // Fell due while this process was held up: what the peer sent meanwhile may still wait in the
-    // buffers, behind this timer. Unless the peer has surely timed out too, it gets one heartbeat
-    // interval to arrive.
-    if (!inGrace_ && wasHeldUp(now) && !peerHasTimedOut(now)) {
+    // buffers of the open channel, behind this timer. Unless the peer has surely timed out too, it
+    // gets one heartbeat interval to arrive.
+    if (!inGrace_ && readyState() == DataChannelState::open && wasHeldUp(now) && !peerHasTimedOut(now)) {
         inGrace_ = true;
         log_.debug("checkForHeartbeat", "Heartbeat time-out fell due while this process was held up");
         armReceiveTimeout(heartbeatInterval);
@@ -229,6 +234,23 @@ bool DataChannelWrapper::peerHasTimedOut(double now) const {
 bool DataChannelWrapper::wasHeldUp(double now) const {
     // The heartbeat tick is more than an interval overdue, or has just run that late.
     return now - tickDeadline_ > heartbeatInterval || now - heldUpUntil_ <= heartbeatInterval;
+}
+
+void DataChannelWrapper::closedUnasked() {
+    // Closed by this side (detached), or the time-out has fired already.
+    if (detached_ || !heartbeatTimer_) return;
+    const double now = Clock::current()->monotonic();
+    const auto before = std::find_if(heard_.rbegin(), heard_.rend(),
+                                     [now](double heard) { return heard <= now - heartbeatInterval; });
+    if (before == heard_.rend()) return;  // open for less than a heartbeat interval
+    const double left = *before + heartbeatTimeout - now;
+    log_.debug("checkForHeartbeat", "Data channel closed; the heartbeat time-out counts from data heard " +
+                                        formatSeconds(std::round((now - *before) * 1000) / 1000) + " seconds ago");
+    if (left <= 0) {
+        heartbeatTimedOut();
+    } else {
+        armReceiveTimeout(left);
+    }
 }
 
 void DataChannelWrapper::heartbeatTimedOut() {

@@ -20,8 +20,11 @@ namespace quorvane {
 /// Wraps the session's data channel: turns its callbacks into QVWebRtcDataChannelDelegate
 /// reports, writes buffers behind a gate on the channel's buffered amount, sends a heartbeat
 /// about once a second while the channel is open (skipped while the previous one still waits at
-/// the gate), and reports when nothing has arrived for five seconds. It knows nothing of the
-/// frames it carries.
+/// the gate), and reports when nothing has arrived for five seconds. When the channel closes
+/// without this side closing it, the five seconds count from the last buffer heard at least a
+/// second before the close: what arrived in that last second may have waited in buffers while
+/// this process was held up and the peer timed out and left. It knows nothing of the frames it
+/// carries.
 ///
 /// A process held up past the five seconds (stopped, say) reports the time-out on waking only
 /// when it had also sent nothing for five seconds, so that its peer has surely timed out too;
@@ -90,9 +93,9 @@ private:
     /// when the peer has surely timed out too.
     void checkForHeartbeat();
     void armReceiveTimeout(double seconds);
-    /// The receive time-out ran. When it fell due while this process was held up and the peer has
-    /// not timed out, what the peer sent meanwhile gets a heartbeat interval to arrive, once;
-    /// otherwise the time-out is reported.
+    /// The receive time-out ran. When it fell due while this process was held up, the channel is
+    /// open and the peer has not timed out, what the peer sent meanwhile gets a heartbeat interval
+    /// to arrive, once; otherwise the time-out is reported.
     void receiveTimeoutFellDue();
     /// Notes a write the channel took: the peer hears this side.
     void noteSent();
@@ -104,6 +107,9 @@ private:
     bool wasHeldUp(double now) const;
     /// Logs and reports the receive time-out; it is re-armed by the next buffer heard.
     void heartbeatTimedOut();
+    /// The channel closed without this side closing it: the time-out counts from the last buffer
+    /// heard at least one heartbeat interval before now, reported at once when that is past.
+    void closedUnasked();
     /// Starts the next heartbeat tick.
     void sendHeartbeat();
     void heartbeatTick();
@@ -167,6 +173,9 @@ private:
     // one last ran more than an interval late.
     double tickDeadline_ = std::numeric_limits<double>::infinity();
     double heldUpUntil_ = -std::numeric_limits<double>::infinity();
+    /// When the buffers of the last heartbeat interval were heard (the channel's opening counts),
+    /// and the latest one before them: monotonic seconds, oldest first.
+    std::deque<double> heard_;
     std::unique_ptr<BackgroundTimer> sendHeartbeatTimer_;
     bool heartbeatWaiting_ = false;  // a heartbeat written and not yet taken by the channel
     bool detached_ = false;

@@ -1,6 +1,8 @@
-// Steady traffic both ways while the device is frozen past the heartbeat time-out again and again:
-// every message arrives once or is reported failed (never both), and every command and query ends
-// within its time-out. QUORVANE_RESET_SOAK_SECONDS sets the length of the traffic (default two minutes).
+// Steady traffic both ways while one side, the device and the agent in turn, is frozen past the
+// heartbeat time-out again and again: every message arrives once or is reported failed (never both),
+// every command and query ends within its time-out, and those sent just before a freeze are answered
+// once the frozen side is back and the session has reconnected. QUORVANE_RESET_SOAK_SECONDS sets the
+// length of the traffic (default two minutes).
 
 #include <signal.h>
 
@@ -27,7 +29,7 @@ constexpr int largeEvery = 10;
 constexpr auto freezeEvery = 20s;
 constexpr auto frozenFor = 7s;
 constexpr int answerSeconds = 30;
-// A command sent in the second before a freeze waits out the freeze and one reconnect, no more.
+// A command or query sent in the second before a freeze waits out the freeze and one reconnect, no more.
 constexpr auto beforeFreeze = 1s;
 constexpr double beforeFreezeAnsweredWithin = 9.0;
 // Past every time-out, well before the transport's 90 s resend of a message on a live channel.
@@ -212,52 +214,60 @@ protected:
 
     Tally tally(int rounds) const { return Tally(rounds, Printed(*agent), Printed(*device)); }
 
-    /// How the agent's commands of `rounds` ended.
-    RequestTally commands(const std::vector<int>& rounds) const {
+    /// How the commands and queries of `rounds`, both ways, ended.
+    RequestTally requests(const std::vector<int>& rounds) const {
         RequestTally tally;
-        const Printed sender(*agent), receiver(*device);
-        for (int n : rounds) tally.add("cmd-" + std::to_string(n), sender, receiver);
+        const Printed fromAgent(*agent), fromDevice(*device);
+        for (int n : rounds) {
+            const auto number = std::to_string(n);
+            tally.add("cmd-" + number, fromAgent, fromDevice);
+            tally.add("q-" + number, fromAgent, fromDevice);
+            tally.add("dq-" + number, fromDevice, fromAgent);
+        }
         return tally;
     }
 };
 
-TEST_F(ResetSoakAcceptanceTest, EveryMessageArrivesOnceOrIsReportedFailedWhileTheDeviceFreezesAgainAndAgain) {
+TEST_F(ResetSoakAcceptanceTest, EveryMessageArrivesOnceOrIsReportedFailedWhileEitherSideFreezesAgainAndAgain) {
     const auto length = soakLength();
     const auto start = Clock::now();
     int rounds = 0;
     int freezes = 0;
-    bool frozen = false;
+    PeerProcess* frozen = nullptr;
     std::vector<Clock::time_point> sentAt{start};  // [n]: when round n was sent
     std::vector<int> sentBeforeFreeze;
     while (Clock::now() - start < length) {
-        // Frozen for the last 7 s of every 20 s: both sides pass their heartbeat time-out.
+        // One side frozen for the last 7 s of every 20 s, the device first: both sides pass their
+        // heartbeat time-out.
         const bool freeze = (Clock::now() - start) % freezeEvery >= freezeEvery - frozenFor;
-        if (freeze != frozen) {
+        if (freeze != (frozen != nullptr)) {
             for (int n = rounds; freeze && n > 0 && sentAt[n] >= Clock::now() - beforeFreeze; --n) {
                 sentBeforeFreeze.push_back(n);
             }
-            device->signal(freeze ? SIGSTOP : SIGCONT);
-            frozen = freeze;
+            if (freeze) frozen = freezes % 2 == 0 ? device.get() : agent.get();
+            frozen->signal(freeze ? SIGSTOP : SIGCONT);
+            if (!freeze) frozen = nullptr;
             freezes += freeze ? 1 : 0;
         }
         sentAt.push_back(Clock::now());
         sendRound(++rounds);
         std::this_thread::sleep_until(start + rounds * roundLength);
     }
-    if (frozen) device->signal(SIGCONT);
+    if (frozen) frozen->signal(SIGCONT);
 
     const auto settleEnd = Clock::now() + settleAtMost;
     while (Clock::now() < settleEnd && !tally(rounds).settled()) std::this_thread::sleep_for(1s);
     const auto counts = tally(rounds);
-    const auto lastBeforeFreeze = commands(sentBeforeFreeze);
+    const auto lastBeforeFreeze = requests(sentBeforeFreeze);
     const auto resets = [](const PeerProcess& peer) { return peer.count("^report: the connection went silent"); };
     std::cout << "reset soak: " << length.count() << " s, " << rounds << " rounds, " << freezes
               << " freezes, resets device " << resets(*device) << " agent " << resets(*agent) << "; "
               << counts.chats.summary("chats") << "; " << counts.large.summary("large") << "; "
               << counts.commands.summary("commands") << "; " << counts.queries.summary("queries") << "; "
-              << lastBeforeFreeze.summary("commands of the second before a freeze") << std::endl;
+              << lastBeforeFreeze.summary("commands and queries of the second before a freeze") << std::endl;
 
     EXPECT_GT(resets(*agent), 0u);
+    EXPECT_GT(resets(*device), 0u);
     EXPECT_EQ(counts.chats.lost + counts.chats.twice + counts.chats.failedAndDelivered, 0) << names(counts.chats.named);
     EXPECT_EQ(counts.large.lost + counts.large.twice + counts.large.failedAndDelivered, 0) << names(counts.large.named);
     EXPECT_EQ(counts.commands.timedOut + counts.commands.pending + counts.commands.twice +

@@ -326,6 +326,44 @@ TEST_F(DataChannelWrapperTest, AStallReportsTheTimeoutAtOnceOnlyWhenThePeerHasTi
     }
 }
 
+TEST_F(DataChannelWrapperTest, AChannelThePeerClosesCountsTheTimeoutFromWhatWasHeardASecondBeforeTheClose) {
+    struct Case {
+        double heldUp;  // the process held up, nothing run, before the peer's last buffers and close
+        double reportedAfterClose;
+    };
+    // Held up 4.8 s: the peer timed out and left meanwhile, and what it sent before waited in the
+    // buffers. Not held up: the peer leaves while it is heard every second.
+    for (const auto& [heldUp, reportedAfterClose] : {Case{4.8, 0.2}, Case{0, 3.5}}) {
+        SCOPED_TRACE("held up " + std::to_string(heldUp) + " s");
+        std::tie(local, remote) = InMemoryDataChannel::makePair();
+        delegate = std::make_shared<RecordingWrapperDelegate>();
+        wrapper = DataChannelWrapper::create(local, logger, queue, delegate);
+        wrapper->attach();
+        openChannel();
+        for (int second = 0; second < 2; ++second) {
+            clock->advance(1);
+            remote->send(frame(9), true);
+            settle();
+        }
+        if (heldUp > 0) {
+            clock->stall(heldUp);
+        } else {
+            clock->advance(0.5);
+        }
+        remote->send(frame(9), true);
+        remote->send(frame(9), true);
+        settle();
+        remote->close();
+        settle();
+        clock->advance(reportedAfterClose - 0.1);
+        settle();
+        EXPECT_EQ(delegate->timeouts(), 0);
+        clock->advance(0.2);
+        settle();
+        EXPECT_EQ(delegate->timeouts(), 1);
+    }
+}
+
 TEST_F(DataChannelWrapperTest, CloseStopsTheReceiveTimeoutAndEndsTheHeartbeats) {
     openChannel();
     for (int second = 0; second < 2; ++second) {
