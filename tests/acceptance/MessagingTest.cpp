@@ -1,6 +1,8 @@
-// Messages of every size class and commands and queries in every outcome, between two processes.
+// Messages of every size class and commands and queries in every outcome, between two processes;
+// what the peer sent as it is shown on screen.
 
 #include <chrono>
+#include <sstream>
 #include <thread>
 
 #include "AcceptanceFixture.hpp"
@@ -61,6 +63,38 @@ TEST_F(MessagingAcceptanceTest, CommandsAndQueriesEndInEveryOutcome) {
     }
     EXPECT_EQ(agent->count(R"(^answer to query "parts 3": "part \d of 3")"), 3u);
     EXPECT_EQ(agent->count(R"(^answer to query "parts 3": "part 3 of 3" \(last part\)$)"), 1u);
+}
+
+TEST_F(MessagingAcceptanceTest, ThePeersTextIsShownWithItsControlCharactersEscaped) {
+    using namespace std::string_literals;
+    struct Case {
+        std::string line;  ///< typed on the agent
+        std::string shown;  ///< the end of a line the device prints
+    };
+    const std::vector<Case> cases = {
+        {"chat a\x1b[2J\x1b]0;title\x07z", R"(chat from the peer: a\x1b[2J\x1b]0;title\x07z)"},
+        {"chat cut\0here\rover"s, R"(chat from the peer: cut\0here\rover)"},
+        {"command refuse no\x1b[31m", R"(answer: refusing the command (403 no\x1b[31m))"},
+        {"query \xc2\x9b" "2J\x7f", R"(, category 0: "\xc2\x9b2J\x7f")"},
+    };
+    for (const auto& one : cases) {
+        SCOPED_TRACE(one.shown);
+        const auto mark = device->lineCount();
+        agent->send(one.line);
+        expectLine(*device, literal(one.shown) + "$", 10, mark);
+    }
+    expectLine(*agent, literal(R"(: error 403: no\x1b[31m)") + "$");
+    expectLine(*agent, literal(R"(: "you asked: \xc2\x9b2J\x7f" (last part))") + "$");
+    EXPECT_EQ(device->output().find_first_of("\x1b\r\x7f"s + '\0'), std::string::npos) << device->output();
+}
+
+TEST_F(MessagingAcceptanceTest, ALongChatIsEchoedOnceShortened) {
+    const std::string text(5u << 20, 'x');
+    agent->send("chat " + text);
+    expectLine(*agent, "^result: chat .* handed to the transport", 60);
+    EXPECT_EQ(agent->count("^chat to the peer: x{200}\\.\\.\\. \\(5242880 bytes\\)$"), 1u);
+    std::istringstream lines(agent->output());
+    for (std::string line; std::getline(lines, line);) EXPECT_LT(line.size(), 1000u);
 }
 
 }  // namespace
