@@ -1,7 +1,11 @@
 // Messages of every size class and commands and queries in every outcome, between two processes;
 // what the peer sent as it is shown on screen.
 
+#include <unistd.h>
+
 #include <chrono>
+#include <filesystem>
+#include <fstream>
 #include <sstream>
 #include <thread>
 
@@ -95,6 +99,24 @@ TEST_F(MessagingAcceptanceTest, ALongChatIsEchoedOnceShortened) {
     EXPECT_EQ(agent->count("^chat to the peer: x{200}\\.\\.\\. \\(5242880 bytes\\)$"), 1u);
     std::istringstream lines(agent->output());
     for (std::string line; std::getline(lines, line);) EXPECT_LT(line.size(), 1000u);
+}
+
+TEST_F(AcceptanceTest, AReceivedFileIsKeptBesideTheOthersOrSaysWhyNot) {
+    const auto folder = std::filesystem::temp_directory_path() / ("received-" + std::to_string(getpid()));
+    std::filesystem::create_directories(folder / "kept");
+    std::ofstream(folder / "report.txt") << "the report";
+    startBoth({"--save-folder", (folder / "kept").string()});
+    const std::vector<std::string> saved = {"saved as " + (folder / "kept/report.txt").string(),
+                                            "saved as " + (folder / "kept/report-1.txt").string()};
+    for (const auto& line : saved) {
+        agent->send("file " + (folder / "report.txt").string());
+        expectLine(*device, "^" + literal(line) + "$");
+    }
+    std::filesystem::remove_all(folder / "kept");
+    agent->send("file " + (folder / "report.txt").string());
+    expectLine(*device, "^" + literal("could not save report.txt in " + (folder / "kept").string() +
+                                      ": No such file or directory") + "$");
+    std::filesystem::remove_all(folder);
 }
 
 }  // namespace

@@ -167,23 +167,5 @@ TEST(SaveFolderTest, AReceivedFileNeverReplacesAnother) {
     EXPECT_EQ(contentOf(folder.path + "/report.txt"), "content 0");
 }
 
-TEST(SaveFolderTest, AFailedSaveSaysWhy) {
-    TemporaryFolder folder;
-    std::ofstream(folder.path + "/file") << "x";
-    const std::vector<std::pair<std::string, std::string>> failures = {
-        {folder.path + "/gone", "No such file or directory"},
-        {folder.path + "/file", "Not a directory"},
-    };
-    for (const auto& [where, why] : failures) {
-        try {
-            saveNewFile(where, "a.bin", {1, 2, 3});
-            ADD_FAILURE() << "saved in " << where;
-        } catch (const std::runtime_error& error) {
-            EXPECT_EQ(error.what(), why);
-        }
-    }
-    EXPECT_EQ(saveFolderProblem(folder.path), "");
-}
-
 }  // namespace
 }  // namespace quorvane::session

@@ -38,9 +38,13 @@ TEST_F(AcceptanceTest, ASessionStartsOnlyWhenNoneIsOnAndSendsGoOnlyWhileOneIs) {
         side->send("chat nobody there");
         expectLine(*side, "^chat" + noSession, 5, mark);
     }
+    // A new start-up is taken; while it is under way it counts as a session on, but not one to
+    // send to.
+    service->injectFault(mock::Fault{.path = "/sessions", .delaySeconds = 60});
     const auto mark = device->lineCount();
-    device->send("session");
-    expectLine(*device, "^PIN: \\d+$", 30, mark);
+    for (const std::string line : {"session", "chat too early", "session"}) device->send(line);
+    expectLine(*device, "^chat: refused, the session is still starting$", 5, mark);
+    expectLine(*device, "^session: refused, a session is on; type disconnect first to end it$", 5, mark);
 }
 
 TEST_F(AcceptanceTest, AnAgentWaitingForAGoneDeviceSaysSoAndWaitsOn) {

@@ -17,31 +17,38 @@ Promise<void> disconnectReporting(Console& console, QuorvaneClient& client) {
 
 int SessionRecord::start(int disconnects) {
     std::lock_guard lock(mutex_);
-    on_ = true;
+    state_ = State::starting;
     disconnectsBefore_ = disconnects;
     return ++number_;
 }
 
+bool SessionRecord::establish(int number) {
+    std::lock_guard lock(mutex_);
+    const bool current = state_ != State::none && number == number_;
+    if (current) state_ = State::on;
+    return current;
+}
+
 void SessionRecord::end() {
     std::lock_guard lock(mutex_);
-    on_ = false;
+    state_ = State::none;
 }
 
 bool SessionRecord::endIfCurrent(int number) {
     std::lock_guard lock(mutex_);
-    const bool current = on_ && number == number_;
-    if (current) on_ = false;
+    const bool current = state_ != State::none && number == number_;
+    if (current) state_ = State::none;
     return current;
 }
 
 bool SessionRecord::isCurrent(int number) const {
     std::lock_guard lock(mutex_);
-    return on_ && number == number_;
+    return state_ != State::none && number == number_;
 }
 
-bool SessionRecord::isOn(int disconnects) const {
+SessionRecord::State SessionRecord::state(int disconnects) const {
     std::lock_guard lock(mutex_);
-    return on_ && disconnects == disconnectsBefore_;
+    return disconnects == disconnectsBefore_ ? state_ : State::none;
 }
 
 std::function<Promise<void>(std::exception_ptr)> ClientActions::reportStartFailure(int number) {
@@ -55,7 +62,7 @@ Promise<void> ClientActions::beginSession() {
     const int number = record_->start(events_.snapshot().disconnects);
     return client_->initiateSupportSession()
         .done([console = &console_, record = record_, number](const std::string& pin) {
-            if (record->isCurrent(number)) console->line("PIN: " + pin);
+            if (record->establish(number)) console->line("PIN: " + pin);
         })
         .recover(reportStartFailure(number));
 }
@@ -71,7 +78,7 @@ Promise<void> ClientActions::joinSession(const std::string& pin) {
     };
     return client_->connectToSupportSession(pin)
         .done([console = &console_, record = record_, number, queue = queue_, saySilence, seconds = offerSeconds_] {
-            if (!record->isCurrent(number)) return;
+            if (!record->establish(number)) return;
             console->line("joined; waiting for the device's offer");
             queue->asyncAfter(seconds, saySilence);
         })
@@ -84,14 +91,19 @@ Promise<void> ClientActions::endSession() {
 }
 
 bool ClientActions::canStart(const std::string& verb) {
-    if (!sessionOn()) return true;
+    if (sessionState() == SessionRecord::State::none) return true;
     console_.line(verb + ": refused, a session is on; type disconnect first to end it");
     return false;
 }
 
 bool ClientActions::canSend(const std::string& verb) {
-    if (sessionOn()) return true;
-    console_.line(verb + ": refused, no session is on; type session or join to start one");
+    switch (sessionState()) {
+        case SessionRecord::State::on: return true;
+        case SessionRecord::State::starting: console_.line(verb + ": refused, the session is still starting"); break;
+        case SessionRecord::State::none:
+            console_.line(verb + ": refused, no session is on; type session or join to start one");
+            break;
+    }
     return false;
 }
 

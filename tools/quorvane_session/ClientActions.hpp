@@ -21,29 +21,33 @@ Promise<void> disconnectReporting(Console& console, QuorvaneClient& client);
 /// start-up, which print nothing once it is no longer the current one.
 class SessionRecord {
 public:
+    enum class State { none, starting, on };
+
     /// A new session starts, `disconnects` peer disconnects having been reported so far; returns
     /// its number.
     int start(int disconnects);
+    /// The start-up of session `number` succeeded; true when it is the current one.
+    bool establish(int number);
     /// The session ended: by the host, or because it could not be started.
     void end();
     /// Ends session `number` if it is the current one; true when it was.
     bool endIfCurrent(int number);
     /// True while session `number` is the last one started and has not been ended.
     bool isCurrent(int number) const;
-    /// True while a session is starting or on: started, not ended, and no peer disconnect has
-    /// been reported since it started (`disconnects` so far).
-    bool isOn(int disconnects) const;
+    /// The current session's state, `disconnects` peer disconnects having been reported so far: a
+    /// session the peer ended, or whose connection was lost, is over.
+    State state(int disconnects) const;
 
 private:
     mutable std::mutex mutex_;
     int number_ = 0;
-    bool on_ = false;
+    State state_ = State::none;
     int disconnectsBefore_ = 0;
 };
 
 /// The shell's commands carried out through the client; each prints what it did and, once known,
-/// how it ended. One session at a time: starting one is refused while one is on, and sending while
-/// none is.
+/// how it ended. One session at a time: starting one is refused while one is on, and sending
+/// unless one is.
 class ClientActions : public ShellActions {
 public:
     /// `offerSeconds`: how long the agent waits for the device's offer before it says that none
@@ -96,10 +100,10 @@ public:
     void disconnect() override { (void)endSession(); }
 
 private:
-    bool sessionOn() const { return record_->isOn(events_.snapshot().disconnects); }
-    /// False, saying so, while a session is on.
+    SessionRecord::State sessionState() const { return record_->state(events_.snapshot().disconnects); }
+    /// False, saying so, while a session is starting or on.
     bool canStart(const std::string& verb);
-    /// False, saying so, while no session is on.
+    /// False, saying so, unless a session is on.
     bool canSend(const std::string& verb);
     /// Prints why a start-up failed, unless it is no longer the current one, and passes the
     /// failure on.
