@@ -194,17 +194,19 @@ void SessionHost::quorvaneFailedToReceiveMessage(std::uint16_t id, std::uint16_t
     report("message #" + std::to_string(id) + " (category " + std::to_string(category) + ") could not be received");
 }
 
+// The state is updated before the report is printed: whoever reads the line and types at once
+// finds the shell knowing of it.
 void SessionHost::quorvaneDidConnect() {
-    report("connected to the peer");
     events_.update([](SessionEvents::State& state) { ++state.connects; });
+    report("connected to the peer");
 }
 
 void SessionHost::quorvaneDidDisconnect(bool expected) {
-    report(expected ? "disconnected: the peer ended the session" : "disconnected: the connection was lost");
     events_.update([&](SessionEvents::State& state) {
         state.disconnectExpected = expected;
         ++state.disconnects;
     });
+    report(expected ? "disconnected: the peer ended the session" : "disconnected: the connection was lost");
 }
 
 void SessionHost::quorvaneWillResetConnection() {
