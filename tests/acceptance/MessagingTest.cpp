@@ -89,7 +89,11 @@ TEST_F(MessagingAcceptanceTest, ThePeersTextIsShownWithItsControlCharactersEscap
     }
     expectLine(*agent, literal(R"(: error 403: no\x1b[31m)") + "$");
     expectLine(*agent, literal(R"(: "you asked: \xc2\x9b2J\x7f" (last part))") + "$");
-    EXPECT_EQ(device->output().find_first_of("\x1b\r\x7f"s + '\0'), std::string::npos) << device->output();
+    // Nor does a side echo its own text raw.
+    expectLine(*agent, "^" + literal(R"(chat to the peer: cut\0here\rover)") + "$");
+    for (auto* side : {device.get(), agent.get()}) {
+        EXPECT_EQ(side->output().find_first_of("\x1b\r\x7f"s + '\0'), std::string::npos) << side->output();
+    }
 }
 
 TEST_F(MessagingAcceptanceTest, ALongChatIsEchoedOnceShortened) {

@@ -22,7 +22,10 @@ std::string seconds(double value) {
     return text;
 }
 
-std::string quoted(const std::string& text) { return "\"" + shortened(text) + "\""; }
+/// A text as it is shown: shortened and escaped.
+std::string shown(const std::string& text) { return printable(shortened(text)); }
+
+std::string quoted(const std::string& text) { return "\"" + shown(text) + "\""; }
 
 }  // namespace
 
@@ -54,7 +57,7 @@ bool Sender::sayIfQueued(const std::string& what) {
 }
 
 Promise<void> Sender::chat(const std::string& text) {
-    if (!sayIfQueued("chat " + quoted(text))) console_.line("chat to the peer: " + shortened(text));
+    if (!sayIfQueued("chat " + quoted(text))) console_.line("chat to the peer: " + shown(text));
     auto sent = client_->sendChat(text, textTag(), static_cast<std::uint16_t>(QVCategory::Chat));
     reportResult(sent, "chat " + quoted(text), "handed to the transport");
     return sent;

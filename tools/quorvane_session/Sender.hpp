@@ -28,7 +28,8 @@ struct SentQuery {
 };
 
 /// Sends through the client and prints what was sent (that it waits, while the peer has not
-/// connected) and, once known, how it ended ("result: ..."). Long texts are shown shortened.
+/// connected) and, once known, how it ended ("result: ..."). Texts are shown shortened and
+/// escaped as printable() does.
 class Sender {
 public:
     /// The category of files.
