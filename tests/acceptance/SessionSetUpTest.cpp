@@ -18,7 +18,8 @@ TEST_F(AcceptanceTest, DeviceAndAgentMeetByPinAndChatBothWays) {
 TEST_F(AcceptanceTest, ASessionStartsOnlyWhenNoneIsOnAndSendsGoOnlyWhileOneIs) {
     startBoth();
     const std::vector<std::pair<PeerProcess*, std::string>> starts = {
-        {device.get(), "session"}, {device.get(), "join 123456"}, {agent.get(), "session"}, {agent.get(), "join " + pin}};
+        {device.get(), "session"}, {device.get(), "join 123456"},
+        {agent.get(), "session"},  {agent.get(), "join " + pin}};
     for (const auto& [side, line] : starts) {
         SCOPED_TRACE(line);
         const auto mark = side->lineCount();

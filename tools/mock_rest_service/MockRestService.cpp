@@ -75,7 +75,8 @@ struct MockRestService::Impl {
         }
         if (fault && fault->delaySeconds > 0) {
             std::unique_lock lock(stoppingMutex);
-            stoppingChanged.wait_for(lock, std::chrono::duration<double>(fault->delaySeconds), [this] { return stopping.load(); });
+            stoppingChanged.wait_for(lock, std::chrono::duration<double>(fault->delaySeconds),
+                                     [this] { return stopping.load(); });
         }
         if (fault && (fault->body || fault->dropConnection)) {
             answerBody(response, *fault);

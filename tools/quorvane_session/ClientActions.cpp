@@ -22,9 +22,11 @@ int SessionRecord::start(int disconnects) {
     return ++number_;
 }
 
+bool SessionRecord::isCurrentLocked(int number) const { return state_ != State::none && number == number_; }
+
 bool SessionRecord::establish(int number) {
     std::lock_guard lock(mutex_);
-    const bool current = state_ != State::none && number == number_;
+    const bool current = isCurrentLocked(number);
     if (current) state_ = State::on;
     return current;
 }
@@ -36,14 +38,14 @@ void SessionRecord::end() {
 
 bool SessionRecord::endIfCurrent(int number) {
     std::lock_guard lock(mutex_);
-    const bool current = state_ != State::none && number == number_;
+    const bool current = isCurrentLocked(number);
     if (current) state_ = State::none;
     return current;
 }
 
 bool SessionRecord::isCurrent(int number) const {
     std::lock_guard lock(mutex_);
-    return state_ != State::none && number == number_;
+    return isCurrentLocked(number);
 }
 
 SessionRecord::State SessionRecord::state(int disconnects) const {

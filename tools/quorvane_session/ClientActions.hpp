@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -39,6 +40,8 @@ public:
     State state(int disconnects) const;
 
 private:
+    bool isCurrentLocked(int number) const;
+
     mutable std::mutex mutex_;
     int number_ = 0;
     State state_ = State::none;
