@@ -21,19 +21,21 @@ void AcceptanceTest::startService(std::optional<mock::MockRestOptions> options) 
 
 std::vector<std::string> AcceptanceTest::arguments(const std::string& role, const std::string& pinToJoin) const {
     std::vector<std::string> words = {"--ca-file", broker.caFile(), role,        "--url", url,
-                                      "--api-key", apiKey,          "--timeout", "10",    "--verbose"};
+                                      "--api-key", apiKey,          "--timeout", timeout,  "--verbose"};
     if (!pinToJoin.empty()) words.insert(words.end(), {"--pin", pinToJoin});
     return words;
 }
 
-void AcceptanceTest::startDevice() {
+void AcceptanceTest::startDevice(const std::vector<std::string>& extra) {
     if (!service) startService();
-    device = std::make_unique<PeerProcess>(arguments("device"));
+    auto words = arguments("device");
+    words.insert(words.end(), extra.begin(), extra.end());
+    device = std::make_unique<PeerProcess>(words);
     pin = expectLine(*device, "^PIN: (\\d+)$").at(1);
 }
 
-void AcceptanceTest::startBoth() {
-    startDevice();
+void AcceptanceTest::startBoth(const std::vector<std::string>& deviceExtra) {
+    startDevice(deviceExtra);
     agent = std::make_unique<PeerProcess>(arguments("agent", pin));
     expectLine(*device, "^report: connected to the peer$");
     expectLine(*agent, "^report: connected to the peer$");

@@ -26,12 +26,12 @@ protected:
     /// Starts the service; by default with serviceOptions().
     void startService(std::optional<mock::MockRestOptions> options = std::nullopt);
 
-    /// A side's command line.
+    /// A side's command line, with `timeout` as its time-out.
     std::vector<std::string> arguments(const std::string& role, const std::string& pin = {}) const;
-    /// Starts the device and reads its PIN.
-    void startDevice();
-    /// Starts the device and the agent and waits until both are connected.
-    void startBoth();
+    /// Starts the device, with `extra` after its arguments, and reads its PIN.
+    void startDevice(const std::vector<std::string>& extra = {});
+    /// Starts the device (with `deviceExtra`) and the agent and waits until both are connected.
+    void startBoth(const std::vector<std::string>& deviceExtra = {});
 
     /// Waits for a line of `peer` matching `pattern` (from line `from` on); fails the test with
     /// the peer's output when none comes. Returns the match and its groups.
@@ -44,6 +44,7 @@ protected:
     MosquittoBroker broker{apiKey, sessionToken};
     std::unique_ptr<mock::MockRestService> service;
     std::string url;
+    std::string timeout = "10";
     std::string pin;
     std::unique_ptr<PeerProcess> device;
     std::unique_ptr<PeerProcess> agent;

@@ -1,10 +1,13 @@
 // Leaving the host program: "quit", the end of its input, SIGINT and SIGTERM each tell the peer
-// first, as "disconnect" does; a second SIGINT leaves at once. The host's library lines: its
-// errors are printed without --verbose, so the reason of a failed start-up is on screen.
+// first, as "disconnect" does, also in --script mode; a second SIGINT leaves at once, and so does
+// the first during a slow start-up. The host's library lines: its errors are printed without
+// --verbose, so the reason of a failed start-up is on screen.
 
 #include <signal.h>
 
+#include <chrono>
 #include <functional>
+#include <future>
 
 #include "AcceptanceFixture.hpp"
 
@@ -17,6 +20,7 @@ struct Leaving {
     const char* name;
     std::function<void(PeerProcess&)> leave;
     int status;
+    bool script = false;  ///< the leaving side follows the walkthrough instead of reading commands
 };
 
 void PrintTo(const Leaving& leaving, std::ostream* out) { *out << leaving.name; }
@@ -24,10 +28,10 @@ void PrintTo(const Leaving& leaving, std::ostream* out) { *out << leaving.name; 
 class LeavingTest : public AcceptanceTest, public ::testing::WithParamInterface<Leaving> {};
 
 TEST_P(LeavingTest, TellsThePeerBeforeItExits) {
-    startBoth();
-    GetParam().leave(*agent);
-    expectLine(*device, peerEnded, 2);
-    EXPECT_EQ(agent->waitForExit(10), GetParam().status);
+    startBoth(GetParam().script ? std::vector<std::string>{"--script"} : std::vector<std::string>{});
+    GetParam().leave(*device);
+    expectLine(*agent, peerEnded, 2);
+    EXPECT_EQ(device->waitForExit(10), GetParam().status);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -35,7 +39,9 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(Leaving{"quit", [](PeerProcess& side) { side.send("quit"); }, 0},
                       Leaving{"endOfInput", [](PeerProcess& side) { side.closeInput(); }, 0},
                       Leaving{"interrupt", [](PeerProcess& side) { side.signal(SIGINT); }, 128 + SIGINT},
-                      Leaving{"terminate", [](PeerProcess& side) { side.signal(SIGTERM); }, 128 + SIGTERM}),
+                      Leaving{"terminate", [](PeerProcess& side) { side.signal(SIGTERM); }, 128 + SIGTERM},
+                      Leaving{"scriptInterrupt", [](PeerProcess& side) { side.signal(SIGINT); }, 128 + SIGINT, true},
+                      Leaving{"scriptTerminate", [](PeerProcess& side) { side.signal(SIGTERM); }, 128 + SIGTERM, true}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(AcceptanceTest, ASecondInterruptLeavesAtOnce) {
@@ -49,6 +55,42 @@ TEST_F(AcceptanceTest, ASecondInterruptLeavesAtOnce) {
     kill(broker.pid(), SIGCONT);
     EXPECT_EQ(status, 128 + SIGINT);
 }
+
+struct SlowStart {
+    const char* name;
+    const char* role;
+    const char* pin;
+    int signal;
+};
+
+void PrintTo(const SlowStart& start, std::ostream* out) { *out << start.name; }
+
+class SlowStartTest : public AcceptanceTest, public ::testing::WithParamInterface<SlowStart> {};
+
+TEST_P(SlowStartTest, AStopSignalLeavesAtOnceAndNothingOfTheStartUpIsPrinted) {
+    // The service answers a minute late; the test waits until the side's request is there.
+    auto arrived = std::make_shared<std::promise<void>>();
+    auto once = std::make_shared<std::once_flag>();
+    auto options = serviceOptions();
+    options.onRequest = [arrived, once](const std::string&, const std::string& path) {
+        if (path.starts_with("/sessions")) std::call_once(*once, [&] { arrived->set_value(); });
+    };
+    startService(options);
+    service->injectFault(mock::Fault{.path = "/sessions", .delaySeconds = 60});
+    PeerProcess side(arguments(GetParam().role, GetParam().pin));
+    ASSERT_EQ(arrived->get_future().wait_for(std::chrono::seconds(30)), std::future_status::ready);
+    const auto signalled = std::chrono::steady_clock::now();
+    side.signal(GetParam().signal);
+    EXPECT_EQ(side.waitForExit(10), 128 + GetParam().signal);
+    EXPECT_LT(std::chrono::steady_clock::now() - signalled, std::chrono::seconds(1));
+    EXPECT_EQ(side.count("^PIN: |^joined|^could not start"), 0u) << side.output();
+}
+
+INSTANTIATE_TEST_SUITE_P(Ways, SlowStartTest,
+                         ::testing::Values(SlowStart{"deviceInterrupt", "device", "", SIGINT},
+                                           SlowStart{"deviceTerminate", "device", "", SIGTERM},
+                                           SlowStart{"agentInterrupt", "agent", "123456", SIGINT}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(AcceptanceTest, AnUntrustedBrokerIsReportedWithItsReasonWithoutVerbose) {
     startService();

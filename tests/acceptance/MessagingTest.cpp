@@ -1,6 +1,12 @@
-// Messages of every size class and commands and queries in every outcome, between two processes.
+// Messages of every size class and commands and queries in every outcome, between two processes;
+// what the peer sent as it is shown on screen.
+
+#include <unistd.h>
 
 #include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <thread>
 
 #include "AcceptanceFixture.hpp"
@@ -61,6 +67,65 @@ TEST_F(MessagingAcceptanceTest, CommandsAndQueriesEndInEveryOutcome) {
     }
     EXPECT_EQ(agent->count(R"(^answer to query "parts 3": "part \d of 3")"), 3u);
     EXPECT_EQ(agent->count(R"(^answer to query "parts 3": "part 3 of 3" \(last part\)$)"), 1u);
+}
+
+TEST_F(MessagingAcceptanceTest, ThePeersTextIsShownWithItsControlCharactersEscaped) {
+    using namespace std::string_literals;
+    struct Case {
+        std::string line;  ///< typed on the agent
+        std::string shown;  ///< the end of a line the device prints
+    };
+    const std::vector<Case> cases = {
+        {"chat a\x1b[2J\x1b]0;title\x07z", R"(chat from the peer: a\x1b[2J\x1b]0;title\x07z)"},
+        {"chat cut\0here\rover"s, R"(chat from the peer: cut\0here\rover)"},
+        {"command refuse no\x1b[31m", R"(answer: refusing the command (403 no\x1b[31m))"},
+        {"query \xc2\x9b" "2J\x7f", R"(, category 0: "\xc2\x9b2J\x7f")"},
+    };
+    for (const auto& one : cases) {
+        SCOPED_TRACE(one.shown);
+        const auto mark = device->lineCount();
+        agent->send(one.line);
+        expectLine(*device, literal(one.shown) + "$", 10, mark);
+    }
+    expectLine(*agent, literal(R"(: error 403: no\x1b[31m)") + "$");
+    expectLine(*agent, literal(R"(: "you asked: \xc2\x9b2J\x7f" (last part))") + "$");
+    // Nor does a side echo its own text raw.
+    expectLine(*agent, "^" + literal(R"(chat to the peer: cut\0here\rover)") + "$");
+    for (auto* side : {device.get(), agent.get()}) {
+        EXPECT_EQ(side->output().find_first_of("\x1b\r\x7f"s + '\0'), std::string::npos) << side->output();
+    }
+}
+
+TEST_F(MessagingAcceptanceTest, ALongChatIsEchoedOnceShortened) {
+    agent->send("chat " + std::string(5u << 20, 'x'));
+    expectLine(*agent, "^result: chat ", 60);
+    // Read without regular expressions, which a line of megabytes would overwhelm.
+    const std::string echo = "chat to the peer: " + std::string(200, 'x') + "... (5242880 bytes)";
+    std::istringstream lines(agent->output());
+    int echoes = 0;
+    for (std::string line; std::getline(lines, line);) {
+        EXPECT_LT(line.size(), 1000u);
+        echoes += line == echo ? 1 : 0;
+    }
+    EXPECT_EQ(echoes, 1);
+}
+
+TEST_F(AcceptanceTest, AReceivedFileIsKeptBesideTheOthersOrSaysWhyNot) {
+    const auto folder = std::filesystem::temp_directory_path() / ("received-" + std::to_string(getpid()));
+    std::filesystem::create_directories(folder / "kept");
+    std::ofstream(folder / "report.txt") << "the report";
+    startBoth({"--save-folder", (folder / "kept").string()});
+    const std::vector<std::string> saved = {"saved as " + (folder / "kept/report.txt").string(),
+                                            "saved as " + (folder / "kept/report-1.txt").string()};
+    for (const auto& line : saved) {
+        agent->send("file " + (folder / "report.txt").string());
+        expectLine(*device, "^" + literal(line) + "$");
+    }
+    std::filesystem::remove_all(folder / "kept");
+    agent->send("file " + (folder / "report.txt").string());
+    expectLine(*device, "^" + literal("could not save report.txt in " + (folder / "kept").string() +
+                                      ": No such file or directory") + "$");
+    std::filesystem::remove_all(folder);
 }
 
 }  // namespace

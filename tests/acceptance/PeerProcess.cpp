@@ -17,7 +17,8 @@ PeerProcess::PeerProcess(const std::vector<std::string>& arguments) {
     ::signal(SIGPIPE, SIG_IGN);
     int in[2];
     int out[2];
-    if (pipe(in) != 0 || pipe(out) != 0) throw std::runtime_error("pipe failed");
+    // Close-on-exec: a side started later must not hold this one's input open.
+    if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
     char logPath[] = "/tmp/acceptance-peer-XXXXXX";
     const int log = mkstemp(logPath);
     if (log < 0) throw std::runtime_error("no log file");

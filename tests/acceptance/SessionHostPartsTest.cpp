@@ -1,10 +1,18 @@
-// The host program's own parts: the progress of large transfers, the file tag, the command line.
+// The host program's own parts: the progress of large transfers, the file tag, the command line,
+// the peer's text on the terminal, the save folder.
 
 #include <gtest/gtest.h>
 
-#include "HostProgram.hpp"
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
 #include "Options.hpp"
 #include "Payloads.hpp"
+#include "SaveFolder.hpp"
+#include "Text.hpp"
 #include "TransferProgress.hpp"
 
 namespace quorvane::session {
@@ -56,40 +64,108 @@ TEST(FileTagTest, CarriesNameAndChecksumOfTheBytes) {
     EXPECT_FALSE(parseFileTag(textTag()));
 }
 
-TEST(HostProgramTest, ATimeOutTheLibraryRefusesEndsTheProgramWithItsUsage) {
-    std::vector<const char*> words = {"quorvane_session", "device", "--url", "http://127.0.0.1:9", "--api-key", "k",
-                                      "--timeout", "100000"};
-    const auto status = runHostProgram(static_cast<int>(words.size()), const_cast<char**>(words.data()),
-                                       [](const Options& options, auto logger, const auto& delegate, const auto& queue) {
-                                           return QuorvaneClient::create(options.url, options.apiKey, true,
-                                                                         options.timeout, logger, delegate, queue);
-                                       });
-    EXPECT_EQ(status, 2);
+/// A folder of its own under the temporary folder, removed with the object.
+struct TemporaryFolder {
+    const std::string path = std::filesystem::temp_directory_path() / ("host-parts-" + std::to_string(getpid()));
+    TemporaryFolder() { std::filesystem::create_directories(path); }
+    ~TemporaryFolder() { std::filesystem::remove_all(path); }
+};
+
+std::string contentOf(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
 }
 
-TEST(OptionsTest, RefusesCommandLinesItCannotUse) {
-    const std::vector<std::vector<const char*>> refused = {
-        {"quorvane_session"},
-        {"quorvane_session", "helper", "--url", "u", "--api-key", "k"},
-        {"quorvane_session", "agent", "--url", "u", "--api-key", "k"},
-        {"quorvane_session", "device", "--url", "u", "--api-key", "k", "--pin", "1"},
-        {"quorvane_session", "device", "--api-key", "k"},
-        {"quorvane_session", "device", "--url", "u", "--api-key", "k", "--timeout", "5s"},
-        {"quorvane_session", "device", "--url", "u", "--api-key"},
+TEST(OptionsTest, RefusesCommandLinesItCannotUseSayingWhy) {
+    TemporaryFolder folder;
+    const std::string file = folder.path + "/file";
+    std::ofstream(file) << "x";
+    const std::string range = "--timeout takes a whole number of seconds from 1 to 86400, not ";
+    const std::vector<std::pair<std::vector<const char*>, std::string>> refused = {
+        {{"quorvane_session"}, "device or agent?"},
+        {{"quorvane_session", "helper", "--url", "u", "--api-key", "k"}, "the first argument is device or agent"},
+        {{"quorvane_session", "agent", "--url", "u", "--api-key", "k"}, "the agent needs --pin"},
+        {{"quorvane_session", "device", "--url", "u", "--api-key", "k", "--pin", "1"}, "--pin is for the agent"},
+        {{"quorvane_session", "device", "--api-key", "k"}, "--url and --api-key are needed"},
+        {{"quorvane_session", "device", "--url", "u", "--api-key"}, "missing value after --api-key"},
+        {{"quorvane_session", "device", "--url", "u", "--api-key", "k", "--timeout", "5s"}, range + "\"5s\""},
+        {{"quorvane_session", "device", "--url", "u", "--api-key", "k", "--timeout", ""}, range + "\"\""},
+        {{"quorvane_session", "device", "--url", "u", "--api-key", "k", "--timeout", "0"}, range + "\"0\""},
+        {{"quorvane_session", "device", "--url", "u", "--api-key", "k", "--timeout", "86401"}, range + "\"86401\""},
+        {{"quorvane_session", "device", "--url", "u", "--api-key", "k", "--timeout", "99999999999"},
+         range + "\"99999999999\""},
+        {{"quorvane_session", "device", "--url", "u", "--api-key", "k", "--save-folder", "/nonexistent/here"},
+         "--save-folder /nonexistent/here cannot keep files: No such file or directory"},
+        {{"quorvane_session", "device", "--url", "u", "--api-key", "k", "--save-folder", file.c_str()},
+         "--save-folder " + file + " cannot keep files: not a folder"},
     };
-    for (auto words : refused) {
+    for (auto [words, reason] : refused) {
         bool help = false;
-        EXPECT_THROW(parseOptions(static_cast<int>(words.size()), const_cast<char**>(words.data()), help),
-                     std::invalid_argument)
-            << words.size();
+        try {
+            parseOptions(static_cast<int>(words.size()), const_cast<char**>(words.data()), help);
+            ADD_FAILURE() << "accepted: " << reason;
+        } catch (const std::invalid_argument& error) {
+            EXPECT_EQ(error.what(), reason);
+        }
     }
-    std::vector<const char*> agent = {"quorvane_session", "agent",     "--url", "u", "--api-key", "k", "--pin",
-                                      "123456",           "--timeout", "12"};
+    std::vector<const char*> agent = {"quorvane_session", "agent",     "--url", "u",
+                                      "--api-key",        "k",         "--pin", "123456",
+                                      "--timeout",        "86400",     "--save-folder", folder.path.c_str()};
     bool help = false;
     const auto options = parseOptions(static_cast<int>(agent.size()), const_cast<char**>(agent.data()), help);
     EXPECT_EQ(options.role, Options::Role::agent);
     EXPECT_EQ(options.pin, "123456");
-    EXPECT_EQ(options.timeout, 12);
+    EXPECT_EQ(options.timeout, 86400);
+    EXPECT_EQ(options.saveFolder, folder.path);
+}
+
+TEST(OptionsTest, HelpNamesTheExitStatusesAndTheTimeOutsRange) {
+    for (const char* text : {"Exit status: 0 ", "1 when", "2 for", "128+N after signal N", "from 1 to 86400"}) {
+        EXPECT_NE(std::string(usage).find(text), std::string::npos) << text;
+    }
+}
+
+TEST(PrintableTest, EscapesEveryControlCharacterAndEveryByteOutsideUtf8) {
+    using namespace std::string_literals;
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x98\x80", "caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x98\x80"},
+        {"\x1b[2J\x1b[1;31mred", "\\x1b[2J\\x1b[1;31mred"},
+        {"\x1b]0;title\x07", "\\x1b]0;title\\x07"},
+        {"cut\0here"s, "cut\\0here"},
+        {"over\rwrite\nline\ttab\b", "over\\rwrite\\nline\\ttab\\x08"},
+        {"del\x7f", "del\\x7f"},
+        {"c1 \xc2\x9b" "2J \xc2\x85", "c1 \\xc2\\x9b2J \\xc2\\x85"},
+        {"\xc2\xa0 after the controls", "\xc2\xa0 after the controls"},
+        {"lone \x9b" "2J", "lone \\x9b2J"},
+        {"cut \xe2\x82", "cut \\xe2\\x82"},
+        {"overlong \xc0\xaf surrogate \xed\xa0\x80", "overlong \\xc0\\xaf surrogate \\xed\\xa0\\x80"},
+        {"back\\slash \\x1b", "back\\\\slash \\\\x1b"},
+        {"", ""},
+    };
+    for (const auto& [text, shown] : cases) EXPECT_EQ(printable(text), shown) << shown;
+}
+
+TEST(PrintableTest, LongTextIsShortenedWhereACharacterStarts) {
+    EXPECT_EQ(shortened("short", 5), "short");
+    EXPECT_EQ(shortened("abcdef", 5), "abcde... (6 bytes)");
+    EXPECT_EQ(shortened("abcd\xc3\xa9z", 5), "abcd... (7 bytes)");
+    EXPECT_EQ(shortened(std::string(5 << 20, 'x')).size(), 200 + std::string("... (5242880 bytes)").size());
+}
+
+TEST(SaveFolderTest, AReceivedFileNeverReplacesAnother) {
+    TemporaryFolder folder;
+    const std::vector<std::pair<std::string, std::string>> saves = {
+        {"report.txt", "report.txt"},   {"report.txt", "report-1.txt"}, {"report.txt", "report-2.txt"},
+        {"archive.tar.gz", "archive.tar.gz"}, {"archive.tar.gz", "archive.tar-1.gz"}, {"notes", "notes"},
+        {"notes", "notes-1"},
+    };
+    for (std::size_t i = 0; i < saves.size(); ++i) {
+        const auto& [name, savedAs] = saves[i];
+        const std::string content = "content " + std::to_string(i);
+        EXPECT_EQ(saveNewFile(folder.path, name, {content.begin(), content.end()}), folder.path + "/" + savedAs);
+        EXPECT_EQ(contentOf(folder.path + "/" + savedAs), content);
+    }
+    EXPECT_EQ(contentOf(folder.path + "/report.txt"), "content 0");
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <map>
 #include <mutex>
 #include <random>
@@ -39,7 +40,9 @@ struct MockRestService::Impl {
     std::unique_ptr<httplib::Server> server;
     std::thread thread;
     std::atomic<bool> listenEnded{false};
-    std::atomic<bool> stopping{false};  // ends endless answers
+    std::atomic<bool> stopping{false};  // ends endless answers and delays
+    std::mutex stoppingMutex;
+    std::condition_variable stoppingChanged;
 
     mutable std::mutex mutex;  // guards everything below
     std::mt19937_64 random;
@@ -59,6 +62,7 @@ struct MockRestService::Impl {
 
     /// Applies the first matching fault and checks the API key; true when that answered.
     bool preRoute(const httplib::Request& request, httplib::Response& response) {
+        if (options.onRequest) options.onRequest(request.method, request.path);
         std::optional<Fault> fault;
         {
             std::lock_guard lock(mutex);
@@ -70,7 +74,9 @@ struct MockRestService::Impl {
             }
         }
         if (fault && fault->delaySeconds > 0) {
-            std::this_thread::sleep_for(std::chrono::duration<double>(fault->delaySeconds));
+            std::unique_lock lock(stoppingMutex);
+            stoppingChanged.wait_for(lock, std::chrono::duration<double>(fault->delaySeconds),
+                                     [this] { return stopping.load(); });
         }
         if (fault && (fault->body || fault->dropConnection)) {
             answerBody(response, *fault);
@@ -241,7 +247,11 @@ std::string MockRestService::start(int port) {
 
 void MockRestService::stop() {
     if (!impl_->server) return;
-    impl_->stopping = true;
+    {
+        std::lock_guard lock(impl_->stoppingMutex);
+        impl_->stopping = true;
+    }
+    impl_->stoppingChanged.notify_all();
     impl_->server->stop();
     impl_->thread.join();
     impl_->server.reset();

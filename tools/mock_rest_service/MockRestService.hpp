@@ -17,7 +17,7 @@ struct Fault {
     int status = 0;                   ///< answer with this HTTP status and a small JSON body
     std::optional<std::string> body;  ///< answer with this body, and `status` or 200
     bool malformedJson = false;       ///< answer 200 with a body that is not JSON
-    double delaySeconds = 0;          ///< wait this long before answering
+    double delaySeconds = 0;          ///< wait this long before answering (or until the service stops)
     bool dropConnection = false;      ///< close the connection in the middle of the answer (after `body`)
     double trickleSeconds = 0;        ///< send `body` 16 bytes at a time, pausing this long before each
     bool endlessBody = false;         ///< answer 200 with a body that never ends
@@ -43,6 +43,8 @@ struct MockRestOptions {
     std::vector<MockIceServer> iceServers;
     std::string certificateFile;  ///< with keyFile: serve HTTPS
     std::string keyFile;
+    /// Told of each request as it arrives, before any fault applies, with its method and path.
+    std::function<void(const std::string& method, const std::string& path)> onRequest;
     /// Told of each log body accepted, with its session id and role, after it is stored.
     std::function<void(const std::string& sessionId, const std::string& role, const nlohmann::json& body)> onLogsPosted;
 };

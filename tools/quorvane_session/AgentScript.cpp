@@ -6,6 +6,7 @@
 #include "Outcome.hpp"
 #include "Payloads.hpp"
 #include "Sender.hpp"
+#include "Text.hpp"
 #include "quorvane/Errors.hpp"
 #include "quorvane/QVError.hpp"
 
@@ -76,7 +77,7 @@ Check AgentScript::chatEachWay() {
     if (!events_.waitFor([](const auto& state) { return !state.chats.empty(); }, answerSeconds)) {
         return failed("no chat line came back");
     }
-    return passed("the device answered \"" + events_.snapshot().chats.front() + "\"");
+    return passed("the device answered \"" + printable(events_.snapshot().chats.front()) + "\"");
 }
 
 Check AgentScript::commandCarriedOut() {

@@ -17,22 +17,6 @@ bool isBlank(char c) { return c == ' ' || c == '\t'; }
 
 std::string quoted(const std::string& text) { return "\"" + text + "\""; }
 
-/// A UTF-8 sequence as its first byte announces it.
-struct Sequence {
-    int length;
-    unsigned char valueBits;  ///< the bits of the first byte that belong to the value
-    std::uint32_t least;      ///< the least value a sequence of this length may encode
-};
-
-/// None for a byte that cannot start a sequence.
-std::optional<Sequence> sequenceOf(unsigned char lead) {
-    if (lead < 0x80) return Sequence{1, 0x7F, 0};
-    if ((lead & 0xE0) == 0xC0) return Sequence{2, 0x1F, 0x80};
-    if ((lead & 0xF0) == 0xE0) return Sequence{3, 0x0F, 0x800};
-    if ((lead & 0xF8) == 0xF0) return Sequence{4, 0x07, 0x10000};
-    return std::nullopt;
-}
-
 /// Closes its file descriptor.
 struct FileDescriptor {
     int fd;
@@ -91,22 +75,6 @@ double parseSeconds(const std::string& text) {
         throw Refused("-t takes seconds as a finite number from 0 up, not " + quoted(text));
     }
     return value;
-}
-
-bool isUtf8(const std::string& text) {
-    for (std::size_t i = 0; i < text.size();) {
-        const auto sequence = sequenceOf(static_cast<unsigned char>(text[i]));
-        if (!sequence || i + sequence->length > text.size()) return false;
-        std::uint32_t value = static_cast<unsigned char>(text[i]) & sequence->valueBits;
-        for (int k = 1; k < sequence->length; ++k) {
-            const auto byte = static_cast<unsigned char>(text[i + k]);
-            if ((byte & 0xC0) != 0x80) return false;
-            value = (value << 6) | (byte & 0x3F);
-        }
-        if (value < sequence->least || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) return false;
-        i += sequence->length;
-    }
-    return true;
 }
 
 std::vector<std::uint8_t> readRegularFile(const std::string& path, std::size_t most) {

@@ -39,8 +39,6 @@ private:
 std::size_t parseCount(const std::string& text, std::size_t most);
 /// `text` as a time-out in seconds: a finite number from 0 up; throws Refused otherwise.
 double parseSeconds(const std::string& text);
-/// True when `text` is well-formed UTF-8 (no overlong forms, surrogates or values past U+10FFFF).
-bool isUtf8(const std::string& text);
 /// The bytes of the regular file at `path`, at most `most` of them; throws Refused saying why it
 /// cannot be sent (missing, a folder or other non-regular file, unreadable, too large).
 std::vector<std::uint8_t> readRegularFile(const std::string& path, std::size_t most);

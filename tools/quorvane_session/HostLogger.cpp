@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "Text.hpp"
+
 namespace quorvane::session {
 
 namespace {
@@ -16,7 +18,8 @@ void HostLogger::write(const char* level, bool print, const std::string& message
         events_.update([&](SessionEvents::State& state) { state.remoteTracks.push_back(codecs); });
     }
     if (!print) return;
-    std::string text = std::string(level) + ": " + message;
+    // The library's lines may quote what the peer sent.
+    std::string text = std::string(level) + ": " + printable(message);
     for (const auto& item : data) {
         if (item) text += " " + item->dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
     }

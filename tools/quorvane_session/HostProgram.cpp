@@ -3,8 +3,10 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <functional>
 #include <iostream>
 #include <stdexcept>
+#include <thread>
 
 #include "AgentScript.hpp"
 #include "ClientActions.hpp"
@@ -21,28 +23,56 @@ namespace quorvane::session {
 
 namespace {
 
-/// The session started and typed commands carried out until "quit", the end of standard input or
-/// a stop signal; then the session is ended as "disconnect" does. Returns the exit status.
-int runShell(const Options& options, Console& console, const std::shared_ptr<QuorvaneClient>& client,
-             SessionHost& host) {
-    // Before the start-up, so that a stop signal during it is kept for when it is over.
-    StopSignals stops;
-    ClientActions actions(console, client, host);
-    auto started = options.role == Options::Role::device ? actions.beginSession() : actions.joinSession(options.pin);
-    try {
-        started.wait();
-    } catch (...) {
-        return 1;
-    }
-    Shell shell(console, actions);
-    InputLines lines(STDIN_FILENO, stops.fd());
-    while (auto line = lines.next()) {
-        if (!shell.execute(*line)) break;
-    }
+/// Says that the program leaves, ends the session with `end` and waits for that.
+void leave(Console& console, const std::function<Promise<void>()>& end, int timeout) {
     console.line("leaving: ending the session");
     // The library bounds the disconnect signal by the client's time-out; the wait allows a margin.
-    (void)waitFor(actions.endSession(), options.timeout + 5);
-    return lines.stoppedBy() == 0 ? 0 : 128 + lines.stoppedBy();
+    (void)waitFor(end(), timeout + 5);
+}
+
+/// The session started and typed commands carried out until "quit", the end of standard input or
+/// a stop signal, which may come during the start-up too; then the session is ended as
+/// "disconnect" does (a start-up still under way is stopped). Returns the exit status.
+int runShell(const Options& options, Console& console, SessionEvents& events, const DispatchQueuePtr& queue,
+             const std::shared_ptr<QuorvaneClient>& client, SessionHost& host) {
+    StopSignals stops;
+    ClientActions actions(console, events, queue, client, host, options.timeout);
+    auto started = options.role == Options::Role::device ? actions.beginSession() : actions.joinSession(options.pin);
+    auto settled = std::make_shared<Doorbell>();
+    (void)started.ensure([settled] { settled->ring(); });
+    int stoppedBy = waitUnlessStopped(settled->fd(), stops.fd());
+    if (stoppedBy == 0) {
+        if (started.error()) return 1;
+        Shell shell(console, actions);
+        InputLines lines(STDIN_FILENO, stops.fd());
+        while (auto line = lines.next()) {
+            if (!shell.execute(*line)) break;
+        }
+        stoppedBy = lines.stoppedBy();
+    }
+    leave(console, [&] { return actions.endSession(); }, options.timeout);
+    return stoppedBy == 0 ? 0 : 128 + stoppedBy;
+}
+
+/// The scripted walkthrough of the role. A stop signal ends the session as the shell does, and
+/// then the process at once: the walkthrough's waits are not cut short.
+int runScript(const Options& options, Console& console, SessionEvents& events,
+              const std::shared_ptr<QuorvaneClient>& client, SessionHost& host) {
+    StopSignals stops;
+    Doorbell finished;
+    bool ok = false;
+    std::thread walkthrough([&] {
+        ok = options.role == Options::Role::device ? DeviceScript(console, events, client, host).run()
+                                                   : AgentScript(console, events, client, options.pin).run();
+        finished.ring();
+    });
+    if (const int signal = waitUnlessStopped(finished.fd(), stops.fd())) {
+        leave(console, [&] { return disconnectReporting(console, *client); }, options.timeout);
+        std::fflush(stdout);
+        _exit(128 + signal);
+    }
+    walkthrough.join();
+    return ok ? 0 : 1;
 }
 
 }  // namespace
@@ -67,22 +97,10 @@ int runHostProgram(int argc, char** argv, const ClientFactory& makeClient) {
     SessionHost::Settings settings{options.saveFolder, std::nullopt};
     if (options.script && options.role == Options::Role::device) settings.chatReply = DeviceScript::chatReply;
     auto host = std::make_shared<SessionHost>(console, events, queue, settings);
-    std::shared_ptr<QuorvaneClient> client;
-    try {
-        client = makeClient(options, std::make_shared<HostLogger>(events, options.verbose), host, queue);
-    } catch (const std::invalid_argument& error) {
-        // The library refuses the options it cannot work with (a time-out out of its range).
-        std::cerr << "quorvane_session: " << error.what() << "\n" << usage;
-        return 2;
-    }
+    auto client = makeClient(options, std::make_shared<HostLogger>(events, options.verbose), host, queue);
     host->attach(client);
-
-    if (options.script) {
-        const bool ok = options.role == Options::Role::device ? DeviceScript(console, events, client, *host).run()
-                                                              : AgentScript(console, events, client, options.pin).run();
-        return ok ? 0 : 1;
-    }
-    return runShell(options, console, client, *host);
+    return options.script ? runScript(options, console, events, client, *host)
+                          : runShell(options, console, events, queue, client, *host);
 }
 
 }  // namespace quorvane::session

@@ -18,8 +18,9 @@ using ClientFactory = std::function<std::shared_ptr<QuorvaneClient>(
 
 /// The whole program for this command line: the scripted walkthrough with --script, else the
 /// session started and typed commands carried out until "quit", the end of standard input, SIGINT
-/// or SIGTERM, which all end the session as "disconnect" does. Returns the exit status (128 plus
-/// the signal's number after a signal).
+/// or SIGTERM, which all end the session as "disconnect" does; SIGINT and SIGTERM do so at any
+/// moment, during the start-up and the walkthrough too. Returns the exit status (128 plus the
+/// signal's number after a signal).
 int runHostProgram(int argc, char** argv, const ClientFactory& makeClient);
 
 }  // namespace quorvane::session

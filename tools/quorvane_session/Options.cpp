@@ -1,6 +1,9 @@
 #include "Options.hpp"
 
+#include <charconv>
 #include <stdexcept>
+
+#include "SaveFolder.hpp"
 
 namespace quorvane::session {
 
@@ -11,11 +14,31 @@ const char* const usage =
     "  --url URL               the REST service's base URL, for example https://api.example.test\n"
     "  --api-key KEY           the service's API key\n"
     "  --script                follow the demo's walkthrough instead of reading commands\n"
-    "  --timeout SECONDS       the signaling time-out (default 30)\n"
-    "  --save-folder DIR       keep the files that arrive in DIR\n"
+    "  --timeout SECONDS       the signaling time-out, a whole number from 1 to 86400 (default 30)\n"
+    "  --save-folder DIR       keep the files that arrive in DIR (a file never replaces another)\n"
     "  --no-retain-logs        keep no log entries for the upload at the end of a session\n"
     "  --verbose               print all the library's log lines on standard error, not only its errors\n"
-    "Without --script, commands are read from standard input, one a line ('help' lists them).\n";
+    "Without --script, commands are read from standard input, one a line ('help' lists them).\n"
+    "Exit status: 0 after quit or the end of the input, or when every step of --script passed;\n"
+    "1 when the session could not be started, or a step of --script failed; 2 for a command line\n"
+    "that cannot be used; 128+N after signal N ended it (130 for Ctrl-C, 143 for SIGTERM).\n";
+
+namespace {
+
+constexpr int longestTimeout = 86400;
+
+int parseTimeout(const std::string& text) {
+    int seconds = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), seconds);
+    if (text.empty() || error != std::errc() || end != text.data() + text.size() || seconds < 1 ||
+        seconds > longestTimeout) {
+        throw std::invalid_argument("--timeout takes a whole number of seconds from 1 to " +
+                                    std::to_string(longestTimeout) + ", not \"" + text + "\"");
+    }
+    return seconds;
+}
+
+}  // namespace
 
 Options parseOptions(int argc, char** argv, bool& help) {
     Options options;
@@ -45,16 +68,7 @@ Options parseOptions(int argc, char** argv, bool& help) {
         } else if (option == "--script") {
             options.script = true;
         } else if (option == "--timeout") {
-            const std::string text = value();
-            std::size_t used = 0;
-            try {
-                options.timeout = std::stoi(text, &used);
-            } catch (const std::exception&) {
-                used = 0;
-            }
-            if (used != text.size() || options.timeout <= 0) {
-                throw std::invalid_argument("--timeout takes a whole number of seconds above 0");
-            }
+            options.timeout = parseTimeout(value());
         } else if (option == "--save-folder") {
             options.saveFolder = value();
         } else if (option == "--no-retain-logs") {
@@ -71,6 +85,12 @@ Options parseOptions(int argc, char** argv, bool& help) {
         throw std::invalid_argument("the agent needs --pin");
     if (options.role == Options::Role::device && !options.pin.empty()) {
         throw std::invalid_argument("--pin is for the agent");
+    }
+    if (!options.saveFolder.empty()) {
+        const std::string problem = saveFolderProblem(options.saveFolder);
+        if (!problem.empty()) {
+            throw std::invalid_argument("--save-folder " + options.saveFolder + " cannot keep files: " + problem);
+        }
     }
     return options;
 }

@@ -2,9 +2,9 @@
 
 #include <openssl/evp.h>
 
-#include <algorithm>
 #include <random>
 
+#include "Text.hpp"
 #include "quorvane/Errors.hpp"
 #include "quorvane/QVError.hpp"
 #include "quorvane/WellKnownTags.hpp"
@@ -17,9 +17,19 @@ const std::string fileTagPrefix = "application/octet-stream; name=";
 const std::string checksumField = "; sha256=";
 constexpr std::size_t printableLength = 200;
 
-bool isShortText(const std::vector<std::uint8_t>& bytes) {
-    return bytes.size() <= printableLength &&
-           std::all_of(bytes.begin(), bytes.end(), [](std::uint8_t b) { return b >= 0x20 || b == '\t'; });
+/// What went wrong, in words.
+std::string errorText(const std::exception_ptr& error) {
+    try {
+        std::rethrow_exception(error);
+    } catch (const QVError& e) {
+        return "error " + std::to_string(e.statusCode()) + ": " + e.message();
+    } catch (const QuorvaneError& e) {
+        return e.title().empty() ? e.errorDescription() : e.title() + ": " + e.errorDescription();
+    } catch (const std::exception& e) {
+        return e.what();
+    } catch (...) {
+        return "unknown error";
+    }
 }
 
 }  // namespace
@@ -33,8 +43,10 @@ QVTaggedData textData(const std::string& text) { return QVTaggedData(textTag(), 
 
 std::string describeData(const QVTaggedData& data) {
     const auto& bytes = data.data();
-    if (data.tag() == textTag() && isShortText(bytes)) return "\"" + std::string(bytes.begin(), bytes.end()) + "\"";
-    return std::to_string(bytes.size()) + " bytes, sha256 " + sha256Hex(bytes) + " (" + data.tag() + ")";
+    if (data.tag() == textTag() && bytes.size() <= printableLength) {
+        return "\"" + printable(std::string(bytes.begin(), bytes.end())) + "\"";
+    }
+    return std::to_string(bytes.size()) + " bytes, sha256 " + sha256Hex(bytes) + " (" + printable(data.tag()) + ")";
 }
 
 std::string sha256Hex(const std::vector<std::uint8_t>& bytes) {
@@ -78,17 +90,8 @@ std::optional<FileTag> parseFileTag(const std::string& tag) {
 }
 
 std::string describeError(const std::exception_ptr& error) {
-    try {
-        std::rethrow_exception(error);
-    } catch (const QVError& e) {
-        return "error " + std::to_string(e.statusCode()) + ": " + e.message();
-    } catch (const QuorvaneError& e) {
-        return e.title().empty() ? e.errorDescription() : e.title() + ": " + e.errorDescription();
-    } catch (const std::exception& e) {
-        return e.what();
-    } catch (...) {
-        return "unknown error";
-    }
+    // The peer's errors carry the peer's own text.
+    return printable(errorText(error));
 }
 
 }  // namespace quorvane::session

@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "Payloads.hpp"
+#include "Text.hpp"
 #include "quorvane/QVCategory.hpp"
 #include "quorvane/WellKnownTags.hpp"
 
@@ -21,7 +22,10 @@ std::string seconds(double value) {
     return text;
 }
 
-std::string quoted(const std::string& text) { return "\"" + text + "\""; }
+/// A text as it is shown: shortened and escaped.
+std::string shown(const std::string& text) { return printable(shortened(text)); }
+
+std::string quoted(const std::string& text) { return "\"" + shown(text) + "\""; }
 
 }  // namespace
 
@@ -46,14 +50,21 @@ void Sender::reportResult(const Promise<void>& promise, const std::string& what,
     });
 }
 
+bool Sender::sayIfQueued(const std::string& what) {
+    if (client_->isConnected()) return false;
+    console_.line(what + " queued until the peer connects");
+    return true;
+}
+
 Promise<void> Sender::chat(const std::string& text) {
-    console_.line("chat to the peer: " + text);
+    if (!sayIfQueued("chat " + quoted(text))) console_.line("chat to the peer: " + shown(text));
     auto sent = client_->sendChat(text, textTag(), static_cast<std::uint16_t>(QVCategory::Chat));
     reportResult(sent, "chat " + quoted(text), "handed to the transport");
     return sent;
 }
 
 Promise<void> Sender::notify(const std::string& text) {
+    sayIfQueued("notification " + quoted(text));
     auto sent =
         client_->sendNotification(QVNotification(static_cast<std::uint16_t>(QVCategory::Default), textData(text)));
     reportResult(sent, "notification " + quoted(text), "handed to the transport");
@@ -61,6 +72,7 @@ Promise<void> Sender::notify(const std::string& text) {
 }
 
 Promise<void> Sender::command(const std::string& text, QVAcknowledgeOn acknowledgeOn, double timeout) {
+    sayIfQueued("command " + quoted(text));
     auto sent = client_->sendCommand(
         QVCommand(static_cast<std::uint16_t>(QVCategory::Default), textData(text), acknowledgeOn), timeout);
     reportResult(sent, "command " + quoted(text), "acknowledged");
@@ -68,6 +80,7 @@ Promise<void> Sender::command(const std::string& text, QVAcknowledgeOn acknowled
 }
 
 SentQuery Sender::sendQuery(QVQuery query, const std::string& what, double timeout) {
+    sayIfQueued(what);
     auto answer = std::make_shared<Answer>();
     auto receipt = client_->sendQuery(
         std::move(query), timeout, [console = &console_, what, answer](const QVTaggedData& data, bool isLast) {
@@ -87,6 +100,7 @@ SentQuery Sender::query(const std::string& text, double timeout) {
 Promise<void> Sender::bytes(std::size_t size) {
     auto data = generatedBytes(size, static_cast<std::uint32_t>(size));
     console_.line("sending " + std::to_string(size) + " bytes, sha256 " + sha256Hex(data));
+    sayIfQueued(std::to_string(size) + " bytes");
     auto sent = client_->sendBytes(std::move(data), std::string(rawValue(WellKnownTags::bytes)),
                                    static_cast<std::uint16_t>(QVCategory::Default));
     reportResult(sent, std::to_string(size) + " bytes", "handed to the transport");

@@ -27,7 +27,9 @@ struct SentQuery {
     std::shared_ptr<Answer> answer;
 };
 
-/// Sends through the client and prints what was sent and, once known, how it ended ("result: ...").
+/// Sends through the client and prints what was sent (that it waits, while the peer has not
+/// connected) and, once known, how it ended ("result: ..."). Texts are shown shortened and
+/// escaped as printable() does.
 class Sender {
 public:
     /// The category of files.
@@ -48,6 +50,8 @@ public:
     SentQuery file(const std::string& name, std::vector<std::uint8_t> bytes, double timeout);
 
 private:
+    /// Says that `what` waits for the peer when it has not connected yet; true when it said so.
+    bool sayIfQueued(const std::string& what);
     SentQuery sendQuery(QVQuery query, const std::string& what, double timeout);
     void reportResult(const Promise<void>& promise, const std::string& what, const std::string& success);
 

@@ -15,6 +15,7 @@ public:
     struct State {
         int connects = 0;
         int resets = 0;
+        int disconnects = 0;
         std::optional<bool> disconnectExpected;  ///< set by the (last) disconnect report
         std::vector<std::string> chats;          ///< chat lines received
         int filesIntact = 0;

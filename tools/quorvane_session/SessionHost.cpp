@@ -1,8 +1,8 @@
 #include "SessionHost.hpp"
 
-#include <fstream>
-
 #include "Payloads.hpp"
+#include "SaveFolder.hpp"
+#include "Text.hpp"
 #include "quorvane/QVCategory.hpp"
 #include "quorvane/QVError.hpp"
 #include "quorvane/ScreenFormat.hpp"
@@ -58,7 +58,7 @@ void SessionHost::quorvaneDidReceiveNotification(const QVNotification& notificat
                         notification.data().tag() == textTag();
     if (!isChat) return;
     const std::string line = textOf(notification.data());
-    console_.line("chat from the peer: " + line);
+    console_.line("chat from the peer: " + printable(line));
     events_.update([&](SessionEvents::State& state) { state.chats.push_back(line); });
     if (!settings_.chatReply) return;
     auto client = this->client();
@@ -74,16 +74,17 @@ void SessionHost::quorvaneDidReceiveCommand(const QVCommand& command, const QVCo
     report("command #" + std::to_string(command.id()) + ", category " + std::to_string(command.category()) +
            ", acknowledged " + (waits ? "when finished" : "on receipt") + ": " + describeData(command.data()));
     if (auto reason = argumentOf(text, "refuse")) {
-        console_.line("answer: refusing the command (403 " + *reason + ")");
+        console_.line("answer: refusing the command (403 " + printable(*reason) + ")");
         context.error(QVError(*reason, 403));
     } else if (text == "ignore") {
         console_.line("answer: none, the command is ignored");
     } else if (text == "share-screen") {
         answerShareScreen(context);
     } else {
-        console_.line("answer: carrying out \"" + text + "\"");
-        queue_->asyncAfter(carryOutSeconds, [console = &console_, context, text] {
-            console->line("answer: \"" + text + "\" done");
+        const std::string shown = "\"" + printable(text) + "\"";
+        console_.line("answer: carrying out " + shown);
+        queue_->asyncAfter(carryOutSeconds, [console = &console_, context, shown] {
+            console->line("answer: " + shown + " done");
             context.complete();
         });
     }
@@ -125,7 +126,7 @@ void SessionHost::quorvaneDidReceiveQuery(const QVQuery& query, const QVQueryCon
     if (parseFileTag(query.data().tag())) return answerFile(query, context);
     const std::string text = textOf(query.data());
     if (auto reason = argumentOf(text, "refuse")) {
-        console_.line("answer: refusing the query (403 " + *reason + ")");
+        console_.line("answer: refusing the query (403 " + printable(*reason) + ")");
         context.error(QVError(*reason, 403));
     } else if (auto count = argumentOf(text, "parts")) {
         int parts = 0;
@@ -161,19 +162,22 @@ void SessionHost::answerFile(const QVQuery& query, const QVQueryContext& context
     const std::string checksum = sha256Hex(query.data().data());
     const bool intact = checksum == file.sha256;
     events_.update([&](SessionEvents::State& state) { ++(intact ? state.filesIntact : state.filesDamaged); });
+    const std::string shownName = "\"" + printable(file.name) + "\"";
     if (!intact) {
-        console_.line("file \"" + file.name + "\" arrived damaged: sha256 " + checksum + ", expected " + file.sha256);
+        console_.line("file " + shownName + " arrived damaged: sha256 " + checksum + ", expected " +
+                      printable(file.sha256));
         context.error(QVError("checksum mismatch", 422));
         return;
     }
-    console_.line("file \"" + file.name + "\" arrived intact: " + std::to_string(query.data().data().size()) +
+    console_.line("file " + shownName + " arrived intact: " + std::to_string(query.data().data().size()) +
                   " bytes, sha256 " + checksum);
     if (!settings_.saveFolder.empty()) {
-        const std::string path = settings_.saveFolder + "/" + safeFileName(file.name);
-        std::ofstream out(path, std::ios::binary);
-        out.write(reinterpret_cast<const char*>(query.data().data().data()),
-                  static_cast<std::streamsize>(query.data().data().size()));
-        console_.line(out ? "saved as " + path : "could not save " + path);
+        const std::string name = safeFileName(file.name);
+        try {
+            console_.line("saved as " + printable(saveNewFile(settings_.saveFolder, name, query.data().data())));
+        } catch (const std::runtime_error& error) {
+            console_.line("could not save " + printable(name) + " in " + settings_.saveFolder + ": " + error.what());
+        }
     }
     context.respond(textData("sha256 " + checksum), true);
 }
@@ -190,14 +194,19 @@ void SessionHost::quorvaneFailedToReceiveMessage(std::uint16_t id, std::uint16_t
     report("message #" + std::to_string(id) + " (category " + std::to_string(category) + ") could not be received");
 }
 
+// The state is updated before the report is printed: whoever reads the line and types at once
+// finds the shell knowing of it.
 void SessionHost::quorvaneDidConnect() {
-    report("connected to the peer");
     events_.update([](SessionEvents::State& state) { ++state.connects; });
+    report("connected to the peer");
 }
 
 void SessionHost::quorvaneDidDisconnect(bool expected) {
+    events_.update([&](SessionEvents::State& state) {
+        state.disconnectExpected = expected;
+        ++state.disconnects;
+    });
     report(expected ? "disconnected: the peer ended the session" : "disconnected: the connection was lost");
-    events_.update([&](SessionEvents::State& state) { state.disconnectExpected = expected; });
 }
 
 void SessionHost::quorvaneWillResetConnection() {
@@ -206,7 +215,7 @@ void SessionHost::quorvaneWillResetConnection() {
 }
 
 void SessionHost::quorvaneDidReceiveMessage(const std::vector<std::uint8_t>& data, const std::string& type) {
-    report("message received: " + type + ", " + std::to_string(data.size()) + " bytes");
+    report("message received: " + printable(type) + ", " + std::to_string(data.size()) + " bytes");
 }
 
 void SessionHost::quorvaneStartedVideoCapture(std::shared_ptr<CameraStreamController>) {

@@ -5,6 +5,7 @@
 
 #include "Arguments.hpp"
 #include "Payloads.hpp"
+#include "Text.hpp"
 #include "quorvane/WellKnownTags.hpp"
 
 namespace quorvane::session {
@@ -99,9 +100,9 @@ const std::array verbs = {
              actions.file(name, readRegularFile(path, messageLimit - fileTagSize(name)), flags.timeout);
          }},
     Verb{"screen", "", "share the screen (DISPLAY names the X display)", withoutArguments<&ShellActions::screen>},
-    Verb{"session", "", "start a new session as the device (prints its PIN)",
+    Verb{"session", "", "start a new session as the device, when none is on (prints its PIN)",
          withoutArguments<&ShellActions::startSession>},
-    Verb{"join", "PIN", "join the session with this PIN as the agent",
+    Verb{"join", "PIN", "join the session with this PIN as the agent, when none is on",
          [](Words& words, ShellActions& actions) {
              const auto pin = words.next();
              if (!pin) throw Refused("a PIN is missing");

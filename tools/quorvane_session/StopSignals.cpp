@@ -46,16 +46,37 @@ StopSignals::~StopSignals() {
     close(read_);
 }
 
-bool InputLines::fill() {
-    pollfd ready[2] = {{stop_, POLLIN, 0}, {input_, POLLIN, 0}};
+Doorbell::Doorbell() {
+    int ends[2];
+    if (pipe2(ends, O_CLOEXEC) != 0) throw std::runtime_error("no pipe for a doorbell");
+    read_ = ends[0];
+    write_ = ends[1];
+}
+
+Doorbell::~Doorbell() {
+    close(read_);
+    close(write_);
+}
+
+void Doorbell::ring() {
+    const char byte = 1;
+    (void)!write(write_, &byte, 1);
+}
+
+int waitUnlessStopped(int fd, int stop) {
+    pollfd ready[2] = {{stop, POLLIN, 0}, {fd, POLLIN, 0}};
     while (poll(ready, 2, -1) < 0) {
-        if (errno != EINTR) return false;
+        // Nothing but a signal can make this poll fail; then let the caller read `fd` and fail.
+        if (errno != EINTR) return 0;
     }
-    if (ready[0].revents != 0) {
-        char number = 0;
-        stoppedBy_ = read(stop_, &number, 1) == 1 ? number : SIGTERM;
-        return false;
-    }
+    if (ready[0].revents == 0) return 0;
+    char number = 0;
+    return read(stop, &number, 1) == 1 ? number : SIGTERM;
+}
+
+bool InputLines::fill() {
+    stoppedBy_ = waitUnlessStopped(input_, stop_);
+    if (stoppedBy_ != 0) return false;
     char buffer[4096];
     ssize_t got;
     while ((got = read(input_, buffer, sizeof buffer)) < 0 && errno == EINTR) {

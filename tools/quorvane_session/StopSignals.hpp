@@ -27,6 +27,27 @@ private:
     struct sigaction previousTerminate_ {};
 };
 
+/// A pipe that becomes readable once rung; it may be rung from any thread, and more than once.
+class Doorbell {
+public:
+    Doorbell();
+    ~Doorbell();
+    Doorbell(const Doorbell&) = delete;
+    Doorbell& operator=(const Doorbell&) = delete;
+
+    void ring();
+    /// Readable once rung.
+    int fd() const { return read_; }
+
+private:
+    int read_ = -1;
+    int write_ = -1;
+};
+
+/// Waits until `fd` is readable or a stop signal came (`stop`, StopSignals::fd()): the signal's
+/// number, 0 when `fd` became readable first.
+int waitUnlessStopped(int fd, int stop);
+
 /// The lines typed on a file descriptor, read until its end or until a stop signal came.
 class InputLines {
 public:

@@ -1,0 +1,93 @@
+#include "Text.hpp"
+
+#include <cstdint>
+#include <optional>
+
+namespace quorvane::session {
+
+namespace {
+
+/// One character of UTF-8: its value and how many bytes it takes.
+struct Character {
+    std::uint32_t value;
+    std::size_t length;
+};
+
+/// The character that starts at `at`; none when its bytes are not well-formed UTF-8.
+std::optional<Character> characterAt(std::string_view text, std::size_t at) {
+    const auto lead = static_cast<unsigned char>(text[at]);
+    std::size_t length;
+    std::uint32_t value;
+    std::uint32_t least;  // the least value a sequence of this length may encode
+    if (lead < 0x80) return Character{lead, 1};
+    if ((lead & 0xE0) == 0xC0) {
+        length = 2, value = lead & 0x1F, least = 0x80;
+    } else if ((lead & 0xF0) == 0xE0) {
+        length = 3, value = lead & 0x0F, least = 0x800;
+    } else if ((lead & 0xF8) == 0xF0) {
+        length = 4, value = lead & 0x07, least = 0x10000;
+    } else {
+        return std::nullopt;
+    }
+    if (at + length > text.size()) return std::nullopt;
+    for (std::size_t k = 1; k < length; ++k) {
+        const auto byte = static_cast<unsigned char>(text[at + k]);
+        if ((byte & 0xC0) != 0x80) return std::nullopt;
+        value = (value << 6) | (byte & 0x3F);
+    }
+    if (value < least || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) return std::nullopt;
+    return Character{value, length};
+}
+
+bool isControl(std::uint32_t value) { return value < 0x20 || (value >= 0x7F && value < 0xA0); }
+
+std::string escaped(unsigned char byte) {
+    switch (byte) {
+        case '\0': return "\\0";
+        case '\t': return "\\t";
+        case '\n': return "\\n";
+        case '\r': return "\\r";
+        default: break;
+    }
+    static const char* digits = "0123456789abcdef";
+    return {'\\', 'x', digits[byte >> 4], digits[byte & 15]};
+}
+
+}  // namespace
+
+bool isUtf8(std::string_view text) {
+    for (std::size_t at = 0; at < text.size();) {
+        const auto character = characterAt(text, at);
+        if (!character) return false;
+        at += character->length;
+    }
+    return true;
+}
+
+std::string printable(std::string_view text) {
+    std::string shown;
+    shown.reserve(text.size());
+    for (std::size_t at = 0; at < text.size();) {
+        const auto character = characterAt(text, at);
+        // A byte that starts no character is escaped alone; the bytes after it are read afresh.
+        const std::size_t length = character ? character->length : 1;
+        if (!character || isControl(character->value)) {
+            for (std::size_t k = 0; k < length; ++k) shown += escaped(static_cast<unsigned char>(text[at + k]));
+        } else if (text[at] == '\\') {
+            shown += "\\\\";
+        } else {
+            shown += text.substr(at, length);
+        }
+        at += length;
+    }
+    return shown;
+}
+
+std::string shortened(const std::string& text, std::size_t most) {
+    if (text.size() <= most) return text;
+    std::size_t cut = most;
+    while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) --cut;
+    return text.substr(0, cut) + "... (" + std::to_string(text.size()) + " bytes)";
+}
+
+}  // namespace quorvane::session

@@ -1,0 +1,22 @@
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+namespace quorvane::session {
+
+/// True when `text` is well-formed UTF-8 (no overlong forms, surrogates or values past U+10FFFF).
+bool isUtf8(std::string_view text);
+
+/// `text` as it can be put on a terminal: every control character (C0, DEL, C1) and every byte
+/// that is not part of well-formed UTF-8 is written as an escape ("\0", "\t", "\n", "\r", else
+/// "\xHH" for each of its bytes), and a backslash as "\\"; everything else is kept. No byte of the
+/// result can move the cursor, change the screen or end the line.
+std::string printable(std::string_view text);
+
+/// `text` itself when it has at most `most` bytes; else its first `most` bytes (cut where a
+/// character starts) followed by "... (N bytes)".
+std::string shortened(const std::string& text, std::size_t most = 200);
+
+}  // namespace quorvane::session
