@@ -58,10 +58,14 @@ std::vector<std::uint8_t> frame(std::uint8_t tag) { return std::vector<std::uint
 
 class DataChannelWrapperTest : public ::testing::Test {
 protected:
-    DataChannelWrapperTest() {
+    DataChannelWrapperTest() { wrapFreshChannel(); }
+
+    /// A new channel pair, wrapped, with a delegate of its own; nothing is open yet.
+    void wrapFreshChannel() {
         std::tie(local, remote) = InMemoryDataChannel::makePair();
         local->recordSentFrames();
         remote->setObserver(remoteObserver);
+        delegate = std::make_shared<RecordingWrapperDelegate>();
         wrapper = DataChannelWrapper::create(local, logger, queue, delegate);
         wrapper->attach();
     }
@@ -147,9 +151,7 @@ TEST_F(DataChannelWrapperTest, GateClosesAtHalfWhatTheChannelPassedOnInTheLastSe
                                                 Case{1 << 20, 1.5, DataChannelWrapper::gateCloseFloor},
                                                 Case{20 << 20, 0.0, 10485760}}) {
         SCOPED_TRACE(std::to_string(passed) + " bytes passed on " + std::to_string(ago) + " s ago");
-        std::tie(local, remote) = InMemoryDataChannel::makePair();
-        wrapper = DataChannelWrapper::create(local, logger, queue, delegate);
-        wrapper->attach();
+        wrapFreshChannel();
         openChannel();
         // The wrapper must have seen every byte pass on before the clock moves.
         std::atomic<std::uint64_t> seen{0};
@@ -216,9 +218,7 @@ TEST_F(DataChannelWrapperTest, RefusedWriteFailsAloneAndLaterWritesGoOn) {
 TEST_F(DataChannelWrapperTest, WritesWaitingOnTheGateFailWhenTheChannelGoesAway) {
     for (bool closedByPeer : {false, true}) {
         SCOPED_TRACE(closedByPeer ? "closed by the peer" : "closed through the wrapper");
-        std::tie(local, remote) = InMemoryDataChannel::makePair();
-        wrapper = DataChannelWrapper::create(local, logger, queue, delegate);
-        wrapper->attach();
+        wrapFreshChannel();
         openChannel();
         buffered(DataChannelWrapper::gateCloseAmount);
         auto waiting = wrapper->sendData(frame(1));
@@ -293,11 +293,7 @@ TEST_F(DataChannelWrapperTest, AStallReportsTheTimeoutAtOnceOnlyWhenThePeerHasTi
     for (const auto& [stalled, timersFirst, reportedAtOnce] :
          {Case{4.3, false, 0}, Case{4.3, true, 0}, Case{7.0, false, 1}, Case{7.0, true, 1}}) {
         SCOPED_TRACE("stalled " + std::to_string(stalled) + " s" + (timersFirst ? ", timers first" : ""));
-        std::tie(local, remote) = InMemoryDataChannel::makePair();
-        local->recordSentFrames();
-        delegate = std::make_shared<RecordingWrapperDelegate>();
-        wrapper = DataChannelWrapper::create(local, logger, queue, delegate);
-        wrapper->attach();
+        wrapFreshChannel();
         openChannel();
         for (int step = 0; step < 4; ++step) {
             clock->advance(0.5);
@@ -335,10 +331,7 @@ TEST_F(DataChannelWrapperTest, AChannelThePeerClosesCountsTheTimeoutFromWhatWasH
     // buffers. Not held up: the peer leaves while it is heard every second.
     for (const auto& [heldUp, reportedAfterClose] : {Case{4.8, 0.2}, Case{0, 3.5}}) {
         SCOPED_TRACE("held up " + std::to_string(heldUp) + " s");
-        std::tie(local, remote) = InMemoryDataChannel::makePair();
-        delegate = std::make_shared<RecordingWrapperDelegate>();
-        wrapper = DataChannelWrapper::create(local, logger, queue, delegate);
-        wrapper->attach();
+        wrapFreshChannel();
         openChannel();
         for (int second = 0; second < 2; ++second) {
             clock->advance(1);
