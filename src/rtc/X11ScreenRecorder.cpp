@@ -52,7 +52,28 @@ private:
 
 }  // namespace
 
-X11ScreenRecorder::X11ScreenRecorder(std::string displayName) : displayName_(std::move(displayName)) {}
+class X11ScreenRecorder::Connections {
+public:
+    explicit Connections(std::string displayName) : displayName_(std::move(displayName)) {}
+
+    /// A new connection to the display, kept in place of the one opened before, which closes
+    /// only now that the new one is open (unless a recording still holds it); null when the
+    /// display cannot be opened.
+    ::rtc::scoped_refptr<webrtc::SharedXDisplay> open() {
+        auto display = webrtc::SharedXDisplay::Create(displayName_);
+        std::lock_guard lock(mutex_);
+        last_ = display;
+        return display;
+    }
+
+private:
+    const std::string displayName_;
+    std::mutex mutex_;
+    ::rtc::scoped_refptr<webrtc::SharedXDisplay> last_;
+};
+
+X11ScreenRecorder::X11ScreenRecorder(std::string displayName)
+    : displayName_(std::move(displayName)), connections_(std::make_unique<Connections>(displayName_)) {}
 
 X11ScreenRecorder::~X11ScreenRecorder() { stopThread(); }
 
@@ -61,7 +82,7 @@ const std::shared_ptr<ScreenRecorder>& X11ScreenRecorder::shared() {
     return recorder;
 }
 
-bool X11ScreenRecorder::isAvailable() const { return webrtc::SharedXDisplay::Create(displayName_) != nullptr; }
+bool X11ScreenRecorder::isAvailable() const { return connections_->open() != nullptr; }
 
 void X11ScreenRecorder::beginRecording(RecordingId recording) {
     // A previous recording's thread has been told to stop, or has ended by itself.
@@ -96,7 +117,7 @@ bool X11ScreenRecorder::waitForNextFrame() {
 
 void X11ScreenRecorder::run(RecordingId recording) {
     webrtc::DesktopCaptureOptions options;
-    options.set_x_display(webrtc::SharedXDisplay::Create(displayName_));
+    options.set_x_display(connections_->open());
     if (!options.x_display()) return started(recording, recorderError("Cannot open X display " + displayName_));
     auto capturer = webrtc::DesktopCapturer::CreateScreenCapturer(options);
     if (!capturer) return started(recording, recorderError("Cannot record X display " + displayName_));
