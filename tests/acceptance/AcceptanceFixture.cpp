@@ -28,7 +28,7 @@ std::vector<std::string> AcceptanceTest::arguments(const std::string& role, cons
 
 void AcceptanceTest::startDevice() {
     if (!service) startService();
-    device = std::make_unique<PeerProcess>(arguments("device"));
+    device = std::make_unique<PeerProcess>(arguments("device"), deviceEnvironment);
     pin = expectLine(*device, "^PIN: (\\d+)$").at(1);
 }
 
