@@ -19,16 +19,18 @@ protected:
     int screenFramesAtDevice() {
         const auto from = agent->lineCount();
         agent->send("query screen-frames");
-        return std::stoi(expectLine(*agent, "^answer to query \"screen-frames\": \"(\\d+)\" \\(last part\\)$", 10, from).at(1));
+        const std::string answer = "^answer to query \"screen-frames\": \"(\\d+)\" \\(last part\\)$";
+        return std::stoi(expectLine(*agent, answer, 10, from).at(1));
     }
 
     /// Waits until the screen's track has reached the agent and the device has counted frames.
     void expectFramesAtTheAgent() {
+        const std::string trackArrived = "peerConnection did add track with codecs";
         const auto deadline = std::chrono::steady_clock::now() + 10s;
-        while (agent->loggedCount("peerConnection did add track with codecs") == 0 && std::chrono::steady_clock::now() < deadline) {
+        while (agent->loggedCount(trackArrived) == 0 && std::chrono::steady_clock::now() < deadline) {
             std::this_thread::sleep_for(50ms);
         }
-        EXPECT_EQ(agent->loggedCount("peerConnection did add track with codecs"), 1u) << agent->libraryLog(40);
+        EXPECT_EQ(agent->loggedCount(trackArrived), 1u) << agent->libraryLog(40);
         int frames = 0;
         while ((frames = screenFramesAtDevice()) == 0 && std::chrono::steady_clock::now() < deadline) {
             std::this_thread::sleep_for(100ms);
@@ -69,7 +71,8 @@ TEST_F(ScreenShareTest, NamesADisplayThatDoesNotOpenAndSharesOnceItDoes) {
     deviceEnvironment = {{"DISPLAY", name}};
     startBoth();
     device->send("screen");
-    expectLine(*device, "^cannot share the screen: the X display named by DISPLAY \\(" + name + "\\) could not be opened$", 10);
+    const std::string refusal = "the X display named by DISPLAY \\(" + name + "\\) could not be opened";
+    expectLine(*device, "^cannot share the screen: " + refusal + "$", 10);
 
     XvfbDisplay display(name);
     ASSERT_EQ(display.name(), name) << "Xvfb did not start on " << name;
@@ -84,7 +87,8 @@ TEST_F(ScreenShareTest, SaysSoWhenDisplayIsNotSet) {
     deviceEnvironment = {{"DISPLAY", std::nullopt}};
     startDevice();
     device->send("screen");
-    expectLine(*device, "^cannot share the screen: the X display named by DISPLAY could not be opened: DISPLAY is not set$", 10);
+    expectLine(*device,
+               "^cannot share the screen: the X display named by DISPLAY could not be opened: DISPLAY is not set$", 10);
 }
 
 }  // namespace
