@@ -1,6 +1,9 @@
 #include "rtc/X11ScreenRecorder.hpp"
 
+#include <poll.h>
+
 #include <chrono>
+#include <utility>
 
 #include <modules/desktop_capture/desktop_capture_options.h>
 #include <modules/desktop_capture/desktop_capturer.h>
@@ -9,6 +12,9 @@
 #include <rtc_base/time_utils.h>
 
 #include "model/PlatformError.hpp"
+
+// Last: Xlib's macros (None, Status, ...) would clash with names in the headers above.
+#include <X11/Xlib.h>
 
 namespace quorvane::rtc {
 
@@ -50,11 +56,20 @@ private:
     std::unique_ptr<webrtc::DesktopFrame> frame_;
 };
 
+/// Lets go of `display`. A connection that its server has closed is left open: Xlib would end the
+/// process on closing it.
+void release(::rtc::scoped_refptr<webrtc::SharedXDisplay> display) {
+    if (!display) return;
+    pollfd connection{XConnectionNumber(display->display()), POLLIN, 0};
+    if (poll(&connection, 1, 0) == 1 && (connection.revents & (POLLHUP | POLLERR)) != 0) (void)display.release();
+}
+
 }  // namespace
 
 class X11ScreenRecorder::Connections {
 public:
     explicit Connections(std::string displayName) : displayName_(std::move(displayName)) {}
+    ~Connections() { release(std::move(last_)); }
 
     /// A new connection to the display, kept in place of the one opened before, which closes
     /// only now that the new one is open (unless a recording still holds it); null when the
@@ -62,7 +77,7 @@ public:
     ::rtc::scoped_refptr<webrtc::SharedXDisplay> open() {
         auto display = webrtc::SharedXDisplay::Create(displayName_);
         std::lock_guard lock(mutex_);
-        last_ = display;
+        release(std::exchange(last_, display));
         return display;
     }
 

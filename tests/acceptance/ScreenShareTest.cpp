@@ -3,6 +3,7 @@
 // that does not open is named, and the share is left for a later try.
 
 #include <chrono>
+#include <memory>
 #include <thread>
 
 #include "AcceptanceFixture.hpp"
@@ -89,6 +90,23 @@ TEST_F(ScreenShareTest, SaysSoWhenDisplayIsNotSet) {
     device->send("screen");
     expectLine(*device,
                "^cannot share the screen: the X display named by DISPLAY could not be opened: DISPLAY is not set$", 10);
+}
+
+// Xlib ends a program that closes a connection whose server has gone.
+TEST_F(ScreenShareTest, GoesOnWhenTheDisplayGoesBetweenTwoTries) {
+    auto display = std::make_unique<XvfbDisplay>(64, 64);
+    ASSERT_FALSE(display->name().empty()) << "Xvfb did not start";
+    const std::string name = display->name();
+    deviceEnvironment = {{"DISPLAY", name}};
+    startDevice();
+    device->send("screen");
+    expectLine(*device, "^sharing the screen once connected$", 10);
+    display.reset();
+    device->send("screen");
+    const std::string refusal = "the X display named by DISPLAY \\(" + name + "\\) could not be opened";
+    expectLine(*device, "^cannot share the screen: " + refusal + "$", 10);
+    device->send("status");
+    expectLine(*device, "^not connected$", 10);
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <condition_variable>
 #include <future>
+#include <memory>
 #include <mutex>
 
 #include "media/ScreenCaptureMediaStreamContainer.hpp"
@@ -50,6 +51,21 @@ TEST(X11ScreenRecorder, KeepsTheServerAClientFromTheCheckThroughEachRecording) {
         lock.unlock();
         EXPECT_TRUE(recorder.stopCapture(recording));
     }
+}
+
+// Xlib ends the process when it closes a connection whose server has gone.
+TEST(X11ScreenRecorder, OutlivesTheServerOfItsLastConnection) {
+    auto display = std::make_unique<XvfbDisplay>(64, 64);
+    ASSERT_FALSE(display->name().empty()) << "Xvfb did not start";
+    auto recorder = std::make_unique<rtc::X11ScreenRecorder>(display->name());
+    ASSERT_TRUE(recorder->isAvailable());
+    display.reset();
+    EXPECT_FALSE(recorder->isAvailable());
+    ASSERT_TRUE((display = std::make_unique<XvfbDisplay>(64, 64)) && !display->name().empty());
+    recorder = std::make_unique<rtc::X11ScreenRecorder>(display->name());
+    ASSERT_TRUE(recorder->isAvailable());
+    display.reset();
+    recorder.reset();
 }
 
 TEST(ScreenStreamOnX11, TheTrackCarriesFramesOfTheDisplaysSize) {

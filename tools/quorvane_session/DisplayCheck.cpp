@@ -1,20 +1,31 @@
 #include "DisplayCheck.hpp"
 
 #include <X11/Xlib.h>
+#include <poll.h>
 
 #include <cstdlib>
 #include <utility>
 
 namespace quorvane::session {
 
-DisplayCheck::~DisplayCheck() {
-    if (open_) XCloseDisplay(open_);
+namespace {
+
+/// Closes `display`, unless its server has closed the connection: Xlib would end the process on
+/// closing it then, so it is left open.
+void letGo(Display* display) {
+    if (!display) return;
+    pollfd connection{XConnectionNumber(display), POLLIN, 0};
+    if (poll(&connection, 1, 0) == 1 && (connection.revents & (POLLHUP | POLLERR)) != 0) return;
+    XCloseDisplay(display);
 }
+
+}  // namespace
+
+DisplayCheck::~DisplayCheck() { letGo(open_); }
 
 std::optional<std::string> DisplayCheck::problem() {
     std::lock_guard lock(mutex_);
-    Display* previous = std::exchange(open_, XOpenDisplay(nullptr));
-    if (previous) XCloseDisplay(previous);
+    letGo(std::exchange(open_, XOpenDisplay(nullptr)));
     if (open_) return std::nullopt;
     const char* name = std::getenv("DISPLAY");
     if (!name) return "the X display named by DISPLAY could not be opened: DISPLAY is not set";
