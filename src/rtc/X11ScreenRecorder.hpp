@@ -31,10 +31,10 @@ public:
     bool isAvailable() const override;
 
 private:
-    void beginRecording(RecordingId recording) override;
-    void endRecording(RecordingId recording) override;
     class Connections;
 
+    void beginRecording(RecordingId recording) override;
+    void endRecording(RecordingId recording) override;
     void run(RecordingId recording);
     bool waitForNextFrame();
     void stopThread();
