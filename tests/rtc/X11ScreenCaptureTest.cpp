@@ -53,16 +53,19 @@ TEST(X11ScreenRecorder, KeepsTheServerAClientFromTheCheckThroughEachRecording) {
     }
 }
 
-// Xlib ends the process when it closes a connection whose server has gone.
+// Xlib ends the process when it closes a connection whose server has gone. The display is this
+// process's own, so that no other test's server takes it over once this one is gone.
 TEST(X11ScreenRecorder, OutlivesTheServerOfItsLastConnection) {
-    auto display = std::make_unique<XvfbDisplay>(64, 64);
-    ASSERT_FALSE(display->name().empty()) << "Xvfb did not start";
-    auto recorder = std::make_unique<rtc::X11ScreenRecorder>(display->name());
+    const std::string name = XvfbDisplay::ownName();
+    auto display = std::make_unique<XvfbDisplay>(name);
+    ASSERT_EQ(display->name(), name) << "Xvfb did not start on " << name;
+    auto recorder = std::make_unique<rtc::X11ScreenRecorder>(name);
     ASSERT_TRUE(recorder->isAvailable());
     display.reset();
     EXPECT_FALSE(recorder->isAvailable());
-    ASSERT_TRUE((display = std::make_unique<XvfbDisplay>(64, 64)) && !display->name().empty());
-    recorder = std::make_unique<rtc::X11ScreenRecorder>(display->name());
+    display = std::make_unique<XvfbDisplay>(name);
+    ASSERT_EQ(display->name(), name) << "Xvfb did not start on " << name;
+    recorder = std::make_unique<rtc::X11ScreenRecorder>(name);
     ASSERT_TRUE(recorder->isAvailable());
     display.reset();
     recorder.reset();

@@ -19,9 +19,9 @@ public:
     XvfbDisplay(const XvfbDisplay&) = delete;
     XvfbDisplay& operator=(const XvfbDisplay&) = delete;
 
-    /// A display that no server holds now: the first from ":500" on without a lock file (servers
-    /// that pick their display themselves take the lowest free one).
-    static std::string unusedName();
+    /// A display for this process alone, from its pid: far above the lowest free displays that
+    /// servers picking their display themselves take, and apart from other processes' own.
+    static std::string ownName();
 
     /// For example ":1"; empty when the server did not start.
     const std::string& name() const { return name_; }
