@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <utility>
+#include <vector>
 
 #include <modules/desktop_capture/desktop_capture_options.h>
 #include <modules/desktop_capture/desktop_capturer.h>
@@ -56,12 +57,16 @@ private:
     std::unique_ptr<webrtc::DesktopFrame> frame_;
 };
 
-/// Lets go of `display`. A connection that its server has closed is left open: Xlib would end the
-/// process on closing it.
+/// Lets go of `display`. A connection that its server has closed is never closed, since Xlib would
+/// end the process on closing it: it is kept for the process's life instead.
 void release(::rtc::scoped_refptr<webrtc::SharedXDisplay> display) {
     if (!display) return;
     pollfd connection{XConnectionNumber(display->display()), POLLIN, 0};
-    if (poll(&connection, 1, 0) == 1 && (connection.revents & (POLLHUP | POLLERR)) != 0) (void)display.release();
+    if (poll(&connection, 1, 0) != 1 || (connection.revents & (POLLHUP | POLLERR)) == 0) return;
+    static std::mutex mutex;
+    static auto* const gone = new std::vector<::rtc::scoped_refptr<webrtc::SharedXDisplay>>();
+    std::lock_guard lock(mutex);
+    gone->push_back(std::move(display));
 }
 
 }  // namespace

@@ -5,18 +5,25 @@
 
 #include <cstdlib>
 #include <utility>
+#include <vector>
 
 namespace quorvane::session {
 
 namespace {
 
-/// Closes `display`, unless its server has closed the connection: Xlib would end the process on
-/// closing it then, so it is left open.
+/// Closes `display`, unless its server has closed the connection: Xlib would end the program on
+/// closing it then, so it is kept for the program's life instead.
 void letGo(Display* display) {
     if (!display) return;
     pollfd connection{XConnectionNumber(display), POLLIN, 0};
-    if (poll(&connection, 1, 0) == 1 && (connection.revents & (POLLHUP | POLLERR)) != 0) return;
-    XCloseDisplay(display);
+    if (poll(&connection, 1, 0) != 1 || (connection.revents & (POLLHUP | POLLERR)) == 0) {
+        XCloseDisplay(display);
+        return;
+    }
+    static std::mutex mutex;
+    static auto* const gone = new std::vector<Display*>();
+    std::lock_guard lock(mutex);
+    gone->push_back(display);
 }
 
 }  // namespace
