@@ -1,6 +1,10 @@
 #include "rtc/X11ScreenRecorder.hpp"
 
+#include <poll.h>
+
 #include <chrono>
+#include <utility>
+#include <vector>
 
 #include <modules/desktop_capture/desktop_capture_options.h>
 #include <modules/desktop_capture/desktop_capturer.h>
@@ -9,6 +13,9 @@
 #include <rtc_base/time_utils.h>
 
 #include "model/PlatformError.hpp"
+
+// Last: Xlib's macros (None, Status, ...) would clash with names in the headers above.
+#include <X11/Xlib.h>
 
 namespace quorvane::rtc {
 
@@ -50,9 +57,43 @@ private:
     std::unique_ptr<webrtc::DesktopFrame> frame_;
 };
 
+/// Lets go of `display`. A connection that its server has closed is never closed, since Xlib would
+/// end the process on closing it: it is kept for the process's life instead.
+void release(::rtc::scoped_refptr<webrtc::SharedXDisplay> display) {
+    if (!display) return;
+    pollfd connection{XConnectionNumber(display->display()), POLLIN, 0};
+    if (poll(&connection, 1, 0) != 1 || (connection.revents & (POLLHUP | POLLERR)) == 0) return;
+    static std::mutex mutex;
+    static auto* const gone = new std::vector<::rtc::scoped_refptr<webrtc::SharedXDisplay>>();
+    std::lock_guard lock(mutex);
+    gone->push_back(std::move(display));
+}
+
 }  // namespace
 
-X11ScreenRecorder::X11ScreenRecorder(std::string displayName) : displayName_(std::move(displayName)) {}
+class X11ScreenRecorder::Connections {
+public:
+    explicit Connections(std::string displayName) : displayName_(std::move(displayName)) {}
+    ~Connections() { release(std::move(last_)); }
+
+    /// A new connection to the display, kept in place of the one opened before, which closes
+    /// only now that the new one is open (unless a recording still holds it); null when the
+    /// display cannot be opened.
+    ::rtc::scoped_refptr<webrtc::SharedXDisplay> open() {
+        auto display = webrtc::SharedXDisplay::Create(displayName_);
+        std::lock_guard lock(mutex_);
+        release(std::exchange(last_, display));
+        return display;
+    }
+
+private:
+    const std::string displayName_;
+    std::mutex mutex_;
+    ::rtc::scoped_refptr<webrtc::SharedXDisplay> last_;
+};
+
+X11ScreenRecorder::X11ScreenRecorder(std::string displayName)
+    : displayName_(std::move(displayName)), connections_(std::make_unique<Connections>(displayName_)) {}
 
 X11ScreenRecorder::~X11ScreenRecorder() { stopThread(); }
 
@@ -61,7 +102,7 @@ const std::shared_ptr<ScreenRecorder>& X11ScreenRecorder::shared() {
     return recorder;
 }
 
-bool X11ScreenRecorder::isAvailable() const { return webrtc::SharedXDisplay::Create(displayName_) != nullptr; }
+bool X11ScreenRecorder::isAvailable() const { return connections_->open() != nullptr; }
 
 void X11ScreenRecorder::beginRecording(RecordingId recording) {
     // A previous recording's thread has been told to stop, or has ended by itself.
@@ -96,7 +137,7 @@ bool X11ScreenRecorder::waitForNextFrame() {
 
 void X11ScreenRecorder::run(RecordingId recording) {
     webrtc::DesktopCaptureOptions options;
-    options.set_x_display(webrtc::SharedXDisplay::Create(displayName_));
+    options.set_x_display(connections_->open());
     if (!options.x_display()) return started(recording, recorderError("Cannot open X display " + displayName_));
     auto capturer = webrtc::DesktopCapturer::CreateScreenCapturer(options);
     if (!capturer) return started(recording, recorderError("Cannot record X display " + displayName_));

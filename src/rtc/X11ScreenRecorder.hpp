@@ -13,6 +13,11 @@ namespace quorvane::rtc {
 /// Records an X11 screen through WebRTC's desktop capturer, 30 frames a second, on a thread of
 /// its own. Each video sample is a copy of the captured frame (the capturer reuses its buffers);
 /// presentation times are on WebRTC's monotonic clock.
+///
+/// Each availability check and each recording opens a connection of its own to the display, and
+/// the connection opened last stays open until the next one is: an X server resets when its last
+/// client leaves and drops the connections that come in meanwhile, so a check's connection closed
+/// just before the recording opened its own would make the recording fail at times.
 class X11ScreenRecorder final : public ScreenRecorder {
 public:
     /// Records display `displayName` (for example ":1"); empty for the one named by DISPLAY.
@@ -26,6 +31,8 @@ public:
     bool isAvailable() const override;
 
 private:
+    class Connections;
+
     void beginRecording(RecordingId recording) override;
     void endRecording(RecordingId recording) override;
     void run(RecordingId recording);
@@ -33,6 +40,7 @@ private:
     void stopThread();
 
     const std::string displayName_;
+    const std::unique_ptr<Connections> connections_;
     std::mutex mutex_;
     std::condition_variable wake_;
     bool stopping_ = false;

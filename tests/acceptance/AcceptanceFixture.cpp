@@ -30,7 +30,7 @@ void AcceptanceTest::startDevice(const std::vector<std::string>& extra) {
     if (!service) startService();
     auto words = arguments("device");
     words.insert(words.end(), extra.begin(), extra.end());
-    device = std::make_unique<PeerProcess>(words);
+    device = std::make_unique<PeerProcess>(words, deviceEnvironment);
     pin = expectLine(*device, "^PIN: (\\d+)$").at(1);
 }
 

@@ -41,6 +41,8 @@ protected:
     /// The body of the device's log upload; fails the test when none arrives.
     nlohmann::json deviceLogUpload();
 
+    /// Changes to the device's environment (startDevice).
+    PeerProcess::Environment deviceEnvironment;
     MosquittoBroker broker{apiKey, sessionToken};
     std::unique_ptr<mock::MockRestService> service;
     std::string url;

@@ -10,9 +10,28 @@
 #include <fstream>
 #include <stdexcept>
 
+extern char** environ;
+
 namespace quorvane::testing {
 
-PeerProcess::PeerProcess(const std::vector<std::string>& arguments) {
+namespace {
+
+/// This process's environment, changed by `changes`, as NAME=VALUE entries.
+std::vector<std::string> environmentWith(const PeerProcess::Environment& changes) {
+    std::vector<std::string> entries;
+    for (char** entry = environ; *entry; ++entry) {
+        const std::string text = *entry;
+        if (!changes.contains(text.substr(0, text.find('=')))) entries.push_back(text);
+    }
+    for (const auto& [name, value] : changes) {
+        if (value) entries.push_back(name + "=" + *value);
+    }
+    return entries;
+}
+
+}  // namespace
+
+PeerProcess::PeerProcess(const std::vector<std::string>& arguments, const Environment& environment) {
     // A command written to a peer that has just ended must fail the write, not end the test.
     ::signal(SIGPIPE, SIG_IGN);
     int in[2];
@@ -28,6 +47,10 @@ PeerProcess::PeerProcess(const std::vector<std::string>& arguments) {
     std::vector<char*> argv;
     for (auto& word : command) argv.push_back(word.data());
     argv.push_back(nullptr);
+    auto variables = environmentWith(environment);
+    std::vector<char*> envp;
+    for (auto& variable : variables) envp.push_back(variable.data());
+    envp.push_back(nullptr);
     pid_ = fork();
     if (pid_ < 0) throw std::runtime_error("fork failed");
     if (pid_ == 0) {
@@ -43,7 +66,7 @@ PeerProcess::PeerProcess(const std::vector<std::string>& arguments) {
         sigset_t none;
         sigemptyset(&none);
         sigprocmask(SIG_SETMASK, &none, nullptr);
-        execv(argv[0], argv.data());
+        execve(argv[0], argv.data(), envp.data());
         _exit(127);
     }
     close(in[0]);

@@ -3,6 +3,7 @@
 #include <sys/types.h>
 
 #include <condition_variable>
+#include <map>
 #include <mutex>
 #include <optional>
 #include <regex>
@@ -17,8 +18,12 @@ namespace quorvane::testing {
 /// file. Stopped by its pid (SIGKILL) when the object goes.
 class PeerProcess {
 public:
-    /// Starts quorvane_session_local with `arguments` (after the program's path).
-    explicit PeerProcess(const std::vector<std::string>& arguments);
+    /// Variables of the process's environment: a value sets one, none removes it.
+    using Environment = std::map<std::string, std::optional<std::string>>;
+
+    /// Starts quorvane_session_local with `arguments` (after the program's path), in this
+    /// process's environment changed by `environment`.
+    explicit PeerProcess(const std::vector<std::string>& arguments, const Environment& environment = {});
     ~PeerProcess();
     PeerProcess(const PeerProcess&) = delete;
     PeerProcess& operator=(const PeerProcess&) = delete;

@@ -1,65 +1,20 @@
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <poll.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
+#include <condition_variable>
 #include <future>
+#include <memory>
+#include <mutex>
 
 #include "media/ScreenCaptureMediaStreamContainer.hpp"
 #include "rtc/PeerConnectionFactory.hpp"
 #include "rtc/X11ScreenRecorder.hpp"
 #include "support/RecordingRenderer.hpp"
-
-extern char** environ;
+#include "support/XvfbDisplay.hpp"
 
 namespace quorvane {
 namespace {
 
-/// An X server in memory on a display it picks itself, for as long as the object lives.
-class XvfbDisplay {
-public:
-    XvfbDisplay(int width, int height) {
-        int fds[2];
-        if (pipe(fds) != 0) return;
-        fcntl(fds[0], F_SETFD, FD_CLOEXEC);
-        const std::string displayFd = std::to_string(fds[1]);
-        const std::string screen = std::to_string(width) + "x" + std::to_string(height) + "x24";
-        const char* argv[] = {"Xvfb", "-displayfd", displayFd.c_str(), "-screen", "0", screen.c_str(),
-                              "-nolisten", "tcp", nullptr};
-        const bool spawned =
-            posix_spawnp(&pid_, "Xvfb", nullptr, nullptr, const_cast<char**>(argv), environ) == 0;
-        close(fds[1]);
-        if (!spawned) pid_ = -1;
-        // The server writes its display number once it accepts clients.
-        std::string number;
-        pollfd ready{fds[0], POLLIN, 0};
-        char c = 0;
-        while (spawned && poll(&ready, 1, 20000) == 1 && read(fds[0], &c, 1) == 1 && c != '\n') number += c;
-        close(fds[0]);
-        if (number.empty()) return;
-        // Clients connect through the display's socket: wait until it is there.
-        const std::string socket = "/tmp/.X11-unix/X" + number;
-        for (int tries = 0; tries < 500 && access(socket.c_str(), F_OK) != 0; ++tries) usleep(10000);
-        name_ = ":" + number;
-    }
-
-    ~XvfbDisplay() {
-        if (pid_ <= 0) return;
-        kill(pid_, SIGTERM);
-        waitpid(pid_, nullptr, 0);
-    }
-
-    /// For example ":1"; empty when the server did not start.
-    const std::string& name() const { return name_; }
-
-private:
-    pid_t pid_ = -1;
-    std::string name_;
-};
+using testing::XvfbDisplay;
 
 TEST(X11ScreenRecorder, FailsToStartWithoutAServer) {
     rtc::X11ScreenRecorder recorder(":65535");  // no server listens there
@@ -68,6 +23,52 @@ TEST(X11ScreenRecorder, FailsToStartWithoutAServer) {
     recorder.startCapture([](const auto&) {}, [&](std::exception_ptr error) { started.set_value(error); });
     EXPECT_NE(started.get_future().get(), nullptr);
     EXPECT_FALSE(recorder.isRecording());
+}
+
+// An X server resets when its last client leaves and drops the connections that come in meanwhile;
+// with -terminate Xvfb ends there instead, so a recorder that let the server go without a client
+// between its availability check and its recording, or between two recordings, fails here.
+TEST(X11ScreenRecorder, KeepsTheServerAClientFromTheCheckThroughEachRecording) {
+    XvfbDisplay display(320, 240, {"-terminate"});
+    ASSERT_FALSE(display.name().empty()) << "Xvfb did not start";
+    rtc::X11ScreenRecorder recorder(display.name());
+    for (int round = 0; round < 3; ++round) {
+        ASSERT_TRUE(recorder.isAvailable()) << "round " << round;
+        std::mutex mutex;
+        std::condition_variable framed;
+        bool gotFrame = false;
+        std::promise<std::exception_ptr> started;
+        const auto recording = recorder.startCapture(
+            [&](const rtc::ScreenSample&) {
+                std::lock_guard lock(mutex);
+                gotFrame = true;
+                framed.notify_all();
+            },
+            [&](std::exception_ptr error) { started.set_value(error); });
+        ASSERT_EQ(started.get_future().get(), nullptr) << "round " << round;
+        std::unique_lock lock(mutex);
+        EXPECT_TRUE(framed.wait_for(lock, std::chrono::seconds(10), [&] { return gotFrame; })) << "round " << round;
+        lock.unlock();
+        EXPECT_TRUE(recorder.stopCapture(recording));
+    }
+}
+
+// Xlib ends the process when it closes a connection whose server has gone. The display is this
+// process's own, so that no other test's server takes it over once this one is gone.
+TEST(X11ScreenRecorder, OutlivesTheServerOfItsLastConnection) {
+    const std::string name = XvfbDisplay::ownName();
+    auto display = std::make_unique<XvfbDisplay>(name);
+    ASSERT_EQ(display->name(), name) << "Xvfb did not start on " << name;
+    auto recorder = std::make_unique<rtc::X11ScreenRecorder>(name);
+    ASSERT_TRUE(recorder->isAvailable());
+    display.reset();
+    EXPECT_FALSE(recorder->isAvailable());
+    display = std::make_unique<XvfbDisplay>(name);
+    ASSERT_EQ(display->name(), name) << "Xvfb did not start on " << name;
+    recorder = std::make_unique<rtc::X11ScreenRecorder>(name);
+    ASSERT_TRUE(recorder->isAvailable());
+    display.reset();
+    recorder.reset();
 }
 
 TEST(ScreenStreamOnX11, TheTrackCarriesFramesOfTheDisplaysSize) {

@@ -3,7 +3,7 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
-#include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -20,39 +20,47 @@
 #include <thread>
 #include <vector>
 
-extern char** environ;
-
 namespace quorvane::testing {
 
 namespace {
 
 using namespace std::chrono_literals;
 
-/// Starts `argv` with stdin from /dev/null and stdout and stderr appended to `logFile`.
+/// Starts `argv` with stdin from /dev/null and stdout and stderr appended to `logFile`. The child
+/// gets SIGTERM when the thread that starts it ends, so that it never outlives its starter,
+/// however that ends (SIGKILL included).
 pid_t spawn(const std::vector<std::string>& argv, const std::string& logFile) {
     std::vector<char*> args;
     for (const auto& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
     args.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, logFile.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
-    posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
-    // The child starts with no signal blocked and default handlers, whatever the caller set.
-    posix_spawnattr_t attributes;
-    posix_spawnattr_init(&attributes);
-    sigset_t none;
-    sigset_t all;
-    sigemptyset(&none);
-    sigfillset(&all);
-    posix_spawnattr_setsigmask(&attributes, &none);
-    posix_spawnattr_setsigdefault(&attributes, &all);
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
-    pid_t pid = -1;
-    const int rc = posix_spawnp(&pid, args[0], &actions, &attributes, args.data(), environ);
-    posix_spawnattr_destroy(&attributes);
-    posix_spawn_file_actions_destroy(&actions);
-    if (rc != 0) throw std::runtime_error("cannot start " + argv[0] + ": " + std::strerror(rc));
+    const std::string cannotStart = "cannot start " + argv[0] + "\n";
+    const int input = open("/dev/null", O_RDONLY | O_CLOEXEC);
+    const int log = open(logFile.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
+    if (input < 0 || log < 0) throw std::runtime_error("cannot open " + logFile + ": " + std::strerror(errno));
+    const pid_t parent = getpid();
+    const pid_t pid = fork();
+    if (pid == 0) {
+        // Only async-signal-safe calls from here to exec. The parent may have ended before the
+        // death signal was set: then it never comes, and the child ends here.
+        if (prctl(PR_SET_PDEATHSIG, SIGTERM) != 0 || getppid() != parent) _exit(127);
+        dup2(input, STDIN_FILENO);
+        dup2(log, STDOUT_FILENO);
+        dup2(log, STDERR_FILENO);
+        // No signal blocked and default handlers, whatever the caller set.
+        struct sigaction byDefault {};
+        byDefault.sa_handler = SIG_DFL;
+        for (int number = 1; number < NSIG; ++number) sigaction(number, &byDefault, nullptr);
+        sigset_t none;
+        sigemptyset(&none);
+        sigprocmask(SIG_SETMASK, &none, nullptr);
+        execvp(args[0], args.data());
+        (void)!write(STDERR_FILENO, cannotStart.data(), cannotStart.size());
+        _exit(127);
+    }
+    const int forkError = errno;
+    close(input);
+    close(log);
+    if (pid < 0) throw std::runtime_error("cannot start " + argv[0] + ": " + std::strerror(forkError));
     return pid;
 }
 

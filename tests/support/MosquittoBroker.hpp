@@ -9,7 +9,9 @@ namespace quorvane::testing {
 /// A mosquitto broker for tests, tools and benchmarks: one TLS listener on a free port of
 /// 127.0.0.1, a throw-away CA and a server certificate for 127.0.0.1 and localhost made with
 /// openssl, one user with a password, no anonymous access. Everything lives in a temporary folder
-/// that goes with the object. The broker's own log (stderr) is kept there too.
+/// that goes with the object. The broker's own log (stderr) is kept there too. The broker ends
+/// with the thread that started it, whatever ends that (start it from a thread that outlives the
+/// object, the main thread for instance).
 class MosquittoBroker {
 public:
     /// Makes the files and starts the broker; returns once it accepts connections. Throws

@@ -110,7 +110,8 @@ bool ClientActions::canSend(const std::string& verb) {
 }
 
 void ClientActions::screen() {
-    console_.line(host_.shareScreen() ? "sharing the screen once connected" : "the screen is shared already");
+    if (auto refusal = host_.shareScreen()) return console_.line(*refusal);
+    console_.line(client_->isConnected() ? "sharing the screen" : "sharing the screen once connected");
 }
 
 void ClientActions::status() { console_.line(client_->isConnected() ? "connected" : "not connected"); }

@@ -90,11 +90,17 @@ void SessionHost::quorvaneDidReceiveCommand(const QVCommand& command, const QVCo
     }
 }
 
-bool SessionHost::shareScreen() {
+std::optional<std::string> SessionHost::shareScreen() {
     auto client = this->client();
-    if (!client) return false;
-    return client->addScreenSharing(
-        std::make_shared<VideoStreamConfiguration<ScreenFormat>>(ScreenFormat{screenSize}, frameCounter_));
+    if (!client) return "there is no client to share the screen";
+    if (auto problem = display_.problem()) return "cannot share the screen: " + *problem;
+    if (client->addScreenSharing(
+            std::make_shared<VideoStreamConfiguration<ScreenFormat>>(ScreenFormat{screenSize}, frameCounter_))) {
+        return std::nullopt;
+    }
+    const auto failure = events_.snapshot().screenFailure;
+    if (!failure) return "the screen is shared already";
+    return "cannot share the screen: its capture failed (" + *failure + "), and a client shares its screen once";
 }
 
 void SessionHost::answerShareScreen(const QVCommandContext& context) {
@@ -102,7 +108,8 @@ void SessionHost::answerShareScreen(const QVCommandContext& context) {
         std::lock_guard lock(mutex_);
         screenRequest_ = context;
     }
-    if (shareScreen()) {
+    const auto refusal = shareScreen();
+    if (!refusal) {
         console_.line("answer: sharing the screen");
         return;
     }
@@ -110,13 +117,11 @@ void SessionHost::answerShareScreen(const QVCommandContext& context) {
         std::lock_guard lock(mutex_);
         screenRequest_.reset();
     }
-    const auto state = events_.snapshot();
-    if (state.screenStarted) {
-        console_.line("answer: the screen is shared already");
+    console_.line("answer: " + *refusal);
+    if (events_.snapshot().screenStarted) {
         context.complete();
     } else {
-        console_.line("answer: the screen cannot be shared");
-        context.error(QVError(state.screenFailure.value_or("The screen is not shared"), 409));
+        context.error(QVError(*refusal, 409));
     }
 }
 

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "Console.hpp"
+#include "DisplayCheck.hpp"
 #include "SessionEvents.hpp"
 #include "TransferProgress.hpp"
 #include "quorvane/DispatchQueue.hpp"
@@ -51,9 +52,9 @@ public:
     /// The client whose peer this host answers; held weakly.
     void attach(const std::shared_ptr<QuorvaneClient>& client);
     std::uint64_t screenFrames() const { return frameCounter_->frames(); }
-    /// Hands the client the screen stream, with a local preview that counts its frames. False
-    /// when there is no client or the screen was handed in before.
-    bool shareScreen();
+    /// Hands the client the screen stream, with a local preview that counts its frames, when the
+    /// X display opens. None when handed in, else one line saying why not.
+    std::optional<std::string> shareScreen();
 
     void quorvaneDidReceiveNotification(const QVNotification& notification) override;
     void quorvaneDidReceiveCommand(const QVCommand& command, const QVCommandContext& context) override;
@@ -82,6 +83,7 @@ private:
     const Settings settings_;
     TransferProgress progress_;
     const std::shared_ptr<FrameCounter> frameCounter_ = std::make_shared<FrameCounter>();
+    DisplayCheck display_;
 
     std::mutex mutex_;
     std::weak_ptr<QuorvaneClient> client_;

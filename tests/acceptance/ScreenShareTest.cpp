@@ -1,0 +1,114 @@
+// Sharing the screen from the shell, under an X server in memory: typed on the device or asked
+// for by the agent once connected, it starts and its track and frames reach the agent; a display
+// that does not open is named, and the share is left for a later try.
+
+#include <chrono>
+#include <memory>
+#include <thread>
+
+#include "AcceptanceFixture.hpp"
+#include "support/XvfbDisplay.hpp"
+
+namespace quorvane::testing {
+namespace {
+
+using namespace std::chrono_literals;
+
+class ScreenShareTest : public AcceptanceTest {
+protected:
+    /// The device's frame count as the agent's query "screen-frames" gets it.
+    int screenFramesAtDevice() {
+        const auto from = agent->lineCount();
+        agent->send("query screen-frames");
+        const std::string answer = "^answer to query \"screen-frames\": \"(\\d+)\" \\(last part\\)$";
+        return std::stoi(expectLine(*agent, answer, 10, from).at(1));
+    }
+
+    /// Waits until the screen's track has reached the agent and the device has counted frames.
+    void expectFramesAtTheAgent() {
+        const std::string trackArrived = "peerConnection did add track with codecs";
+        const auto deadline = std::chrono::steady_clock::now() + 10s;
+        while (agent->loggedCount(trackArrived) == 0 && std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::sleep_for(50ms);
+        }
+        EXPECT_EQ(agent->loggedCount(trackArrived), 1u) << agent->libraryLog(40);
+        int frames = 0;
+        while ((frames = screenFramesAtDevice()) == 0 && std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::sleep_for(100ms);
+        }
+        EXPECT_GT(frames, 0);
+    }
+};
+
+class ScreenShareOnceConnectedTest : public ScreenShareTest, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(ScreenShareOnceConnectedTest, StartsAndItsFramesReachTheAgent) {
+    const bool typedOnTheDevice = GetParam();
+    // An X server resets when its last client leaves and drops the connections that come in
+    // meanwhile; with -terminate it ends there instead, so a connection closed too early fails
+    // the share every time rather than at times.
+    XvfbDisplay display(320, 240, {"-terminate"});
+    ASSERT_FALSE(display.name().empty()) << "Xvfb did not start";
+    deviceEnvironment = {{"DISPLAY", display.name()}};
+    startBoth();
+    const auto from = device->lineCount();
+    if (typedOnTheDevice) {
+        device->send("screen");
+        expectLine(*device, "^sharing the screen$", 10, from);
+    } else {
+        agent->send("command share-screen");
+        expectLine(*device, "^answer: sharing the screen$", 10, from);
+        expectLine(*agent, "^result: command \"share-screen\" acknowledged after ", 10);
+    }
+    expectLine(*device, "^report: screen capture started$", 10, from);
+    expectFramesAtTheAgent();
+}
+
+INSTANTIATE_TEST_SUITE_P(TypedOrAsked, ScreenShareOnceConnectedTest, ::testing::Bool(),
+                         [](const auto& info) { return info.param ? "TypedOnTheDevice" : "AskedForByTheAgent"; });
+
+TEST_F(ScreenShareTest, NamesADisplayThatDoesNotOpenAndSharesOnceItDoes) {
+    const std::string name = XvfbDisplay::ownName();
+    deviceEnvironment = {{"DISPLAY", name}};
+    startBoth();
+    device->send("screen");
+    const std::string refusal = "the X display named by DISPLAY \\(" + name + "\\) could not be opened";
+    expectLine(*device, "^cannot share the screen: " + refusal + "$", 10);
+
+    XvfbDisplay display(name);
+    ASSERT_EQ(display.name(), name) << "Xvfb did not start on " << name;
+    const auto from = device->lineCount();
+    device->send("screen");
+    expectLine(*device, "^sharing the screen$", 10, from);
+    expectLine(*device, "^report: screen capture started$", 10, from);
+    expectFramesAtTheAgent();
+}
+
+TEST_F(ScreenShareTest, SaysSoWhenDisplayIsNotSet) {
+    deviceEnvironment = {{"DISPLAY", std::nullopt}};
+    startDevice();
+    device->send("screen");
+    expectLine(*device,
+               "^cannot share the screen: the X display named by DISPLAY could not be opened: DISPLAY is not set$", 10);
+}
+
+// Xlib ends a program that closes a connection whose server has gone.
+TEST_F(ScreenShareTest, GoesOnWhenTheDisplayGoesBetweenTwoTries) {
+    // A display of this process's own: no other test's server takes it over once this one is gone.
+    const std::string name = XvfbDisplay::ownName();
+    auto display = std::make_unique<XvfbDisplay>(name);
+    ASSERT_EQ(display->name(), name) << "Xvfb did not start on " << name;
+    deviceEnvironment = {{"DISPLAY", name}};
+    startDevice();
+    device->send("screen");
+    expectLine(*device, "^sharing the screen once connected$", 10);
+    display.reset();
+    device->send("screen");
+    const std::string refusal = "the X display named by DISPLAY \\(" + name + "\\) could not be opened";
+    expectLine(*device, "^cannot share the screen: " + refusal + "$", 10);
+    device->send("status");
+    expectLine(*device, "^not connected$", 10);
+}
+
+}  // namespace
+}  // namespace quorvane::testing
