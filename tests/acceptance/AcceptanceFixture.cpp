@@ -1,7 +1,8 @@
 #include "AcceptanceFixture.hpp"
 
 #include <chrono>
-#include <thread>
+
+#include "support/Eventually.hpp"
 
 namespace quorvane::testing {
 
@@ -51,17 +52,19 @@ std::vector<std::string> AcceptanceTest::expectLine(PeerProcess& peer, const std
 }
 
 nlohmann::json AcceptanceTest::deviceLogUpload() {
-    for (int attempt = 0; attempt < 100; ++attempt) {
+    nlohmann::json upload;
+    const bool uploaded = eventually([&] {
         for (const auto& request : service->requests()) {
             if (request.method == "POST" && request.target.starts_with("/logs/") &&
                 request.target.ends_with("/offer")) {
-                return nlohmann::json::parse(request.body);
+                upload = nlohmann::json::parse(request.body);
+                return true;
             }
         }
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    }
-    ADD_FAILURE() << "the device's logs were not uploaded";
-    return nullptr;
+        return false;
+    }, std::chrono::seconds(10));
+    if (!uploaded) ADD_FAILURE() << "the device's logs were not uploaded";
+    return upload;
 }
 
 std::string literal(const std::string& text) {

@@ -116,13 +116,13 @@ TEST(DispatchQueue, SyncCompletesWhileEveryPoolThreadWaitsInSync) {
     constexpr int callers = 64;
     auto target = DispatchQueue::create("target");
     std::vector<DispatchQueuePtr> queues;
-    std::atomic<bool> go{false};
+    std::latch go(1);
     std::atomic<int> ranOnTarget{0};
     std::latch answered(callers);
     for (int i = 0; i < callers; ++i) {
         queues.push_back(DispatchQueue::create("caller"));
         queues.back()->async([&, caller = queues.back()] {
-            while (!go) std::this_thread::yield();
+            go.wait();
             target->sync([&] {
                 if (target->isCurrent() && !caller->isCurrent()) ++ranOnTarget;
             });
@@ -130,7 +130,7 @@ TEST(DispatchQueue, SyncCompletesWhileEveryPoolThreadWaitsInSync) {
         });
     }
     finishesOrAborts("sync from every pool thread at once", [&] {
-        go = true;
+        go.count_down();
         answered.wait();
     });
     EXPECT_EQ(ranOnTarget, callers);

@@ -1,6 +1,7 @@
 #include "ClientHarness.hpp"
 
 #include <algorithm>
+#include <chrono>
 
 #include "quorvane/Reachability.hpp"
 #include "support/Settle.hpp"
@@ -44,11 +45,12 @@ void ClientTest::settle(const std::vector<std::shared_ptr<FakeTransport>>& ends)
 }
 
 bool ClientTest::eventually(const std::function<bool()>& condition) const {
-    for (int round = 0; round < 2000; ++round) {
-        if (condition()) return true;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > deadline) return false;
         settle();
     }
-    return condition();
+    return true;
 }
 
 // --- ConnectedClientsTest ------------------------------------------------------------------------

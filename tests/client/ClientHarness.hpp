@@ -71,7 +71,7 @@ protected:
     bool logged(const std::string& line) const;
     /// Lets work that hops between the fake transports, the clients and the main queue run out.
     void settle(const std::vector<std::shared_ptr<FakeTransport>>& ends = {}) const;
-    /// Settles until `condition` holds; false when it still does not after a generous guard.
+    /// Settles until `condition` holds; false when it still does not after 20 s.
     bool eventually(const std::function<bool()>& condition) const;
 
     ScopedVirtualClock clock_;

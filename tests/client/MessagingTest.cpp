@@ -34,17 +34,11 @@ void to_json(nlohmann::json&, const Unwritable&) { throw std::runtime_error("no 
 class MessagingTest : public ConnectedClientsTest {
 protected:
     /// Lets everything the answer side has sent so far reach the offer side's host: a notification
-    /// sent after it arrives after it.
-    void flushToOffer() {
+    /// sent after it arrives after it. False when the marker did not arrive.
+    [[nodiscard]] bool flushToOffer() {
         const auto before = offerHost_->count("notification");
         answer_->sendBytes({}, "marker", 0);
-        ASSERT_TRUE(offerHost_->waitFor("notification", before + 1));
-    }
-
-    /// Waits until `end` has handed `count` messages to its peer.
-    static void waitSent(const FakeTransport& end, std::size_t count) {
-        for (int round = 0; round < 20000 && end.record().sent.size() < count; ++round) std::this_thread::yield();
-        ASSERT_GE(end.record().sent.size(), count);
+        return offerHost_->waitFor("notification", before + 1);
     }
 
     /// The kinds of the messages `end` has sent, as the raw reports name them.
@@ -141,7 +135,7 @@ TEST_F(MessagingTest, CommandsAreSettledOnceAsTheReceiverAnswers) {
             EXPECT_EQ(error.statusCode(), status);
             EXPECT_EQ(error.message(), message);
         }
-        flushToOffer();
+        ASSERT_TRUE(flushToOffer());
         EXPECT_EQ(countSent(*answerEnd_, DataChannelMessageSubtype::CommandAcknowledgement), ++acknowledgements);
     }
     EXPECT_TRUE(logged("ERROR not here"));
@@ -158,7 +152,7 @@ TEST_F(MessagingTest, ACommandNobodyAnswersTimesOutWithTheCallersNumber) {
         SCOPED_TRACE(shown);
         const auto before = offerEnd_->record().sent.size();
         auto sent = offer_->sendCommand(QVCommand(5, text("go"), QVAcknowledgeOn::finished), timeout);
-        waitSent(*offerEnd_, before + 1);
+        ASSERT_TRUE(offerEnd_->waitForSent(before + 1));
         if (advance > 0) {
             clock_->advance(advance / 2);
             settle({offerEnd_, answerEnd_});
@@ -174,7 +168,7 @@ TEST_F(MessagingTest, ACommandTimesOutWhileItsHandOverStillWaits) {
     offerEnd_->holdSends(true);
     const auto before = offerEnd_->record().sent.size();
     auto sent = offer_->sendCommand(QVCommand(5, text("go"), QVAcknowledgeOn::received), 1);
-    waitSent(*offerEnd_, before + 1);
+    ASSERT_TRUE(offerEnd_->waitForSent(before + 1));
     clock_->advance(1);
     EXPECT_EQ(rejection<QuorvaneError>(sent).kind(), QuorvaneError::Kind::commandTimedOut);
 }
@@ -189,7 +183,7 @@ TEST_F(MessagingTest, AnAcknowledgementAfterTheTimeOutChangesNothing) {
 
     kept->complete();
     ASSERT_TRUE(offerHost_->waitFor("raw(Command Acknowledgement)"));
-    flushToOffer();
+    ASSERT_TRUE(flushToOffer());
     EXPECT_EQ(rejection<QuorvaneError>(sent).kind(), QuorvaneError::Kind::commandTimedOut);
 }
 
@@ -213,12 +207,12 @@ TEST_F(MessagingTest, AQueryAnsweredInPartsStaysAliveAsLongAsPartsKeepComing) {
 
     for (const auto& [part, last] : std::initializer_list<std::pair<const char*, bool>>{{"a", false}, {"b", false}, {"c", true}}) {
         context->respond(text(part), last);
-        flushToOffer();
+        ASSERT_TRUE(flushToOffer());
         if (!last) clock_->advance(4);
     }
     context->respond(text("late"), true);
     context->error(QVError("late", 1));
-    flushToOffer();
+    ASSERT_TRUE(flushToOffer());
 
     EXPECT_EQ(outcome(receipt.complete()), nullptr);
     EXPECT_THAT(parts.get(), ElementsAre("a:more", "b:more", "c:last"));
@@ -232,15 +226,16 @@ TEST_F(MessagingTest, AQueryResponsesPartIsLentOutOfTheMessageWhichIsThenReporte
         std::uint64_t before = 0;
         std::int64_t growth = 0;
         bool intact = false;
+        const auto queries = answerHost_->count("query");
         auto receipt = offer_->sendQuery(QVQuery(9, text("how")), 30, [&](const QVTaggedData& data, bool) {
             growth = static_cast<std::int64_t>(ResidentMemory::read().now - before);
             intact = data.data() == patterned(size, 3);
         });
-        ASSERT_TRUE(answerHost_->waitFor("query", answerHost_->count("query") + 1));
+        ASSERT_TRUE(answerHost_->waitFor("query", queries + 1));
         answerEnd_->holdSends(true);
         const auto sent = answerEnd_->record().sent.size();
         context->respond(QVTaggedData("application/octet-stream", patterned(size, 3)), true);
-        waitSent(*answerEnd_, sent + 1);
+        ASSERT_TRUE(answerEnd_->waitForSent(sent + 1));
         answerEnd_->holdSends(false);
         const auto message = answerEnd_->record().sent.back().data;
         Bytes reported;
@@ -256,7 +251,7 @@ TEST_F(MessagingTest, AQueryResponsesPartIsLentOutOfTheMessageWhichIsThenReporte
 #if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
         EXPECT_LT(growth, static_cast<std::int64_t>(size / 2 + (1 << 20))) << "the part was copied out of the message";
 #endif
-        flushToOffer();
+        ASSERT_TRUE(flushToOffer());
         EXPECT_TRUE(reported == message) << "the message reported is not the one received";
         offerHost_->onRaw = nullptr;
     }
@@ -268,7 +263,7 @@ TEST_F(MessagingTest, AQueryExpiresAfterSilenceAndIgnoresLaterParts) {
     auto receipt = offer_->sendQuery(QVQuery(9, text("how")), 5, parts.handler());
     ASSERT_TRUE(answerHost_->waitFor("query"));
     context->respond(text("a"), false);
-    flushToOffer();
+    ASSERT_TRUE(flushToOffer());
     clock_->advance(5);
 
     const auto error = rejection<QVError>(receipt.complete());
@@ -276,7 +271,7 @@ TEST_F(MessagingTest, AQueryExpiresAfterSilenceAndIgnoresLaterParts) {
     EXPECT_EQ(error.message(), "Timeout (5.0 seconds) hit before receiving a response to this query");
     EXPECT_TRUE(logged("ERROR Query failed: Timeout (5.0 seconds) hit before receiving a response to this query"));
     context->respond(text("late"), true);
-    flushToOffer();
+    ASSERT_TRUE(flushToOffer());
     EXPECT_THAT(parts.get(), ElementsAre("a:more"));
 }
 
@@ -298,7 +293,7 @@ TEST_F(MessagingTest, AQueryFailedByThePeerOrByTheHostsHandlerIsRejectedWithItsE
         const auto error = rejection<QVError>(offer_->sendQuery(QVQuery(9, text("how")), 5, {}).complete());
         EXPECT_EQ(error.statusCode(), status);
         EXPECT_EQ(error.message(), message);
-        flushToOffer();
+        ASSERT_TRUE(flushToOffer());
         EXPECT_EQ(countSent(*answerEnd_, DataChannelMessageSubtype::QueryResponse), before + 1);
         EXPECT_TRUE(logged("ERROR " + message));
     }
@@ -324,11 +319,11 @@ TEST_F(MessagingTest, AQueryTheTransportCannotSendIsRejectedAndForgotten) {
         offerEnd_->giveUpSends(false);
 
         // A part naming the query reaches no handler, and no time-out follows.
-        waitSent(*offerEnd_, before + 1);
+        ASSERT_TRUE(offerEnd_->waitForSent(before + 1));
         answerEnd_->sendMessage(DataChannelMessageWriter::queryResponse("responseid", 0, idOf(offerEnd_->record().sent[before].data),
                                                                         "text/plain", {}, true),
                                 0, nullptr);
-        flushToOffer();
+        ASSERT_TRUE(flushToOffer());
         clock_->advance(10);
         settle({offerEnd_, answerEnd_});
         EXPECT_TRUE(parts.get().empty());

@@ -10,11 +10,11 @@
 #include <mutex>
 #include <optional>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "MockRestService.hpp"
 #include "support/BrokerService.hpp"
+#include "support/Eventually.hpp"
 #include "client/ClientHarness.hpp"
 #include "quorvane/QVError.hpp"
 #include "support/LoopbackClientPair.hpp"
@@ -126,11 +126,9 @@ TEST_P(QuorvaneClientDisconnectTest, TheOtherSideHearsAnExpectedDisconnectAndUpl
     EXPECT_FALSE(leaving->isConnected());
     EXPECT_FALSE(staying->isConnected());
 
-    std::vector<nlohmann::json> uploaded;
-    for (int round = 0; round < 1000 && uploaded.empty(); ++round) {
-        std::this_thread::sleep_for(20ms);
-        uploaded = live.uploads(offerLeaves ? "answer" : "offer");
-    }
+    const auto role = offerLeaves ? "answer" : "offer";
+    ASSERT_TRUE(testing::eventually([&] { return !live.uploads(role).empty(); }, 20s));
+    const auto uploaded = live.uploads(role);
     ASSERT_EQ(uploaded.size(), 1u);
     EXPECT_THAT(uploaded[0]["entries"], ::testing::Contains(::testing::Truly([](const nlohmann::json& entry) {
                     return entry["message"] == "WebRTC Client disconnected";
@@ -292,7 +290,7 @@ TEST_F(QuorvaneClientMessagingTest, QueriesAreAnsweredInPartsOrWithAnError) {
                 continue;
             }
             context->respond(text(answer[step].data), answer[step].last);
-            for (int round = 0; round < 1000 && parts.get().size() <= step; ++round) std::this_thread::sleep_for(10ms);
+            ASSERT_TRUE(testing::eventually([&] { return parts.get().size() > step; }, 10s));
         }
         EXPECT_EQ(describe(testing::outcome(receipt.complete())), expected);
         EXPECT_THAT(parts.get(), ElementsAreArray(expectedParts));

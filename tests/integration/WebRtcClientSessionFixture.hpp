@@ -7,7 +7,6 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <thread>
 
 #include "connection/WebRtcClientTesting.hpp"
 #include "log/ZephLogger.hpp"
@@ -16,6 +15,7 @@
 #include "rtc/PeerConnection.hpp"
 #include "rtc/PeerConnectionFactory.hpp"
 #include "signaling/MosquittoTransport.hpp"
+#include "support/Eventually.hpp"
 #include "support/FakeReachabilitySource.hpp"
 #include "support/MosquittoBroker.hpp"
 
@@ -24,17 +24,6 @@ namespace quorvane::testing {
 using namespace std::chrono_literals;
 
 inline std::vector<std::uint8_t> bytes(const std::string& text) { return {text.begin(), text.end()}; }
-
-/// Waits in real time until `done` holds.
-template <class Done>
-inline bool eventually(Done done, std::chrono::milliseconds timeout = 30s) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > deadline) return false;
-        std::this_thread::sleep_for(20ms);
-    }
-    return true;
-}
 
 class WebRtcClientSessionFixture : public ::testing::Test {
 protected:

@@ -1,5 +1,7 @@
 #include "support/FakeTransport.hpp"
 
+#include <chrono>
+
 #include "log/SessionMetrics.hpp"
 
 namespace quorvane::testing {
@@ -65,6 +67,7 @@ Promise<void> FakeTransport::sendMessage(std::vector<std::uint8_t> data, std::ui
     {
         std::lock_guard lock(mutex_);
         record_.sent.push_back({data, category});
+        sentChanged_.notify_all();
         if (holdSends_) return Promise<void>::pending().promise;
         peer = peer_.lock();
         error = sendError_;
@@ -112,7 +115,10 @@ void FakeTransport::raise(std::function<void(TransportLayerDelegate&)> report) {
 }
 
 void FakeTransport::inject(std::vector<std::uint8_t> bytes, std::uint16_t id) {
-    raise([bytes = std::move(bytes), id](TransportLayerDelegate& delegate) { delegate.transportLayerDidReceive(bytes, id); });
+    // Handed over, not copied, as the real transport does: the receiver then holds the only copy.
+    raise([bytes = std::move(bytes), id](TransportLayerDelegate& delegate) mutable {
+        delegate.transportLayerDidReceive(std::move(bytes), id);
+    });
 }
 
 void FakeTransport::setConnectResult(Promise<void> result) {
@@ -138,6 +144,11 @@ void FakeTransport::holdSends(bool hold) {
 FakeTransport::Record FakeTransport::record() const {
     std::lock_guard lock(mutex_);
     return record_;
+}
+
+bool FakeTransport::waitForSent(std::size_t count) const {
+    std::unique_lock lock(mutex_);
+    return sentChanged_.wait_for(lock, std::chrono::seconds(20), [&] { return record_.sent.size() >= count; });
 }
 
 void FakeTransport::setConfiguration(TransportLayerConfiguration configuration) {

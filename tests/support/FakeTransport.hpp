@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <exception>
 #include <functional>
@@ -69,6 +70,9 @@ public:
     void holdSends(bool hold);
 
     Record record() const;
+    /// Waits until this end has been asked to send `count` messages in all; false after a
+    /// generous guard.
+    bool waitForSent(std::size_t count) const;
     void setConfiguration(TransportLayerConfiguration configuration);
     const DispatchQueuePtr& queue() const { return queue_; }
 
@@ -80,6 +84,7 @@ private:
     const DispatchQueuePtr queue_;
     std::atomic<bool> connected_{false};
     mutable std::mutex mutex_;
+    mutable std::condition_variable sentChanged_;
     std::weak_ptr<FakeTransport> peer_;
     std::weak_ptr<TransportLayerDelegate> delegate_;
     std::optional<Promise<void>> connectResult_;

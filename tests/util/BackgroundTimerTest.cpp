@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cmath>
+#include <latch>
 #include <limits>
 #include <thread>
 
@@ -143,19 +144,20 @@ TEST(BackgroundTimer, HandlerMayReleaseItsOwnTimer) {
 TEST(BackgroundTimer, ReleaseWaitsForAFiringRunningOnAnotherThread) {
     ScopedVirtualClock clock;
     auto queue = DispatchQueue::create("slow.handler");
-    std::atomic<bool> entered{false}, finished{false}, release{false};
+    std::latch entered(1), release(1);
+    std::atomic<bool> finished{false};
     auto timer = std::make_unique<BackgroundTimer>(queue, 1.0, false, [&] {
-        entered = true;
-        while (!release) std::this_thread::yield();
+        entered.count_down();
+        release.wait();
         finished = true;
     });
     std::thread advancer([&] { clock->advance(1); });
-    while (!entered) std::this_thread::yield();
+    entered.wait();
     std::thread releaser([&] {
         timer.reset();
         EXPECT_TRUE(finished);
     });
-    release = true;
+    release.count_down();
     releaser.join();
     advancer.join();
 }
