@@ -151,12 +151,7 @@ Promise<void> WebRtcClient::applyOffer(const std::shared_ptr<rtc::PeerConnection
         .ensure(
             [client, generation] {
                 auto self = client.lock();
-                if (!self || self->generation_ != generation) return;
-                // Tracks of this side's that the peer's offer had no room for need an offer of
-                // this side's; WebRTC's request for it may have come while the answer was made.
-                if (--self->answeringOffers_ == 0 && !self->makingOffer_ && self->peerConnection_->hasUnsentTracks()) {
-                    self->negotiate(generation);
-                }
+                if (self && self->generation_ == generation) --self->answeringOffers_;
             },
             queue_)
         .then(
@@ -165,6 +160,20 @@ Promise<void> WebRtcClient::applyOffer(const std::shared_ptr<rtc::PeerConnection
                 if (!self) return Promise<void>::value();
                 if (self->generation_ == generation && self->answeredOffer_ == sdp) self->sentAnswer_ = description.sdp;
                 return self->signals_->sendSessionDescription(SdpType::answer, description.sdp);
+            },
+            queue_)
+        .done(
+            [client, generation] {
+                auto self = client.lock();
+                if (!self || self->generation_ != generation) return;
+                // Tracks of this side's that the peer's offer had no room for need an offer of
+                // this side's. WebRTC asks for it while the answer is made, when the request is
+                // not acted on; and after a reconnect the broker may hand over the peer's offer
+                // before the peer has joined, when no offer may be made yet. The answer goes out
+                // only once the peer has joined, so the offer follows it.
+                if (self->answeringOffers_ == 0 && !self->makingOffer_ && self->peerConnection_->hasUnsentTracks()) {
+                    self->negotiate(generation);
+                }
             },
             queue_);
 }

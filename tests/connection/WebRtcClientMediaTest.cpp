@@ -118,6 +118,24 @@ TEST_F(WebRtcClientMediaTest, StreamsAddedBeforeConnectGoOnEveryNewPeerConnectio
     EXPECT_FALSE(logged("DEBUG addVideoStream")) << "logged only when added to a connected session";
 }
 
+TEST_F(WebRtcClientMediaTest, TracksThePeersOfferHasNoRoomForAreOfferedOnceThePeerHasJoined) {
+    // After a reconnect the broker may hand over the peer's offer before the peer is heard.
+    client = make(configuration(WebRtcClientRole::answer));
+    client->connectAsAnswer().wait();
+    deliver(answerInbox, RtcHandshakeWriter::offer("token", 0, "offer", peerOffer()));
+    ASSERT_TRUE(eventually(
+        [&] { return logged("DEBUG peerConnection didChange: peerConnection new signaling state: stable"); }));
+    settle();
+    EXPECT_EQ(countOn(offerInbox, Message::Answer), 0u) << "the answer waits for the peer";
+
+    mqtt->deliver(announceTopic, "offer-client");
+    ASSERT_TRUE(eventually([&] { return countOn(offerInbox, Message::Offer) == 1; }));
+    EXPECT_EQ(countOn(offerInbox, Message::Answer), 1u);
+    const auto offer = signalTexts(offerInbox, Message::Offer).front();
+    EXPECT_THAT(offer, HasSubstr("a=msid:SCREEN SCREEN_TRACK"));
+    EXPECT_THAT(offer, HasSubstr("a=msid:CAMERA CAMERA_TRACK"));
+}
+
 TEST_F(WebRtcClientMediaTest, ConnectedStatesStartTheScreenThenTheCamerasAndReportEach) {
     connectOfferSide();
     reportConnected();
