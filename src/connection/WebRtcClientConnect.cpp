@@ -63,6 +63,9 @@ Promise<void> WebRtcClient::firstConnect(bool asOffer) {
 Promise<void> WebRtcClient::offerSteps() {
     const std::weak_ptr<WebRtcClient> client = weak_from_this();
     const Generation generation = generation_;
+    // The connection's first offer is this one, made once signaling is connected: a negotiation
+    // request of WebRTC's meanwhile would make a second offer alongside it.
+    makingOffer_ = true;
     return signals_->connect()
         .then(
             [client, generation] {
@@ -75,7 +78,6 @@ Promise<void> WebRtcClient::offerSteps() {
                 if (!channel) throw WebRTCError::notInitialized();
                 self->dataChannelManager_->set(std::move(channel));
                 self->hasDataChannel_ = true;
-                self->makingOffer_ = true;
                 return connection->createOffer(std::nullopt, std::nullopt);
             },
             queue_)

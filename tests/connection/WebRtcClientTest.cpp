@@ -4,6 +4,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <future>
+
 #include "connection/WebRtcClientFixture.hpp"
 #include "formats/RtcHandshakeWriter.hpp"
 
@@ -173,9 +175,18 @@ TEST_F(WebRtcClientTest, NegotiationRequestDuringTheConnectsOwnOfferIsIgnored) {
     client = make(configuration(WebRtcClientRole::offer));
     client->connectAsOffer();
     ASSERT_TRUE(eventually([&] { return !mqtt->publications().empty(); }));
+    // A request of WebRTC's that the client reads only after the peer has joined, but before the
+    // connect's next step: the client's queue holds both until then.
+    const auto events = WebRtcClientTesting::peerConnectionEvents(*client);
+    const auto connection = WebRtcClientTesting::peerConnection(*client);
+    std::promise<void> release;
+    WebRtcClientTesting::queue(*client)->async([held = release.get_future().share()] { held.wait_for(10s); });
+    events->peerConnectionShouldNegotiate(connection);
     mqtt->deliver(announceTopic, "answer-client");
     mqtt->answerPublish(FakeMqttTransport::PublishStatus::sent, true);
     mqtt->confirmPublish(mqtt->publications().front().messageId);
+    ASSERT_TRUE(eventually([&] { return WebRtcClientTesting::signals(*client).hasJoined(); }));
+    release.set_value();
 
     ASSERT_TRUE(eventually([&] { return countOn(answerInbox, Message::Offer) > 0; }));
     std::this_thread::sleep_for(300ms);
