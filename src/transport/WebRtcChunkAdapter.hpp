@@ -92,12 +92,12 @@ public:
     /// Sends one message. Fulfilled once every frame of it is written to the channel, or once the
     /// peer acknowledges it (not only then: a message the peer never acknowledges is reported
     /// through the delegate). Rejected with WebRTCError::failedToSendData when the message is too
-    /// large or every id is held by an unacknowledged message; with the error it was given up
-    /// with when the delegate hears dataChannelFailedToSend for it (a multi-frame message whose
-    /// frame could not be written, or that was on a channel that went away, or that timed out);
-    /// with WebRTCError::channelClosed at the session's end. A single-frame message whose write
-    /// fails is written again (on the next channel, or after its time-out), and its send waits
-    /// for that. With `retryId`, sends the frames of the unacknowledged message under that id
+    /// large or every id is held by an unacknowledged or retired message; with the error it was
+    /// given up with when the delegate hears dataChannelFailedToSend for it (a multi-frame message
+    /// whose frame could not be written, or that was on a channel that went away, or that timed
+    /// out); with WebRTCError::channelClosed at the session's end. A single-frame message whose
+    /// write fails is written again (on the next channel, or after its time-out), and its send
+    /// waits for that. With `retryId`, sends the frames of the unacknowledged message under that id
     /// again, settled as the message's own send, or fulfilled at once when there is none.
     Promise<void> sendData(std::vector<std::uint8_t> data, std::uint16_t category,
                            std::optional<std::uint16_t> retryId = std::nullopt);

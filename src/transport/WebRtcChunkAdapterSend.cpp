@@ -48,7 +48,7 @@ void WebRtcChunkAdapter::sendNew(std::vector<std::uint8_t> data, std::uint16_t c
     }
     const auto id = nextMessageId();
     if (!id) {
-        log_.error(sendOperation, "Every message id is held by an unacknowledged message");
+        log_.error(sendOperation, "Every message id is held by an unacknowledged or retired message");
         resolver.reject(WebRTCError::failedToSendData());
         return;
     }
