@@ -192,7 +192,6 @@ void DataChannelWrapper::checkForHeartbeat() {
         }
         self->heard_.push_back(heard);
         while (self->heard_.size() > 1 && self->heard_[1] <= heard - heartbeatInterval) self->heard_.pop_front();
-        self->receiveArmedAt_ = Clock::current()->monotonic();
         self->inGrace_ = false;
         self->armReceiveTimeout(heartbeatTimeout);
     });
@@ -227,8 +226,8 @@ void DataChannelWrapper::noteSent() {
 
 bool DataChannelWrapper::peerHasTimedOut(double now) const {
     // The silence still going on, or one that a write (a heartbeat tick that ran first on waking,
-    // say) ended since the time-out was armed.
-    return now - lastSent_ > heartbeatTimeout || silenceEndedAt_ > receiveArmedAt_;
+    // say) ended since the last buffer was heard.
+    return now - lastSent_ > heartbeatTimeout || (!heard_.empty() && silenceEndedAt_ > heard_.back());
 }
 
 bool DataChannelWrapper::wasHeldUp(double now) const {

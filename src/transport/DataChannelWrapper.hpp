@@ -100,8 +100,8 @@ private:
     /// Notes a write the channel took: the peer hears this side.
     void noteSent();
     /// True when this side has sent nothing for longer than the peer's time-out (the same
-    /// heartbeatTimeout): up to `now`, or in a silence that a write ended since the receive
-    /// time-out was armed.
+    /// heartbeatTimeout): up to `now`, or in a silence that a write ended since the last buffer
+    /// was heard.
     bool peerHasTimedOut(double now) const;
     /// True when this process has just been held up: the heartbeat tick is overdue, or ran late.
     bool wasHeldUp(double now) const;
@@ -164,7 +164,6 @@ private:
     std::uint64_t passedSecondAgo_ = 0;
     std::unique_ptr<BackgroundTimer> heartbeatTimer_;  // the armed receive time-out
     double heartbeatDeadline_ = 0;  // monotonic seconds: when heartbeatTimer_ falls due
-    double receiveArmedAt_ = 0;     // monotonic seconds: the last buffer heard, or the open
     bool inGrace_ = false;          // the time-out fell due while held up and waits a little longer
     double lastSent_ = 0;           // monotonic seconds: the last write the channel took, or the open
     // Monotonic seconds: the last write after a silence longer than heartbeatTimeout.
