@@ -10,6 +10,7 @@
 #include "network/NetworkStatus.hpp"
 #include "quorvane/Errors.hpp"
 #include "quorvane/PrintLogger.hpp"
+#include "quorvane/QVError.hpp"
 #include "rest/QuorvaneServices.hpp"
 #include "util/ErrorDescription.hpp"
 
@@ -19,6 +20,11 @@ namespace {
 
 /// The longest time-out a client accepts, in seconds: a day.
 constexpr int longestTimeout = 24 * 60 * 60;
+
+/// What a start-up and the waits of a client the host has released are rejected with.
+QuorvaneError clientReleased() {
+    return QuorvaneError::failedToInitialize("Deinitialized", "Quorvane Client has been deinitialized");
+}
 
 /// What a start-up that the host's disconnect overtook is rejected with.
 QuorvaneError startUpStopped() {
@@ -36,8 +42,15 @@ std::shared_ptr<QuorvaneClient> makeQuorvaneClient(std::string apiUrlBase, std::
         throw std::invalid_argument("The time-out must be from 1 to " + std::to_string(longestTimeout) +
                                     " seconds; " + std::to_string(timeout) + " was given");
     }
-    return std::make_shared<QuorvaneClientImpl>(std::move(apiUrlBase), std::move(apiKey), retainLogs, timeout,
-                                                std::move(logger), delegate, dispatchQueue, std::move(dependencies));
+    auto client = std::make_shared<QuorvaneClientImpl>(std::move(apiUrlBase), std::move(apiKey), retainLogs, timeout,
+                                                       std::move(logger), delegate, dispatchQueue,
+                                                       std::move(dependencies));
+    // The host's references share a count of their own: when the last of them goes, the client is
+    // released from the host at once, also while work it has queued still holds it.
+    return std::shared_ptr<QuorvaneClient>(client.get(), [client](QuorvaneClient*) mutable {
+        client->release();
+        client.reset();
+    });
 }
 
 QuorvaneClientImpl::QuorvaneClientImpl(std::string apiUrlBase, std::string apiKey, bool retainLogs, int timeout,
@@ -60,13 +73,14 @@ QuorvaneClientImpl::QuorvaneClientImpl(std::string apiUrlBase, std::string apiKe
       delegate_(delegate),
       dispatchQueue_(dispatchQueue) {}
 
-QuorvaneClientImpl::~QuorvaneClientImpl() {
+void QuorvaneClientImpl::release() {
     log_.debug("Deinit", "QuorvaneClient deinitialized");
-    // Their time-outs go with the client: settle them now rather than never.
-    for (auto& [id, query] : pendingQueries_) {
-        query.receipt.completion.resolver.reject(
-            QuorvaneError::failedToInitialize("Deinitialized", "Quorvane Client has been deinitialized"));
-    }
+    reports_.close();
+    internalLogger_->closeConsole();
+    // No answer reaches a released client: settle what waits for one now rather than never.
+    internalQueue_->async([self = shared_from_this()] {
+        self->settleWaits(std::make_exception_ptr(clientReleased()), false);
+    });
 }
 
 // --- Properties ----------------------------------------------------------------------------------
@@ -145,9 +159,7 @@ Promise<QuorvaneClientImpl::StartedSession> QuorvaneClientImpl::startTransport(P
     return found
         .then([weak, role](const QuorvaneSession& session) {
             auto self = weak.lock();
-            if (!self) {
-                throw QuorvaneError::failedToInitialize("Deinitialized", "Quorvane Client has been deinitialized");
-            }
+            if (!self) throw clientReleased();
             if (role == WebRtcClientRole::offer) self->internalLogger_->setPin(session.pin);
             self->internalLogger_->setSessionId(session.sessionId);
             return self->services_->getConnectionInformation().map(
@@ -186,6 +198,7 @@ std::shared_ptr<TransportLayer> QuorvaneClientImpl::installTransport(WebRtcClien
     if (previous) {
         previous->setDelegate({});
         previous->resetState(false);
+        settleUntimedWaits();
     }
     if (screen) transport->addScreenSharing(screen);
     for (const auto& camera : cameras) transport->addVideoStream(camera);
@@ -238,6 +251,7 @@ Promise<void> QuorvaneClientImpl::disconnect(bool sendDisconnect) {
         std::lock_guard lock(mutex_);
         ++disconnects_;
     }
+    settleUntimedWaits();
     return closeSession(sendDisconnect);
 }
 
@@ -251,6 +265,25 @@ Promise<void> QuorvaneClientImpl::closeSession(bool sendDisconnect) {
     }
     if (!current) return Promise<void>::value();
     return current->resetState(sendDisconnect);
+}
+
+void QuorvaneClientImpl::settleUntimedWaits() {
+    internalQueue_->async([self = shared_from_this()] {
+        self->settleWaits(std::make_exception_ptr(QVError("The session ended before the peer answered")), true);
+    });
+}
+
+void QuorvaneClientImpl::settleWaits(const std::exception_ptr& error, bool untimedOnly) {
+    std::erase_if(pendingCommands_, [&](auto& entry) {
+        if (untimedOnly && !entry.second.untimed) return false;
+        entry.second.resolver.reject(error);
+        return true;
+    });
+    std::vector<std::string> queries;
+    for (const auto& [id, query] : pendingQueries_) {
+        if (!untimedOnly || query.untimed) queries.push_back(id);
+    }
+    for (const auto& id : queries) failQuery(id, error);
 }
 
 void QuorvaneClientImpl::endSession() {
@@ -280,6 +313,7 @@ void QuorvaneClientImpl::transportLayerEstablishedConnection() {
 void QuorvaneClientImpl::transportLayerDidDisconnect(bool expected) {
     log_.debug("webRtcClientDidExpectedDisconnect", "WebRTC Client disconnected");
     endSession();
+    settleUntimedWaits();
     deliver("quorvaneDidDisconnect", [expected](QuorvaneDelegate& delegate) { delegate.quorvaneDidDisconnect(expected); });
     // The session is over; a start-up the host has begun meanwhile goes on.
     if (expected) closeSession(false);
@@ -319,7 +353,7 @@ void QuorvaneClientImpl::transportLayerFailedToAddScreenCapture(std::exception_p
 void QuorvaneClientImpl::deliver(const char* method, std::function<void(QuorvaneDelegate&)> call,
                                  std::function<void(std::exception_ptr)> onThrow) {
     hostQueue()->async([self = shared_from_this(), method, call = std::move(call), onThrow = std::move(onThrow)] {
-        self->callHost(self->delegate().get(), method, call, onThrow);
+        self->reports_.run([&] { self->callHost(self->delegate().get(), method, call, onThrow); });
     });
 }
 

@@ -16,6 +16,7 @@
 #include "connection/TransportLayerDelegate.hpp"
 #include "log/ClassLogger.hpp"
 #include "quorvane/QuorvaneClient.hpp"
+#include "util/HostCallGate.hpp"
 
 namespace quorvane {
 
@@ -37,6 +38,10 @@ struct PayloadSpot {
 /// transport's reports, the send and receive roads of application messages and their pending
 /// tables.
 ///
+/// Release. The host holds the client through a handle of its own (see makeQuorvaneClient): when
+/// its last reference goes, release() cuts the client off from the host, while work the client
+/// has queued may still hold it for a while.
+///
 /// Threads. Fields read from several threads (the delegate, the dispatch queue, the transport and
 /// the queued stream configurations) are guarded by `mutex_`, which is never held while
 /// calling out: a snapshot is taken and handed on. The pending tables are touched only on
@@ -49,7 +54,12 @@ public:
     QuorvaneClientImpl(std::string apiUrlBase, std::string apiKey, bool retainLogs, int timeout,
                        std::shared_ptr<Logger> logger, const std::shared_ptr<QuorvaneDelegate>& delegate,
                        const DispatchQueuePtr& dispatchQueue, QuorvaneClientDependencies dependencies);
-    ~QuorvaneClientImpl() override;
+
+    /// The host has let go of the client: logs "QuorvaneClient deinitialized", then shuts the
+    /// host's logger and delegate out for good (a call of either still under way on another
+    /// thread is waited for) and rejects every pending command and query. The session's
+    /// transport goes on closing without reaching the host.
+    void release();
 
     std::shared_ptr<QuorvaneDelegate> delegate() const override;
     void setDelegate(const std::shared_ptr<QuorvaneDelegate>& delegate) override;
@@ -103,11 +113,13 @@ private:
     struct PendingCommand {
         Resolver<void> resolver;
         std::uint64_t serial;  // tells a time-out whether the entry is still its own
+        bool untimed;          // sent without a time-out: the session's end settles it
     };
     struct PendingQuery {
         QVQueryReceipt receipt;
         double wait;     // the time-out as waited for
         double timeout;  // the time-out as the host gave it, for the error text
+        bool untimed;    // sent without a time-out: the session's end settles it
         std::uint64_t timerGeneration = 0;  // tells an expiry whether its timer is still current
         std::shared_ptr<BackgroundTimer> timer = nullptr;
     };
@@ -130,6 +142,12 @@ private:
     /// disconnect() without stopping a start-up under way: resets the current transport.
     Promise<void> closeSession(bool sendDisconnect);
     void endSession();
+    /// Once the session has ended no answer can come: the commands and queries sent without a
+    /// time-out are rejected (the others end with their time-outs).
+    void settleUntimedWaits();
+    /// Rejects the pending commands and queries (those sent without a time-out only, or all) with
+    /// `error`; on the internal queue.
+    void settleWaits(const std::exception_ptr& error, bool untimedOnly);
     std::shared_ptr<TransportLayer> transport() const;
     std::uint64_t disconnectsSoFar() const;
 
@@ -214,6 +232,7 @@ private:
     const int timeout_;
     const TransportLayerFactory makeTransport_;
     const std::function<std::string()> makeMessageId_;
+    HostCallGate reports_;  // every call of the delegate passes through it
 
     mutable std::mutex mutex_;  // guards the fields below; never held while calling out
     std::weak_ptr<QuorvaneDelegate> delegate_;

@@ -153,12 +153,14 @@ void QuorvaneClientImpl::receive(Bytes data, std::uint16_t id) {
 void QuorvaneClientImpl::reportReceived(Received message, std::optional<PayloadSpot> payload, AfterReport then) {
     hostQueue()->async([self = shared_from_this(), message = std::move(message), payload = std::move(payload),
                         then = std::move(then)]() mutable {
-        auto delegate = self->delegate();
-        if (delegate) {
-            self->runHostCode("quorvaneDidReceiveMessage",
-                              [&] { delegate->quorvaneDidReceiveMessage(*message.bytes, message.kind); });
-        }
-        if (then) then(delegate.get(), takeTaggedData(std::move(message.bytes), std::move(*payload)));
+        self->reports_.run([&] {
+            auto delegate = self->delegate();
+            if (delegate) {
+                self->runHostCode("quorvaneDidReceiveMessage",
+                                  [&] { delegate->quorvaneDidReceiveMessage(*message.bytes, message.kind); });
+            }
+            if (then) then(delegate.get(), takeTaggedData(std::move(message.bytes), std::move(*payload)));
+        });
     });
 }
 

@@ -105,7 +105,7 @@ Promise<void> QuorvaneClientImpl::sendCommand(QVCommand command, double timeout)
     // Runs on the internal queue once the message is built: the time-out runs from then on.
     auto built = [this, resolver = answer.resolver, wait = *wait, timeout](const std::string& id) {
         const auto serial = nextSerial_++;
-        pendingCommands_.insert_or_assign(id, PendingCommand{resolver, serial});
+        pendingCommands_.insert_or_assign(id, PendingCommand{resolver, serial, waitsForever(wait)});
         std::weak_ptr<QuorvaneClientImpl> weak = weak_from_this();
         after(wait).done(
             [weak, id, serial, resolver, timeout] {
@@ -163,7 +163,7 @@ QVQueryReceipt QuorvaneClientImpl::sendQuery(QVQuery query, double timeout, QVQu
     auto sentId = std::make_shared<std::string>();
     auto built = [this, receipt, wait = *wait, timeout, sentId](const std::string& id) {
         *sentId = id;
-        auto& entry = pendingQueries_.insert_or_assign(id, PendingQuery{receipt, wait, timeout}).first->second;
+        auto& entry = pendingQueries_.insert_or_assign(id, PendingQuery{receipt, wait, timeout, waitsForever(wait)}).first->second;
         log_.debug("sendQuery", "Sending query");
         armQueryTimer(id, entry);
     };

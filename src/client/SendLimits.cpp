@@ -23,4 +23,6 @@ std::optional<double> usableTimeout(double seconds) {
     return std::clamp(seconds, 0.0, longestTimeout);
 }
 
+bool waitsForever(double wait) { return wait >= longestTimeout; }
+
 }  // namespace quorvane

@@ -13,4 +13,8 @@ bool fitsInOneMessage(std::size_t tagBytes, std::size_t dataBytes);
 /// billion seconds (about 31 years); nothing for a value that is not a number.
 std::optional<double> usableTimeout(double seconds);
 
+/// True for a wait that usableTimeout gave for a time-out that is infinite or huge: a command or
+/// query sent so has no time-out of its own.
+bool waitsForever(double wait);
+
 }  // namespace quorvane

@@ -22,7 +22,17 @@ std::shared_ptr<Logger> ZephLogger::logger() const {
 
 void ZephLogger::setLogger(std::shared_ptr<Logger> logger) {
     std::lock_guard lock(mutex_);
-    logger_ = std::move(logger);
+    if (!consoleClosed_) logger_ = std::move(logger);
+}
+
+void ZephLogger::closeConsole() {
+    std::shared_ptr<Logger> closed;
+    {
+        std::lock_guard lock(mutex_);
+        consoleClosed_ = true;
+        closed = std::move(logger_);
+    }
+    console_.close();
 }
 
 void ZephLogger::setRole(WebRtcClientRole role) {
@@ -111,7 +121,7 @@ void ZephLogger::log(LogLevel level, Print print, bool store, const std::string&
     }
     // Outside the lock: a slow console logger holds nobody back, and one that logs again through
     // this logger does not deadlock.
-    if (console) ((*console).*print)(message, Logger::DataList{std::move(data)});
+    if (console) console_.run([&] { ((*console).*print)(message, Logger::DataList{std::move(data)}); });
 }
 
 void ZephLogger::storeSpecial(bool store, LogType type, LogLevel level, const std::string& pkg,

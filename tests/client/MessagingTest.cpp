@@ -439,3 +439,53 @@ TEST_F(RepeatedIdsTest, ACommandsTimeOutRemovesOnlyItsOwnEntry) {
     contexts[1].complete();
     EXPECT_EQ(outcome(second), nullptr);
 }
+
+/// How a session ends, seen from the offer side.
+enum class SessionEnd { hostsDisconnect, peersDisconnect, connectionLost, newStartUp };
+
+class SessionEndTest : public MessagingTest, public ::testing::WithParamInterface<SessionEnd> {};
+
+TEST_P(SessionEndTest, WhatWaitsWithoutATimeOutSettlesAtOnceTheRestAtItsTimeOut) {
+    answer_->setDelegate(nullptr);  // nothing is answered
+    const auto before = offerEnd_->record().sent.size();
+    auto untimedCommand = offer_->sendCommand(QVCommand(5, text("go"), QVAcknowledgeOn::finished), INFINITY);
+    auto untimedQuery = offer_->sendQuery(QVQuery(5, text("ask")), INFINITY, {});
+    auto timed = offer_->sendCommand(QVCommand(5, text("go"), QVAcknowledgeOn::finished), 5);
+    ASSERT_TRUE(offerEnd_->waitForSent(before + 3));
+
+    switch (GetParam()) {
+        case SessionEnd::hostsDisconnect: offer_->disconnect(false).wait(); break;
+        case SessionEnd::peersDisconnect:
+        case SessionEnd::connectionLost:
+            offerEnd_->raise([expected = GetParam() == SessionEnd::peersDisconnect](TransportLayerDelegate& delegate) {
+                delegate.transportLayerDidDisconnect(expected);
+            });
+            break;
+        case SessionEnd::newStartUp:
+            offerTransports_.add(FakeTransport::pair().first);
+            offer_->initiateSupportSession().wait();
+            break;
+    }
+    const std::string ended = "The session ended before the peer answered";
+    EXPECT_EQ(rejection<QVError>(untimedCommand).message(), ended);
+    EXPECT_EQ(rejection<QVError>(untimedQuery.complete()).message(), ended);
+    settle({offerEnd_, answerEnd_});
+    EXPECT_TRUE(timed.isPending());
+    clock_->advance(5);
+    EXPECT_EQ(rejection<QuorvaneError>(timed).kind(), QuorvaneError::Kind::commandTimedOut);
+}
+
+std::string sessionEndName(const ::testing::TestParamInfo<SessionEnd>& info) {
+    switch (info.param) {
+        case SessionEnd::hostsDisconnect: return "hostsDisconnect";
+        case SessionEnd::peersDisconnect: return "peersDisconnect";
+        case SessionEnd::connectionLost: return "connectionLost";
+        case SessionEnd::newStartUp: return "newStartUp";
+    }
+    return "unknown";
+}
+
+INSTANTIATE_TEST_SUITE_P(Ways, SessionEndTest,
+                         ::testing::Values(SessionEnd::hostsDisconnect, SessionEnd::peersDisconnect,
+                                           SessionEnd::connectionLost, SessionEnd::newStartUp),
+                         sessionEndName);

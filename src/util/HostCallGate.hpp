@@ -1,0 +1,48 @@
+#pragma once
+
+#include <condition_variable>
+#include <mutex>
+#include <utility>
+
+namespace quorvane {
+
+/// The door through which the library calls the host's code (its logger, its delegate), which
+/// the host shuts for good when it releases its client: once close() has returned, no call begins
+/// any more, and none still runs on another thread. Calls pass side by side; a call made from
+/// inside another one passes too.
+class HostCallGate {
+public:
+    HostCallGate() = default;
+    HostCallGate(const HostCallGate&) = delete;
+    HostCallGate& operator=(const HostCallGate&) = delete;
+
+    /// Runs `call` unless the gate is closed; returns whether it ran.
+    template <class Call>
+    bool run(Call&& call) {
+        if (!enter()) return false;
+        Passing passing{*this};
+        std::forward<Call>(call)();
+        return true;
+    }
+
+    /// Closes the gate and waits until the calls under way on other threads have returned. Calls
+    /// under way on the calling thread itself (a host that releases its client from inside one of
+    /// its reports) cannot be waited for and return after it.
+    void close();
+
+private:
+    struct Passing {
+        HostCallGate& gate;
+        ~Passing() { gate.leave(); }
+    };
+
+    bool enter();
+    void leave();
+
+    std::mutex mutex_;
+    std::condition_variable idle_;
+    bool closed_ = false;
+    int running_ = 0;  // calls under way, on every thread
+};
+
+}  // namespace quorvane
