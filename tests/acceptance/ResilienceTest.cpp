@@ -111,7 +111,7 @@ TEST_F(ResilienceAcceptanceTest, ClientReleasedWithWorkInFlightEndsCleanly) {
     device->send("command -t 60 ignore");
     device->send("bytes 16777216");
     device->send("quit");
-    EXPECT_EQ(device->waitForExit(20), 0) << device->output();
+    EXPECT_EQ(device->waitForExit(20), 0) << device->output() << device->libraryLog(80);
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include "HostLogger.hpp"
 
 #include <cstdio>
+#include <string_view>
 
 #include "Text.hpp"
 
@@ -8,7 +9,7 @@ namespace quorvane::session {
 
 namespace {
 
-const std::string trackArrived = "peerConnection did add track with codecs: ";
+constexpr std::string_view trackArrived = "peerConnection did add track with codecs: ";
 
 }  // namespace
 

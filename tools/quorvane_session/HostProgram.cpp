@@ -91,16 +91,25 @@ int runHostProgram(int argc, char** argv, const ClientFactory& makeClient) {
         return 2;
     }
 
-    Console console(stdout, isatty(STDOUT_FILENO) != 0);
-    SessionEvents events;
+    // The console and what the session saw are never destroyed: a promise handler of the host's
+    // (the result of a send that the session's end settles) may still run on one of the library's
+    // threads while the process exits.
+    static auto* const console = new Console(stdout, isatty(STDOUT_FILENO) != 0);
+    static auto* const events = new SessionEvents;
     auto queue = DispatchQueue::create("host");
     SessionHost::Settings settings{options.saveFolder, std::nullopt};
     if (options.script && options.role == Options::Role::device) settings.chatReply = DeviceScript::chatReply;
-    auto host = std::make_shared<SessionHost>(console, events, queue, settings);
-    auto client = makeClient(options, std::make_shared<HostLogger>(events, options.verbose), host, queue);
+    auto host = std::make_shared<SessionHost>(*console, *events, queue, settings);
+    auto client = makeClient(options, std::make_shared<HostLogger>(*events, options.verbose), host, queue);
     host->attach(client);
-    return options.script ? runScript(options, console, events, client, *host)
-                          : runShell(options, console, events, queue, client, *host);
+    const int status = options.script ? runScript(options, *console, *events, client, *host)
+                                      : runShell(options, *console, *events, queue, client, *host);
+    // The library calls the logger and the delegate until the client is released: release it
+    // here, on this thread, while all they use is alive, and not later in a report that holds it.
+    client->setDelegate(nullptr);
+    queue->sync([] {});
+    client.reset();
+    return status;
 }
 
 }  // namespace quorvane::session
