@@ -123,8 +123,11 @@ TEST_F(AcceptanceTest, AReceivedFileIsKeptBesideTheOthersOrSaysWhyNot) {
     }
     std::filesystem::remove_all(folder / "kept");
     agent->send("file " + (folder / "report.txt").string());
-    expectLine(*device, "^" + literal("could not save report.txt in " + (folder / "kept").string() +
+    expectLine(*device, "^" + literal("could not save \"report.txt\" in " + (folder / "kept").string() +
                                       ": No such file or directory") + "$");
+    // The sender learns that the file is not kept.
+    expectLine(*agent, "^" + literal("result: file \"report.txt\" failed after ") + ".* s" +
+                           literal(": error 500: the file arrived intact but was not saved: No such file or directory"));
     std::filesystem::remove_all(folder);
 }
 

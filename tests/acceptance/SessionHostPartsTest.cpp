@@ -152,20 +152,69 @@ TEST(PrintableTest, LongTextIsShortenedWhereACharacterStarts) {
     EXPECT_EQ(shortened(std::string(5 << 20, 'x')).size(), 200 + std::string("... (5242880 bytes)").size());
 }
 
-TEST(SaveFolderTest, AReceivedFileNeverReplacesAnother) {
-    TemporaryFolder folder;
-    const std::vector<std::pair<std::string, std::string>> saves = {
-        {"report.txt", "report.txt"},   {"report.txt", "report-1.txt"}, {"report.txt", "report-2.txt"},
-        {"archive.tar.gz", "archive.tar.gz"}, {"archive.tar.gz", "archive.tar-1.gz"}, {"notes", "notes"},
-        {"notes", "notes-1"},
-    };
+/// Saves each name in turn in `folder`, expecting the file name it is written under.
+void expectSavedAs(const std::string& folder, const std::vector<std::pair<std::string, std::string>>& saves) {
     for (std::size_t i = 0; i < saves.size(); ++i) {
         const auto& [name, savedAs] = saves[i];
         const std::string content = "content " + std::to_string(i);
-        EXPECT_EQ(saveNewFile(folder.path, name, {content.begin(), content.end()}), folder.path + "/" + savedAs);
-        EXPECT_EQ(contentOf(folder.path + "/" + savedAs), content);
+        EXPECT_EQ(saveNewFile(folder, name, {content.begin(), content.end()}), folder + "/" + savedAs) << i;
+        EXPECT_EQ(contentOf(folder + "/" + savedAs), content) << i;
     }
+}
+
+TEST(SaveFolderTest, AReceivedFileNeverReplacesAnother) {
+    TemporaryFolder folder;
+    std::string e125;
+    for (int i = 0; i < 125; ++i) e125 += "\xc3\xa9";
+    const std::string a251 = std::string(251, 'a') + ".txt";
+    // Names near the limit of 255 bytes are cut before the extension and number, never inside a character.
+    expectSavedAs(folder.path, {
+                                   {"report.txt", "report.txt"},
+                                   {"report.txt", "report-1.txt"},
+                                   {"report.txt", "report-2.txt"},
+                                   {"archive.tar.gz", "archive.tar.gz"},
+                                   {"archive.tar.gz", "archive.tar-1.gz"},
+                                   {"notes", "notes"},
+                                   {"notes", "notes-1"},
+                                   {a251, a251},
+                                   {a251, std::string(249, 'a') + "-1.txt"},
+                                   {e125 + ".bin", e125 + ".bin"},
+                                   {e125 + ".bin", e125.substr(2) + "-1.bin"},
+                                   {std::string(300, 'b'), std::string(255, 'b')},
+                                   {std::string(300, 'b'), std::string(253, 'b') + "-1"},
+                               });
     EXPECT_EQ(contentOf(folder.path + "/report.txt"), "content 0");
+}
+
+TEST(SaveFolderTest, APeersNameBecomesAPlainFileNameInTheFolder) {
+    using namespace std::string_literals;
+    TemporaryFolder folder;
+    const std::string kept = folder.path + "/kept";
+    std::filesystem::create_directory(kept);
+    expectSavedAs(kept, {
+                            {"notes.txt\0.sh"s, "notes.txt_.sh"},
+                            {"bell\a esc\x1b[2J cr\r lf\n del\x7f c1\xc2\x9b.txt",
+                             "bell_ esc_[2J cr_ lf_ del_ c1_.txt"},
+                            {"caf\xc3\xa9\xc2\xa0.txt", "caf\xc3\xa9\xc2\xa0.txt"},
+                            {"../outside", "_._outside"},
+                            {".hidden", "_hidden"},
+                            {"..", "_."},
+                            {"", "received.bin"},
+                        });
+    EXPECT_FALSE(std::filesystem::exists(folder.path + "/outside"));
+}
+
+TEST(SaveFolderTest, ANameWhoseNumberedFormsAreAllTakenIsRefused) {
+    TemporaryFolder folder;
+    std::ofstream(folder.path + "/many") << "x";
+    for (int number = 1; number <= 999; ++number) std::ofstream(folder.path + "/many-" + std::to_string(number)) << "x";
+    try {
+        saveNewFile(folder.path, "many", {'y'});
+        ADD_FAILURE() << "saved";
+    } catch (const std::runtime_error& error) {
+        EXPECT_STREQ(error.what(), "the name and its numbered forms up to -999 are all taken");
+    }
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder.path), {}), 1000);
 }
 
 }  // namespace

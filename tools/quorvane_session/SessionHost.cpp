@@ -26,12 +26,6 @@ std::optional<std::string> argumentOf(const std::string& text, const std::string
     return std::nullopt;
 }
 
-/// A received file's name as a plain file name in the save folder: no folders, nothing hidden.
-std::string safeFileName(const std::string& name) {
-    if (name.empty() || name.find('/') != std::string::npos || name.starts_with(".")) return "received.bin";
-    return name;
-}
-
 }  // namespace
 
 SessionHost::SessionHost(Console& console, SessionEvents& events, DispatchQueuePtr queue, Settings settings)
@@ -177,11 +171,13 @@ void SessionHost::answerFile(const QVQuery& query, const QVQueryContext& context
     console_.line("file " + shownName + " arrived intact: " + std::to_string(query.data().data().size()) +
                   " bytes, sha256 " + checksum);
     if (!settings_.saveFolder.empty()) {
-        const std::string name = safeFileName(file.name);
         try {
-            console_.line("saved as " + printable(saveNewFile(settings_.saveFolder, name, query.data().data())));
+            console_.line("saved as " + printable(saveNewFile(settings_.saveFolder, file.name, query.data().data())));
         } catch (const std::runtime_error& error) {
-            console_.line("could not save " + printable(name) + " in " + settings_.saveFolder + ": " + error.what());
+            console_.line("could not save " + shownName + " in " + printable(settings_.saveFolder) + ": " +
+                          error.what());
+            context.error(QVError("the file arrived intact but was not saved: " + std::string(error.what()), 500));
+            return;
         }
     }
     context.respond(textData("sha256 " + checksum), true);

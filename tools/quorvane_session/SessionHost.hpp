@@ -39,7 +39,8 @@ private:
 ///   the screen stream has captured; "refuse REASON": fails it with status 403; "ignore": never
 ///   answered; a file (see
 ///   fileData): its checksum is checked, the file kept in the save folder when one is set, and the
-///   answer is "sha256 HEX" or status 422; anything else: one part echoing the text.
+///   answer is "sha256 HEX", or status 422 (damaged) or 500 (intact, but it could not be kept);
+///   anything else: one part echoing the text.
 class SessionHost : public QuorvaneDelegate {
 public:
     struct Settings {
