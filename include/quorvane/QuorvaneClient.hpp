@@ -29,14 +29,21 @@
 // continuations run on the queue they name, the main queue when they name none), reports as
 // delegate calls on the host's dispatch queue.
 //
-// Lifetime. The client is shared: work it has already queued (deliveries to the delegate,
-// messages being built or handed to the transport) keeps it alive until that work has run, so a
-// host that drops its last reference may still see reports that were already on their way. A
-// handler that can outlive an exchange (the completion of a received command, the handlers of a
-// query context, time-outs) holds the client weakly and does nothing once it is gone. Releasing
-// the client releases the session's transport, and every message still waiting there is rejected
-// with WebRTCError::channelClosed; it neither ends the session's metrics nor uploads the logs
-// (disconnect first to tell the peer).
+// Lifetime. The host holds the client through the shared pointer create() returns. When the host's
+// last copy goes (after disconnect or without it), the client is released at once, on that thread:
+// from then on it calls neither the host's Logger nor its delegate, from any thread, and a call of
+// either still under way on another thread is waited for before the release returns (one under way
+// on the releasing thread itself, a host that drops the client inside a report, returns after it).
+// Reports still on their way are dropped, and every command and query still waiting for an answer
+// is rejected with QuorvaneError::failedToInitialize (title "Deinitialized"). The release does not
+// wait for the network: the session's transport is released too and goes on closing in the
+// background, and what it logs meanwhile is kept only in the client's own store. Every message
+// still waiting in the transport is rejected with WebRTCError::channelClosed. The release neither
+// ends the session's metrics nor uploads the logs (disconnect first to tell the peer). Promise
+// handlers the host attached still run as their promises settle, also after the release, on the
+// queues they name: they must not reach what the host destroys when it ends. Handlers that can
+// outlive an exchange (the completion of a received command, the handlers of a query context)
+// do nothing once the client is gone.
 
 #include <cstdint>
 #include <memory>
@@ -63,7 +70,8 @@ namespace quorvane {
 ///
 /// Errors. Promises are rejected with std::exception_ptr values holding one of these:
 /// - QuorvaneError: failedToInitialize (a start-up could not build the session's transport, the
-///   host disconnected during it, or the client was released during it), commandTimedOut,
+///   host disconnected during it, or the client was released during it or while a command or
+///   query waited for its answer), commandTimedOut,
 ///   failedToSend ("command" or "query": the transport gave the message up after writing it),
 ///   invalidUsage (an argument the library cannot use: an empty PIN, a time-out that is not a
 ///   number, text that is not UTF-8), networkRequestFailed and the other errors of the REST
@@ -73,8 +81,9 @@ namespace quorvane {
 ///   JSON), channelClosed (the session has ended: see "Sending" below), and the transport's own
 ///   failures to hand a message over, such as connectionReset.
 /// - QVError: the peer's error answer to a command or query (its status code and message), a
-///   query's time-out (status code 500), and some of the transport's failures to connect (status
-///   code 0), such as "The session has ended" for a start-up the host's disconnect overtook.
+///   query's time-out (status code 500), "The session ended before the peer answered" (status code
+///   0) for a command or query without a time-out, and some of the transport's failures to connect
+///   (status code 0), such as "The session has ended" for a start-up the host's disconnect overtook.
 class QuorvaneClient {
 public:
     /// A new client; no request reaches the service yet.
@@ -185,7 +194,10 @@ public:
     // reconnect after the peer went silent that failed), every send to it is rejected at once with
     // WebRTCError::channelClosed ("The data channel is closed"), and so is every message that was
     // still waiting to be written. A message the transport has written but the peer has not
-    // acknowledged is not reported again: its command or query ends with its time-out.
+    // acknowledged is not reported again: its command or query ends with its time-out, or, sent
+    // without one (an infinite time-out), at once with QVError "The session ended before the peer
+    // answered" (status code 0), since no answer can come any more. The session ends so also when a
+    // new start-up replaces its transport.
     //
     // Across a reset of the connection, a rejection is final: a message whose send is rejected
     // never reaches the peer. A short message (up to 15360 bytes with its envelope) that could not

@@ -1,36 +1,34 @@
 #include "util/HostCallGate.hpp"
 
-#include <algorithm>
-#include <vector>
-
 namespace quorvane {
 
 namespace {
 
-/// The gates the calling thread is passing through, innermost last.
-thread_local std::vector<const HostCallGate*> passingThrough;
+/// The innermost call the calling thread is making through a gate. A plain pointer: it must
+/// outlast the thread's own destructors, which may still log at exit.
+thread_local const HostCallGate::Passing* innermost = nullptr;
 
 }  // namespace
 
-bool HostCallGate::enter() {
-    {
-        std::lock_guard lock(mutex_);
-        if (closed_) return false;
-        ++running_;
-    }
-    passingThrough.push_back(this);
-    return true;
+HostCallGate::Passing::Passing(HostCallGate& gate) : gate(gate), outer(innermost) {
+    std::lock_guard lock(gate.mutex_);
+    entered = !gate.closed_;
+    if (!entered) return;
+    ++gate.running_;
+    innermost = this;
 }
 
-void HostCallGate::leave() {
-    passingThrough.pop_back();
-    std::lock_guard lock(mutex_);
-    --running_;
-    if (closed_) idle_.notify_all();
+HostCallGate::Passing::~Passing() {
+    if (!entered) return;
+    innermost = outer;
+    std::lock_guard lock(gate.mutex_);
+    --gate.running_;
+    if (gate.closed_) gate.idle_.notify_all();
 }
 
 void HostCallGate::close() {
-    const auto own = std::count(passingThrough.begin(), passingThrough.end(), this);
+    int own = 0;
+    for (auto passing = innermost; passing; passing = passing->outer) own += &passing->gate == this;
     std::unique_lock lock(mutex_);
     closed_ = true;
     idle_.wait(lock, [&] { return running_ == own; });

@@ -19,8 +19,8 @@ public:
     /// Runs `call` unless the gate is closed; returns whether it ran.
     template <class Call>
     bool run(Call&& call) {
-        if (!enter()) return false;
-        Passing passing{*this};
+        Passing passing(*this);
+        if (!passing.entered) return false;
         std::forward<Call>(call)();
         return true;
     }
@@ -30,15 +30,19 @@ public:
     /// its reports) cannot be waited for and return after it.
     void close();
 
-private:
+    /// One call through a gate, on the thread's list of the calls it is in, innermost first.
     struct Passing {
+        explicit Passing(HostCallGate& gate);
+        ~Passing();
+        Passing(const Passing&) = delete;
+        Passing& operator=(const Passing&) = delete;
+
         HostCallGate& gate;
-        ~Passing() { gate.leave(); }
+        const Passing* outer;
+        bool entered;
     };
 
-    bool enter();
-    void leave();
-
+private:
     std::mutex mutex_;
     std::condition_variable idle_;
     bool closed_ = false;
