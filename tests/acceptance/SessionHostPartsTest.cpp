@@ -7,8 +7,11 @@
 
 #include <filesystem>
 #include <fstream>
+#include <iostream>
 #include <iterator>
+#include <sstream>
 
+#include "HostProgram.hpp"
 #include "Options.hpp"
 #include "Payloads.hpp"
 #include "SaveFolder.hpp"
@@ -119,6 +122,16 @@ TEST(OptionsTest, RefusesCommandLinesItCannotUseSayingWhy) {
     EXPECT_EQ(options.saveFolder, folder.path);
 }
 
+TEST(OptionsTest, ARefusedCommandLineIsEchoedEscaped) {
+    std::vector<const char*> words = {"quorvane_session", "device", "--url", "u", "--api-key", "k", "--\x1b[2J"};
+    std::ostringstream errors;
+    auto* const standardError = std::cerr.rdbuf(errors.rdbuf());
+    const int status = runHostProgram(static_cast<int>(words.size()), const_cast<char**>(words.data()), {});
+    std::cerr.rdbuf(standardError);
+    EXPECT_EQ(status, 2);
+    EXPECT_TRUE(errors.str().starts_with("quorvane_session: unknown option --\\x1b[2J\n")) << errors.str();
+}
+
 TEST(OptionsTest, HelpNamesTheExitStatusesAndTheTimeOutsRange) {
     for (const char* text : {"Exit status: 0 ", "1 when", "2 for", "128+N after signal N", "from 1 to 86400"}) {
         EXPECT_NE(std::string(usage).find(text), std::string::npos) << text;
@@ -140,6 +153,9 @@ TEST(PrintableTest, EscapesEveryControlCharacterAndEveryByteOutsideUtf8) {
         {"cut \xe2\x82", "cut \\xe2\\x82"},
         {"overlong \xc0\xaf surrogate \xed\xa0\x80", "overlong \\xc0\\xaf surrogate \\xed\\xa0\\x80"},
         {"back\\slash \\x1b", "back\\\\slash \\\\x1b"},
+        {"\xe2\x80\xaa\xe2\x80\xac \xe2\x80\xae" "fdp.exe", "\\xe2\\x80\\xaa\\xe2\\x80\\xac \\xe2\\x80\\xaefdp.exe"},
+        {"\xe2\x81\xa6\xe2\x81\xa9 \xe2\x80\xa7\xe2\x80\xaf\xe2\x81\xa5\xe2\x81\xaa",
+         "\\xe2\\x81\\xa6\\xe2\\x81\\xa9 \xe2\x80\xa7\xe2\x80\xaf\xe2\x81\xa5\xe2\x81\xaa"},
         {"", ""},
     };
     for (const auto& [text, shown] : cases) EXPECT_EQ(printable(text), shown) << shown;

@@ -12,6 +12,7 @@
 
 #include "Payloads.hpp"
 #include "Shell.hpp"
+#include "StopSignals.hpp"
 
 namespace quorvane::session {
 namespace {
@@ -122,6 +123,13 @@ TEST_F(ShellTest, RefusesEachBadLineInOneLineAndGoesOn) {
         {"disconnect now", "disconnect: unexpected now (usage: disconnect)"},
         {"quit now", "quit: unexpected now (usage: quit)"},
         {"fly away", "unknown command fly (try help)"},
+        // The user's words are echoed escaped.
+        {"fly\x1b[2J\r away", "unknown command fly\\x1b[2J\\r (try help)"},
+        {"bytes \x1b[31m", "bytes: \"\\x1b[31m\" is not a whole number from 0 to " + most + " (usage: bytes N)"},
+        {"file /\x1b]0;t\x07",
+         "file: cannot read /\\x1b]0;t\\x07: No such file or directory (usage: file [-t SECONDS] PATH)"},
+        {"query -t \xe2\x80\xae" "1 x", "query: -t takes seconds as a finite number from 0 up, not \"\\xe2\\x80\\xae1\" "
+                                     "(usage: query [-t SECONDS] TEXT)"},
     };
     for (const auto& [line, refusal] : refusals) {
         EXPECT_TRUE(shell.execute(line)) << line;
@@ -155,6 +163,20 @@ TEST_F(ShellTest, HandsCheckedArgumentsToTheActions) {
     }
     EXPECT_TRUE(shell.execute("   "));
     EXPECT_FALSE(shell.execute("quit"));
+}
+
+TEST(InputLinesTest, ACarriageReturnBeforeTheLineEndIsPartOfIt) {
+    int ends[2];
+    ASSERT_EQ(pipe(ends), 0);
+    const std::string input = "fly\r\nchat a\rb\r\n\r\n\nlast\r";
+    ASSERT_EQ(write(ends[1], input.data(), input.size()), static_cast<ssize_t>(input.size()));
+    close(ends[1]);
+    Doorbell stop;
+    InputLines lines(ends[0], stop.fd());
+    std::vector<std::string> got;
+    while (auto line = lines.next()) got.push_back(*line);
+    close(ends[0]);
+    EXPECT_EQ(got, (std::vector<std::string>{"fly", "chat a\rb", "", "", "last"}));
 }
 
 }  // namespace

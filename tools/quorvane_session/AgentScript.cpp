@@ -77,7 +77,7 @@ Check AgentScript::chatEachWay() {
     if (!events_.waitFor([](const auto& state) { return !state.chats.empty(); }, answerSeconds)) {
         return failed("no chat line came back");
     }
-    return passed("the device answered \"" + printable(events_.snapshot().chats.front()) + "\"");
+    return passed("the device answered \"" + shown(events_.snapshot().chats.front()) + "\"");
 }
 
 Check AgentScript::commandCarriedOut() {
@@ -145,7 +145,8 @@ Check AgentScript::screenStream() {
     if (!events_.waitFor([](const auto& state) { return !state.remoteTracks.empty(); }, screenSeconds)) {
         return failed("no video track arrived");
     }
-    const std::string codecs = events_.snapshot().remoteTracks.back();
+    // The codecs are those the device offered.
+    const std::string codecs = shown(events_.snapshot().remoteTracks.back());
     std::this_thread::sleep_for(screenRunTime);
     auto counted = sender.query("screen-frames", answerSeconds);
     const auto outcome = waitFor(counted.receipt.complete(), answerSeconds + 1);
@@ -153,7 +154,7 @@ Check AgentScript::screenStream() {
     const std::string frames = counted.answer->parts().back();
     if (frames == "0") return failed("the device captured no frame");
     const std::string track = codecs.empty() ? "the screen track arrived" : "the screen track arrived (" + codecs + ")";
-    return passed(track + "; the device captured " + frames +
+    return passed(track + "; the device captured " + shown(frames) +
                   " frames; the library hands the agent no received frames to count");
 }
 

@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "Payloads.hpp"
+#include "Text.hpp"
 
 namespace quorvane::session {
 
@@ -64,7 +65,7 @@ Promise<void> ClientActions::beginSession() {
     const int number = record_->start(events_.snapshot().disconnects);
     return client_->initiateSupportSession()
         .done([console = &console_, record = record_, number](const std::string& pin) {
-            if (record->establish(number)) console->line("PIN: " + pin);
+            if (record->establish(number)) console->line("PIN: " + shown(pin));
         })
         .recover(reportStartFailure(number));
 }

@@ -4,6 +4,7 @@
 #include <thread>
 
 #include "Outcome.hpp"
+#include "Text.hpp"
 
 namespace quorvane::session {
 
@@ -29,7 +30,7 @@ bool DeviceScript::run() {
         console_.line("FAILED: no session: " + outcome.describe());
         return false;
     }
-    console_.line("PIN: " + started.wait());
+    console_.line("PIN: " + shown(started.wait()));
     events_.waitFor([](const auto& state) { return state.disconnectExpected.has_value(); }, sessionSeconds);
     std::this_thread::sleep_for(uploadTime);
 

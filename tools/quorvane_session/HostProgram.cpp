@@ -18,6 +18,7 @@
 #include "SessionHost.hpp"
 #include "Shell.hpp"
 #include "StopSignals.hpp"
+#include "Text.hpp"
 
 namespace quorvane::session {
 
@@ -87,7 +88,8 @@ int runHostProgram(int argc, char** argv, const ClientFactory& makeClient) {
             return 0;
         }
     } catch (const std::exception& error) {
-        std::cerr << "quorvane_session: " << error.what() << "\n" << usage;
+        // The refusal may quote the command line's words.
+        std::cerr << "quorvane_session: " << printable(error.what()) << "\n" << usage;
         return 2;
     }
 

@@ -22,9 +22,6 @@ std::string seconds(double value) {
     return text;
 }
 
-/// A text as it is shown: shortened and escaped.
-std::string shown(const std::string& text) { return printable(shortened(text)); }
-
 std::string quoted(const std::string& text) { return "\"" + shown(text) + "\""; }
 
 }  // namespace

@@ -140,7 +140,7 @@ bool Shell::execute(const std::string& line) {
     if (!name) return true;
     if (*name == "quit" && words.atEnd()) return false;
     if (*name == "quit") {
-        console_.line("quit: unexpected " + *words.peek() + " (usage: quit)");
+        refuse("quit: unexpected " + *words.peek() + " (usage: quit)");
         return true;
     }
     if (*name == "help") {
@@ -152,12 +152,17 @@ bool Shell::execute(const std::string& line) {
         try {
             verb.run(words, actions_);
         } catch (const Refused& refused) {
-            console_.line(*name + ": " + refused.what() + " (usage: " + synopsis(verb) + ")");
+            refuse(*name + ": " + refused.what() + " (usage: " + synopsis(verb) + ")");
         }
         return true;
     }
-    console_.line("unknown command " + *name + " (try help)");
+    refuse("unknown command " + *name + " (try help)");
     return true;
+}
+
+void Shell::refuse(const std::string& refusal) {
+    // The refusal quotes the user's words; the rest of it has nothing to escape.
+    console_.line(printable(refusal));
 }
 
 }  // namespace quorvane::session

@@ -18,6 +18,9 @@ public:
     bool execute(const std::string& line);
 
 private:
+    /// Prints a refusal, the typed words in it escaped.
+    void refuse(const std::string& refusal);
+
     Console& console_;
     ShellActions& actions_;
 };

@@ -17,6 +17,12 @@ static_assert(std::atomic<int>::is_always_lock_free, "the signal handler needs a
 std::atomic<int> stops{0};
 std::atomic<int> wakeFd{-1};
 
+/// `line` without the CR of a CR LF line end (as files written on Windows have them).
+std::string withoutCarriageReturn(std::string line) {
+    if (line.ends_with('\r')) line.pop_back();
+    return line;
+}
+
 void onStop(int number) {
     if (stops.fetch_add(1) > 0) _exit(128 + number);
     const char byte = static_cast<char>(number);
@@ -92,13 +98,13 @@ std::optional<std::string> InputLines::next() {
         if (end != std::string::npos) {
             std::string line = pending_.substr(0, end);
             pending_.erase(0, end + 1);
-            return line;
+            return withoutCarriageReturn(std::move(line));
         }
         if (!fill()) ended_ = true;
     }
     // A last line without its end counts, unless a stop signal came.
     if (stoppedBy_ != 0 || pending_.empty()) return std::nullopt;
-    return std::exchange(pending_, {});
+    return withoutCarriageReturn(std::exchange(pending_, {}));
 }
 
 }  // namespace quorvane::session

@@ -53,7 +53,8 @@ class InputLines {
 public:
     InputLines(int input, int stop) : input_(input), stop_(stop) {}
 
-    /// The next line, without its end; none at the end of the input or once a stop signal came.
+    /// The next line, without its end (LF or CR LF); none at the end of the input or once a stop
+    /// signal came.
     std::optional<std::string> next();
     /// The number of the stop signal that ended the input, 0 when none did.
     int stoppedBy() const { return stoppedBy_; }

@@ -39,7 +39,12 @@ std::optional<Character> characterAt(std::string_view text, std::size_t at) {
     return Character{value, length};
 }
 
-bool isControl(std::uint32_t value) { return value < 0x20 || (value >= 0x7F && value < 0xA0); }
+/// The control characters (C0, DEL, C1) and the bidirectional embeddings, overrides and isolates,
+/// which reorder what the terminal shows after them.
+bool isEscaped(std::uint32_t value) {
+    return value < 0x20 || (value >= 0x7F && value < 0xA0) || (value >= 0x202A && value <= 0x202E) ||
+           (value >= 0x2066 && value <= 0x2069);
+}
 
 std::string escaped(unsigned char byte) {
     switch (byte) {
@@ -71,7 +76,7 @@ std::string printable(std::string_view text) {
         const auto character = characterAt(text, at);
         // A byte that starts no character is escaped alone; the bytes after it are read afresh.
         const std::size_t length = character ? character->length : 1;
-        if (!character || isControl(character->value)) {
+        if (!character || isEscaped(character->value)) {
             for (std::size_t k = 0; k < length; ++k) shown += escaped(static_cast<unsigned char>(text[at + k]));
         } else if (text[at] == '\\') {
             shown += "\\\\";
@@ -89,5 +94,7 @@ std::string shortened(const std::string& text, std::size_t most) {
     while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) --cut;
     return text.substr(0, cut) + "... (" + std::to_string(text.size()) + " bytes)";
 }
+
+std::string shown(const std::string& text) { return printable(shortened(text)); }
 
 }  // namespace quorvane::session

@@ -9,14 +9,18 @@ namespace quorvane::session {
 /// True when `text` is well-formed UTF-8 (no overlong forms, surrogates or values past U+10FFFF).
 bool isUtf8(std::string_view text);
 
-/// `text` as it can be put on a terminal: every control character (C0, DEL, C1) and every byte
-/// that is not part of well-formed UTF-8 is written as an escape ("\0", "\t", "\n", "\r", else
-/// "\xHH" for each of its bytes), and a backslash as "\\"; everything else is kept. No byte of the
-/// result can move the cursor, change the screen or end the line.
+/// `text` as it can be put on a terminal: every control character (C0, DEL, C1), every
+/// bidirectional control (U+202A-U+202E, U+2066-U+2069) and every byte that is not part of
+/// well-formed UTF-8 is written as an escape ("\0", "\t", "\n", "\r", else "\xHH" for each of its
+/// bytes), and a backslash as "\\"; everything else is kept. No byte of the result can move the
+/// cursor, change the screen, reorder what follows or end the line.
 std::string printable(std::string_view text);
 
 /// `text` itself when it has at most `most` bytes; else its first `most` bytes (cut where a
 /// character starts) followed by "... (N bytes)".
 std::string shortened(const std::string& text, std::size_t most = 200);
+
+/// A text of the peer's or of the user's as a line shows it: shortened, then escaped.
+std::string shown(const std::string& text);
 
 }  // namespace quorvane::session
