@@ -10,6 +10,7 @@
 #include <future>
 
 #include "AcceptanceFixture.hpp"
+#include "support/TimeScale.hpp"
 
 namespace quorvane::testing {
 namespace {
@@ -30,7 +31,7 @@ class LeavingTest : public AcceptanceTest, public ::testing::WithParamInterface<
 TEST_P(LeavingTest, TellsThePeerBeforeItExits) {
     startBoth(GetParam().script ? std::vector<std::string>{"--script"} : std::vector<std::string>{});
     GetParam().leave(*device);
-    expectLine(*agent, peerEnded, 2);
+    expectLine(*agent, peerEnded, 2 * timeScale());
     EXPECT_EQ(device->waitForExit(10), GetParam().status);
 }
 
@@ -51,7 +52,7 @@ TEST_F(AcceptanceTest, ASecondInterruptLeavesAtOnce) {
     agent->signal(SIGINT);
     expectLine(*agent, "^leaving: ending the session$", 5);
     agent->signal(SIGINT);
-    const auto status = agent->waitForExit(2);
+    const auto status = agent->waitForExit(2 * timeScale());
     kill(broker.pid(), SIGCONT);
     EXPECT_EQ(status, 128 + SIGINT);
 }
@@ -82,7 +83,7 @@ TEST_P(SlowStartTest, AStopSignalLeavesAtOnceAndNothingOfTheStartUpIsPrinted) {
     const auto signalled = std::chrono::steady_clock::now();
     side.signal(GetParam().signal);
     EXPECT_EQ(side.waitForExit(10), 128 + GetParam().signal);
-    EXPECT_LT(std::chrono::steady_clock::now() - signalled, std::chrono::seconds(1));
+    EXPECT_LT(std::chrono::steady_clock::now() - signalled, std::chrono::seconds(1) * timeScale());
     EXPECT_EQ(side.count("^PIN: |^joined|^could not start"), 0u) << side.output();
 }
 
