@@ -57,6 +57,8 @@ void WebRtcChunkAdapter::set(std::shared_ptr<DataChannel> dataChannel) {
         previous.reset();
         onQueue(&WebRtcChunkAdapter::channelWentAway);
     }
+    // Ahead of every frame of the new channel, which the attach below may hand over at once.
+    onQueue(&WebRtcChunkAdapter::abandonIncoming);
     chunkers_.resume();
     unchunkers_.resume();
     singleChunks_.resume();

@@ -46,13 +46,16 @@ namespace quorvane {
 /// messages are dropped (the peer's resend recovers them); the acknowledgement of a multi-frame
 /// message is never dropped, since nothing would recover it.
 ///
-/// The ids, the caches and the queue survive channel changes. When a channel goes away during
-/// the session, every multi-frame message that was in it is reported failed at once (the peer
-/// keeps no record of it, so it is never resent); when the next channel opens, every unacknowledged single-frame
-/// message that is not waiting in the queue is written again at once, ahead of new messages (the
-/// peer's record drops a copy it delivered already). Everything runs on the adapter's serial
-/// queue "WebRtcChunkAdapter", except the channel's state reports, which reach the delegate on the
-/// channel's callback thread.
+/// The ids, the caches (but for the messages being reassembled) and the queue survive channel
+/// changes. When a channel goes away during the session, every multi-frame message that was in it
+/// is reported failed at once (the peer keeps no record of it, so it is never resent); when the
+/// next channel opens, every unacknowledged single-frame message that is not waiting in the queue
+/// is written again at once, ahead of new messages (the peer's record drops a copy it delivered
+/// already). When a channel is attached, every multi-frame message still being reassembled is
+/// reported failed to receive, without a failure frame: no frame of the new channel joins it,
+/// since the new channel may come from a peer that started again, its ids with it. Everything
+/// runs on the adapter's serial queue "WebRtcChunkAdapter", except the channel's state reports,
+/// which reach the delegate on the channel's callback thread.
 class WebRtcChunkAdapter final : public QVWebRtcDataChannelDelegate,
                                  public std::enable_shared_from_this<WebRtcChunkAdapter> {
 public:
@@ -77,7 +80,8 @@ public:
 
     /// Attaches a new data channel; the previous wrapper is dropped without being closed, and its
     /// write waiting at the gate goes on. Frames wait for the new channel's report that it is
-    /// open. Expiry of every cached message starts again from now. Takes no lock while the
+    /// open. Expiry of every cached message starts again from now; a message being reassembled
+    /// is given up, before any frame of the new channel is taken in. Takes no lock while the
     /// channel registers its observer.
     void set(std::shared_ptr<DataChannel> dataChannel);
     /// Detaches and closes the current channel. Queued frames and cached messages are kept for
@@ -180,8 +184,10 @@ private:
     void receiveAck(std::uint16_t id);
     void receiveFailed(std::uint16_t id);
     void startChunkedMessage(std::uint16_t id, std::uint16_t category, const ChunkedMessageDataView& first);
-    /// A frame of another message came under `id`: the one being assembled there fails.
-    void abandonChunkedMessage(std::uint16_t id, const ChunkAssembler& assembler);
+    /// The message being assembled under `id` cannot complete (for `reason`): it fails, unanswered.
+    void abandonChunkedMessage(std::uint16_t id, const ChunkAssembler& assembler, const std::string& reason);
+    /// A new channel is attached: every message being assembled fails.
+    void abandonIncoming();
     void refuseChunkedMessage(std::uint16_t id, std::uint16_t category, std::uint16_t totalChunks,
                               const std::string& reason);
     void unchunkerCompletion(const std::shared_ptr<ChunkAssembler>& assembler, std::uint16_t id,

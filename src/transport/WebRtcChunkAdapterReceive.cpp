@@ -4,6 +4,7 @@
 
 #include <set>
 #include <span>
+#include <utility>
 
 #include "formats/MessageFrameWriter.hpp"
 
@@ -82,7 +83,9 @@ void WebRtcChunkAdapter::receiveChunked(const MessageChunkView& chunk) {
     if (auto found = incoming_.find(id); found != incoming_.end()) {
         const auto assembler = found->second.assembler;
         if (!assembler->belongs(*data)) {
-            abandonChunkedMessage(id, *assembler);
+            // A sender hands an id out again only after giving up the message it carried: the
+            // message being assembled under it can no longer complete.
+            abandonChunkedMessage(id, *assembler, "a frame of another message arrived under its id");
         } else if (unchunkers_.get(id) == assembler) {
             assembler->addChunk(data->data, data->position);
             if (auto delegate = this->delegate()) {
@@ -127,14 +130,21 @@ void WebRtcChunkAdapter::startChunkedMessage(std::uint16_t id, std::uint16_t cat
     unchunkers_.set(id, assembler);
 }
 
-void WebRtcChunkAdapter::abandonChunkedMessage(std::uint16_t id, const ChunkAssembler& assembler) {
-    // A sender hands an id out again only after giving up the message it carried: the message
-    // being assembled under it can no longer complete. No failure frame: it would fail the new one.
-    log_.error(receiveOperation, "Gave up chunked message " + std::to_string(id) +
-                                     ": a frame of another message arrived under its id");
+void WebRtcChunkAdapter::abandonChunkedMessage(std::uint16_t id, const ChunkAssembler& assembler,
+                                               const std::string& reason) {
+    // No failure frame: it would fail the peer's new message under the id.
+    log_.error(receiveOperation, "Gave up chunked message " + std::to_string(id) + ": " + reason);
     unchunkers_.removeValue(id);
     forgetIncoming(id);
     if (auto delegate = this->delegate()) delegate->dataChannelFailedToReceiveMessage(id, assembler.category());
+}
+
+void WebRtcChunkAdapter::abandonIncoming() {
+    // Each came on an earlier channel: a sender of this library gave it up with that channel, and a
+    // frame on the new one may come from a peer that started again, its ids with it.
+    std::vector<std::pair<std::uint16_t, std::shared_ptr<ChunkAssembler>>> open;
+    for (const auto& [id, entry] : incoming_) open.emplace_back(id, entry.assembler);
+    for (const auto& [id, assembler] : open) abandonChunkedMessage(id, *assembler, "it came on an earlier channel");
 }
 
 void WebRtcChunkAdapter::refuseChunkedMessage(std::uint16_t id, std::uint16_t category, std::uint16_t totalChunks,

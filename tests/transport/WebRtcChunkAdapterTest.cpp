@@ -222,6 +222,33 @@ TEST_F(AdapterPairTest, ATransferCutByAResetNeverJoinsTheMessageThatComesUnderIt
     EXPECT_EQ(leftHears->failedToSend.size(), 1u) << "acknowledged";
 }
 
+TEST_F(AdapterPairTest, ARestartedPeersFrameNeverJoinsTheMessageItsPredecessorWasCutOffIn) {
+    connect().first->setRate(16e3);  // a frame a second
+    left->sendData(pattern(3 * 15360, 1), 1);
+    advance(2.5, 0.5);
+    ASSERT_EQ(rightHears->progress.size(), 2u) << "two of its three frames arrived";
+
+    // Its process ends; the next one's ids start again, and the first two frames of its own
+    // message take the long way round.
+    left = makeAdapter();
+    leftHears = makeDelegate(left);
+    const auto newLeft = connect().first;
+    newLeft->setRate(16e3);
+    newLeft->setFaults(LinkFaults{.reordering = 1, .reorderDelay = 3});
+    const Bytes next = pattern(3 * 15360, 2);
+    auto sent = left->sendData(next, 1);
+    advance(2.5, 0.5);
+    newLeft->setFaults({});
+    advance(1);
+    ASSERT_EQ(rightHears->progress.size(), 3u) << "its last frame arrived first";
+    advance(30);
+    ASSERT_EQ(rightHears->delivered.size(), 1u);
+    EXPECT_TRUE(rightHears->delivered[0].data == next) << "delivered whole and as sent";
+    EXPECT_EQ(rightHears->failedToReceive, std::vector<std::uint16_t>{0}) << "the one cut off";
+    EXPECT_EQ(outcome(sent), "fulfilled");
+    EXPECT_TRUE(leftHears->failedToSend.empty()) << "acknowledged";
+}
+
 TEST_F(AdapterPairTest, AShortMessageWhoseWriteFailsAtAResetWaitsForItsNextWriteOrTheSessionsEnd) {
     connect();
     left->closeDataChannel();
