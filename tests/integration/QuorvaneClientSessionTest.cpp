@@ -94,20 +94,35 @@ TEST(QuorvaneClientSessionTest, StartsASessionByPinThroughTheServiceAndTheBroker
                                                           "GET /connection", "GET /connection"));
 }
 
-TEST(QuorvaneClientSessionTest, AClientReleasedWithNotificationsInFlightSettlesThemAll) {
+TEST(QuorvaneClientSessionTest, AClientReleasedWithWorkInFlightSettlesItAllAndReachesItsHostNoMore) {
     LiveSession live;
+    auto offerConsole = std::make_shared<testing::RecordingLogger>();
+    live.clients.offer()->setLogger(offerConsole);
+    auto command = live.clients.offer()->sendCommand(QVCommand(1, text("never answered"), QVAcknowledgeOn::finished), 60);
+    ASSERT_TRUE(live.answerHost->waitFor("command"));
     std::vector<Promise<void>> sends;
     // Far more than the channel buffers: most still wait in the transport.
     for (int i = 0; i < 64; ++i) {
         sends.push_back(live.clients.offer()->sendNotification(QVNotification(1, QVTaggedData("", Bytes(1 << 20, 7)))));
     }
     live.clients.offer().reset();  // without disconnect
+    const auto printed = offerConsole->calls();
+    const auto heard = live.offerHost->events();
+    ASSERT_FALSE(printed.empty());
+    EXPECT_EQ(printed.back().message, "QuorvaneClient deinitialized");
+
     std::map<std::string, int> outcomes;
     for (const auto& send : sends) ++outcomes[describe(testing::outcome(send))];
     EXPECT_GT(outcomes["The data channel is closed"], 0);
     outcomes.erase("The data channel is closed");
     outcomes.erase("fulfilled");
     EXPECT_TRUE(outcomes.empty()) << outcomes.begin()->first;
+    EXPECT_EQ(describe(testing::outcome(command)),
+              "Failed to initialize session with error: Quorvane Client has been deinitialized");
+    // The peer connection closes meanwhile, until the peer hears the silence.
+    ASSERT_TRUE(live.answerHost->waitFor("reset"));
+    EXPECT_EQ(offerConsole->calls().size(), printed.size());
+    EXPECT_EQ(live.offerHost->events(), heard);
 }
 
 /// Parameter: whether the offer side is the one that disconnects.
