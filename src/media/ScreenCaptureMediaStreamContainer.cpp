@@ -48,10 +48,14 @@ Promise<void> ScreenCaptureMediaStreamContainer::beginCapture() {
         return Promise<void>::error(std::make_exception_ptr(QVError("RPScreenRecorder is not available")));
     }
     auto start = Promise<void>::pending();
-    // The handler keeps the source, not the container: the container may go while recording.
+    // The handlers keep the source, not the container: the container may go while recording.
+    // A recording that ends by itself (its display gone) leaves capture stopped.
     recording_ = recorder->startCapture(
         [source = videoSource()](const rtc::ScreenSample& sample) { forward(*source, sample); },
-        issueStart(start.resolver));
+        issueStart(start.resolver), [weak = weak_from_this()] {
+            auto self = std::static_pointer_cast<ScreenCaptureMediaStreamContainer>(weak.lock());
+            if (self) self->issueStop(Promise<void>::pending().resolver)();
+        });
     return start.promise;
 }
 

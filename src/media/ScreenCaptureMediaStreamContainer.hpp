@@ -14,7 +14,7 @@ namespace quorvane {
 
 /// The screen stream: records the screen with the factory's recorder into the track
 /// "SCREEN_TRACK". The recorder is shared by the process: the container stops only a recording
-/// it started itself, also when it is released.
+/// it started itself, also when it is released. A recording that ends by itself stops capture.
 class ScreenCaptureMediaStreamContainer final : public AbstractMediaStreamContainer {
 public:
     static constexpr const char* screenKind = "SCREEN";
