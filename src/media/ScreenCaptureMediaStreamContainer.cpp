@@ -49,14 +49,28 @@ Promise<void> ScreenCaptureMediaStreamContainer::beginCapture() {
     }
     auto start = Promise<void>::pending();
     // The handlers keep the source, not the container: the container may go while recording.
-    // A recording that ends by itself (its display gone) leaves capture stopped.
     recording_ = recorder->startCapture(
         [source = videoSource()](const rtc::ScreenSample& sample) { forward(*source, sample); },
-        issueStart(start.resolver), [weak = weak_from_this()] {
+        issueStart(start.resolver), [weak = weak_from_this()](std::exception_ptr error) {
             auto self = std::static_pointer_cast<ScreenCaptureMediaStreamContainer>(weak.lock());
-            if (self) self->issueStop(Promise<void>::pending().resolver)();
+            if (self) self->captureEnded(std::move(error));
         });
     return start.promise;
+}
+
+void ScreenCaptureMediaStreamContainer::setCaptureEndHandler(std::function<void(std::exception_ptr error)> handler) {
+    std::lock_guard lock(endMutex_);
+    endHandler_ = std::move(handler);
+}
+
+void ScreenCaptureMediaStreamContainer::captureEnded(std::exception_ptr error) {
+    issueStop(Promise<void>::pending().resolver)();
+    std::function<void(std::exception_ptr)> handler;
+    {
+        std::lock_guard lock(endMutex_);
+        handler = endHandler_;
+    }
+    if (handler) handler(std::move(error));
 }
 
 void ScreenCaptureMediaStreamContainer::endCapture() {

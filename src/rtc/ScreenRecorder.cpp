@@ -118,7 +118,7 @@ void ScreenRecorder::failed(RecordingId recording, std::exception_ptr error) {
     if (completion) {
         completion(error);
     } else if (ended) {
-        ended();
+        ended(error);
     }
 }
 

@@ -31,8 +31,8 @@ public:
     using SampleHandler = std::function<void(const ScreenSample& sample)>;
     /// Null when the recording has started, else why it did not.
     using StartCompletion = std::function<void(std::exception_ptr error)>;
-    /// Called when a recording that has started ends by itself (its display went away).
-    using EndHandler = std::function<void()>;
+    /// Called with why when a recording that has started ends by itself (its display went away).
+    using EndHandler = std::function<void(std::exception_ptr error)>;
 
     virtual ~ScreenRecorder();
     ScreenRecorder(const ScreenRecorder&) = delete;

@@ -8,7 +8,6 @@
 #include "media/ScreenCaptureMediaStreamContainer.hpp"
 #include "rtc/PeerConnectionFactory.hpp"
 #include "rtc/X11ScreenRecorder.hpp"
-#include "support/Eventually.hpp"
 #include "support/MediaFakes.hpp"
 #include "support/RecordingRenderer.hpp"
 #include "support/VanishingDisplay.hpp"
@@ -111,11 +110,16 @@ TEST_P(ScreenStreamLosingItsDisplay, EndsAndTheProcessGoesOn) {
         std::make_shared<VideoStreamConfiguration<ScreenFormat>>(ScreenFormat{{64, 64}}, renderer),
         rtc::PeerConnectionFactory::shared(), ScreenCaptureFactory(recorder), true);
     container->initialize();
+    std::promise<std::exception_ptr> ended;
+    container->setCaptureEndHandler([&](std::exception_ptr error) { ended.set_value(error); });
     container->startCapture().wait();
     ASSERT_TRUE(renderer->waitForFrames(1));
 
     display.goAway();
-    EXPECT_TRUE(testing::eventually([&] { return !container->isActive(); }, std::chrono::seconds(10)));
+    auto why = ended.get_future();
+    ASSERT_EQ(why.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+    EXPECT_NE(why.get(), nullptr);
+    EXPECT_FALSE(container->isActive());
     EXPECT_FALSE(recorder->isRecording());
     EXPECT_EQ(testing::failureOf(container->startCapture()), "RPScreenRecorder is not available");
 }
