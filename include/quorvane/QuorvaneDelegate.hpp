@@ -115,7 +115,8 @@ public:
     /// A camera stream could not start; `error` is the capturer's own error.
     virtual void quorvaneFailedToStartVideoCapture(std::exception_ptr error) { (void)error; }
 
-    /// The screen stream could not start; `error` is the recorder's own error.
+    /// The screen stream could not start, or its capture ended by itself once started (its
+    /// display went away); `error` is the recorder's own error.
     virtual void quorvaneFailedToStartScreenCapture(std::exception_ptr error) { (void)error; }
 };
 

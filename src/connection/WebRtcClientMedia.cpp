@@ -49,8 +49,19 @@ void WebRtcClient::setupVideoStream(const std::shared_ptr<VideoStreamConfigurati
 }
 
 void WebRtcClient::setupScreenShare(const std::shared_ptr<VideoStreamConfiguration<ScreenFormat>>& configuration) {
-    setUpStream(screenContainers_, std::make_shared<ScreenCaptureMediaStreamContainer>(
-                                       configuration, rtc::PeerConnectionFactory::shared(), screenCaptureFactory_, true));
+    auto container = std::make_shared<ScreenCaptureMediaStreamContainer>(
+        configuration, rtc::PeerConnectionFactory::shared(), screenCaptureFactory_, true);
+    // Capture that ends by itself (its display gone) is reported as a failed one.
+    container->setCaptureEndHandler([client = weak_from_this(), queue = queue_](std::exception_ptr error) {
+        queue->async([client, error] {
+            auto self = client.lock();
+            if (!self) return;
+            self->report([&](TransportLayerDelegate& delegate) {
+                StreamKind<ScreenCaptureMediaStreamContainer>::failed(delegate, error);
+            });
+        });
+    });
+    setUpStream(screenContainers_, std::move(container));
 }
 
 template <class Container>

@@ -48,11 +48,29 @@ Promise<void> ScreenCaptureMediaStreamContainer::beginCapture() {
         return Promise<void>::error(std::make_exception_ptr(QVError("RPScreenRecorder is not available")));
     }
     auto start = Promise<void>::pending();
-    // The handler keeps the source, not the container: the container may go while recording.
+    // The handlers keep the source, not the container: the container may go while recording.
     recording_ = recorder->startCapture(
         [source = videoSource()](const rtc::ScreenSample& sample) { forward(*source, sample); },
-        issueStart(start.resolver));
+        issueStart(start.resolver), [weak = weak_from_this()](std::exception_ptr error) {
+            auto self = std::static_pointer_cast<ScreenCaptureMediaStreamContainer>(weak.lock());
+            if (self) self->captureEnded(std::move(error));
+        });
     return start.promise;
+}
+
+void ScreenCaptureMediaStreamContainer::setCaptureEndHandler(std::function<void(std::exception_ptr error)> handler) {
+    std::lock_guard lock(endMutex_);
+    endHandler_ = std::move(handler);
+}
+
+void ScreenCaptureMediaStreamContainer::captureEnded(std::exception_ptr error) {
+    issueStop(Promise<void>::pending().resolver)();
+    std::function<void(std::exception_ptr)> handler;
+    {
+        std::lock_guard lock(endMutex_);
+        handler = endHandler_;
+    }
+    if (handler) handler(std::move(error));
 }
 
 void ScreenCaptureMediaStreamContainer::endCapture() {

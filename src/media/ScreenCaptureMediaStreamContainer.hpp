@@ -1,5 +1,7 @@
 #pragma once
 
+#include <exception>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -31,16 +33,23 @@ public:
     /// A new controller of this stream.
     std::shared_ptr<Controller> createController();
 
+    /// `handler` is called, on the recorder's thread, with why when a recording of this stream
+    /// that had started ends by itself (its display went away); capture is stopped then.
+    void setCaptureEndHandler(std::function<void(std::exception_ptr error)> handler);
+
 private:
     std::shared_ptr<VideoRenderer> localRenderTarget() const override;
     void createCapturer(const std::shared_ptr<rtc::VideoSource>& source) override;
     Promise<void> beginCapture() override;
     void endCapture() override;
+    void captureEnded(std::exception_ptr error);
 
     const std::shared_ptr<VideoStreamConfiguration<ScreenFormat>> videoStreamConfiguration_;
     const ScreenCaptureFactory videoCaptureFactory_;
     /// The recording this container started last; used with the control lock held.
     std::optional<rtc::ScreenRecorder::RecordingId> recording_;
+    std::mutex endMutex_;
+    std::function<void(std::exception_ptr error)> endHandler_;
 };
 
 /// The host's handle on the screen stream.

@@ -25,7 +25,8 @@ bool ScreenRecorder::isRecording() const {
     return current_.has_value();
 }
 
-ScreenRecorder::RecordingId ScreenRecorder::startCapture(SampleHandler handler, StartCompletion completion) {
+ScreenRecorder::RecordingId ScreenRecorder::startCapture(SampleHandler handler, StartCompletion completion,
+                                                         EndHandler ended) {
     std::lock_guard control(controlMutex_);
     RecordingId recording = 0;
     bool busy = false;
@@ -38,6 +39,7 @@ ScreenRecorder::RecordingId ScreenRecorder::startCapture(SampleHandler handler, 
             current_ = recording;
             handler_ = std::move(handler);
             completion_ = std::move(completion);
+            ended_ = std::move(ended);
         }
     }
     if (busy) {
@@ -69,6 +71,7 @@ ScreenRecorder::StartCompletion ScreenRecorder::endCurrent() {
     std::lock_guard state(stateMutex_);
     current_.reset();
     handler_ = nullptr;
+    ended_ = nullptr;
     return std::exchange(completion_, nullptr);
 }
 
@@ -98,6 +101,25 @@ void ScreenRecorder::started(RecordingId recording, std::exception_ptr error) {
         }
     }
     completion(error);
+}
+
+void ScreenRecorder::failed(RecordingId recording, std::exception_ptr error) {
+    StartCompletion completion;
+    EndHandler ended;
+    {
+        std::lock_guard delivery(deliveryMutex_);
+        {
+            std::lock_guard state(stateMutex_);
+            if (current_ != recording) return;
+            ended = std::exchange(ended_, nullptr);
+        }
+        completion = endCurrent();
+    }
+    if (completion) {
+        completion(error);
+    } else if (ended) {
+        ended(error);
+    }
 }
 
 }  // namespace quorvane::rtc

@@ -31,6 +31,8 @@ public:
     using SampleHandler = std::function<void(const ScreenSample& sample)>;
     /// Null when the recording has started, else why it did not.
     using StartCompletion = std::function<void(std::exception_ptr error)>;
+    /// Called with why when a recording that has started ends by itself (its display went away).
+    using EndHandler = std::function<void(std::exception_ptr error)>;
 
     virtual ~ScreenRecorder();
     ScreenRecorder(const ScreenRecorder&) = delete;
@@ -45,8 +47,9 @@ public:
     /// Starts a new recording: `handler` gets its samples on the recorder's thread, `completion`
     /// is called exactly once: when it has started, when it fails, when it is stopped before it
     /// started, or when the recorder is released. While another recording is under way it
-    /// fails at once. Returns the new recording's id.
-    RecordingId startCapture(SampleHandler handler, StartCompletion completion);
+    /// fails at once. `ended`, when given, is called on the recorder's thread if the recording
+    /// ends by itself once started. Returns the new recording's id.
+    RecordingId startCapture(SampleHandler handler, StartCompletion completion, EndHandler ended = nullptr);
 
     /// Ends `recording` if it is the one under way and returns true; otherwise changes nothing
     /// and returns false. Once it returns, the recording's handler is never called again, so it
@@ -65,6 +68,9 @@ protected:
     void deliver(RecordingId recording, const ScreenSample& sample);
     /// Reports whether `recording` started; a failure ends it. Only its first report counts.
     void started(RecordingId recording, std::exception_ptr error);
+    /// Reports that `recording` cannot go on: one that has not started fails to start with
+    /// `error`; one under way ends, and its end handler is called.
+    void failed(RecordingId recording, std::exception_ptr error);
 
 private:
     /// Drops the recording under way (the caller holds deliveryMutex_) and returns its start
@@ -81,6 +87,7 @@ private:
     std::optional<RecordingId> current_;
     SampleHandler handler_;
     StartCompletion completion_;
+    EndHandler ended_;
 };
 
 }  // namespace quorvane::rtc

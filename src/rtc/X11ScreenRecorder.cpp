@@ -1,8 +1,11 @@
 #include "rtc/X11ScreenRecorder.hpp"
 
-#include <poll.h>
+#include <sys/socket.h>
 
+#include <atomic>
+#include <cerrno>
 #include <chrono>
+#include <mutex>
 #include <utility>
 #include <vector>
 
@@ -57,12 +60,58 @@ private:
     std::unique_ptr<webrtc::DesktopFrame> frame_;
 };
 
-/// Lets go of `display`. A connection that its server has closed is never closed, since Xlib would
-/// end the process on closing it: it is kept for the process's life instead.
+/// True on a thread while it uses the recorder's connections.
+thread_local bool usingOwnConnections = false;
+
+/// Marks the calling thread, while it lives, as one that uses the recorder's connections.
+class OwnConnectionsInUse {
+public:
+    OwnConnectionsInUse() : outer_(std::exchange(usingOwnConnections, true)) {}
+    ~OwnConnectionsInUse() { usingOwnConnections = outer_; }
+    OwnConnectionsInUse(const OwnConnectionsInUse&) = delete;
+    OwnConnectionsInUse& operator=(const OwnConnectionsInUse&) = delete;
+
+private:
+    const bool outer_;
+};
+
+/// The process's handler of broken X connections before the recorder's: Xlib's own ends the
+/// process.
+std::atomic<XIOErrorHandler> previousIOErrorHandler{nullptr};
+
+/// Xlib calls this when a connection breaks. A connection of the recorder's breaks without ending
+/// the process (Xlib then turns each call on it into a no-op); others are the previous handler's.
+int onIOError(Display* display) {
+    const XIOErrorHandler previous = previousIOErrorHandler.load();
+    if (usingOwnConnections || !previous) return 0;
+    return previous(display);
+}
+
+void keepRunning(Display*, void*) {}
+
+/// A new connection to display `name` whose breaking never ends the process; null when the display
+/// does not open. Called with the thread marked as using the recorder's connections.
+::rtc::scoped_refptr<webrtc::SharedXDisplay> openConnection(const std::string& name) {
+    static std::once_flag installed;
+    std::call_once(installed, [] { previousIOErrorHandler = XSetIOErrorHandler(&onIOError); });
+    auto display = webrtc::SharedXDisplay::Create(name);
+    if (display) XSetIOErrorExitHandler(display->display(), &keepRunning, nullptr);
+    return display;
+}
+
+/// Whether the server has gone from `display`'s connection: reading it yields 0 bytes at once.
+/// (A TCP connection that its server closed shows no POLLHUP, only POLLIN, as when there is data.)
+bool hasGone(webrtc::SharedXDisplay& display) {
+    char byte = 0;
+    const ssize_t got = recv(XConnectionNumber(display.display()), &byte, 1, MSG_PEEK | MSG_DONTWAIT);
+    return got == 0 || (got < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR);
+}
+
+/// Lets go of `display`. One whose server has gone is kept for the process's life instead: once
+/// its connection broke on a recording's thread, Xlib holds the display's lock for good, so that
+/// closing it on another thread would wait for ever.
 void release(::rtc::scoped_refptr<webrtc::SharedXDisplay> display) {
-    if (!display) return;
-    pollfd connection{XConnectionNumber(display->display()), POLLIN, 0};
-    if (poll(&connection, 1, 0) != 1 || (connection.revents & (POLLHUP | POLLERR)) == 0) return;
+    if (!display || !hasGone(*display)) return;
     static std::mutex mutex;
     static auto* const gone = new std::vector<::rtc::scoped_refptr<webrtc::SharedXDisplay>>();
     std::lock_guard lock(mutex);
@@ -74,13 +123,17 @@ void release(::rtc::scoped_refptr<webrtc::SharedXDisplay> display) {
 class X11ScreenRecorder::Connections {
 public:
     explicit Connections(std::string displayName) : displayName_(std::move(displayName)) {}
-    ~Connections() { release(std::move(last_)); }
+    ~Connections() {
+        OwnConnectionsInUse inUse;
+        release(std::move(last_));
+    }
 
     /// A new connection to the display, kept in place of the one opened before, which closes
     /// only now that the new one is open (unless a recording still holds it); null when the
     /// display cannot be opened.
     ::rtc::scoped_refptr<webrtc::SharedXDisplay> open() {
-        auto display = webrtc::SharedXDisplay::Create(displayName_);
+        OwnConnectionsInUse inUse;
+        auto display = openConnection(displayName_);
         std::lock_guard lock(mutex_);
         release(std::exchange(last_, display));
         return display;
@@ -136,6 +189,7 @@ bool X11ScreenRecorder::waitForNextFrame() {
 }
 
 void X11ScreenRecorder::run(RecordingId recording) {
+    OwnConnectionsInUse inUse;
     webrtc::DesktopCaptureOptions options;
     options.set_x_display(connections_->open());
     if (!options.x_display()) return started(recording, recorderError("Cannot open X display " + displayName_));
@@ -146,6 +200,9 @@ void X11ScreenRecorder::run(RecordingId recording) {
     bool reported = false;
     do {
         capturer->CaptureFrame();
+        if (hasGone(*options.x_display())) {
+            return failed(recording, recorderError("Lost the connection to X display " + displayName_));
+        }
         if (capture.result() == webrtc::DesktopCapturer::Result::ERROR_PERMANENT) {
             // The recording stays under way without frames until it is stopped.
             if (!reported) started(recording, recorderError("Screen capture failed on X display " + displayName_));

@@ -18,6 +18,11 @@ namespace quorvane::rtc {
 /// the connection opened last stays open until the next one is: an X server resets when its last
 /// client leaves and drops the connections that come in meanwhile, so a check's connection closed
 /// just before the recording opened its own would make the recording fail at times.
+///
+/// A display whose server goes away (killed, or its forwarding stopped) ends the recording under
+/// way, and its connections break without ending the process: the recorder sets Xlib's handler
+/// of broken connections once, which leaves connections the recorder is not using to the
+/// handler there before.
 class X11ScreenRecorder final : public ScreenRecorder {
 public:
     /// Records display `displayName` (for example ":1"); empty for the one named by DISPLAY.

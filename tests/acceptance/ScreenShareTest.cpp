@@ -1,12 +1,13 @@
 // Sharing the screen from the shell, under an X server in memory: typed on the device or asked
 // for by the agent once connected, it starts and its track and frames reach the agent; a display
-// that does not open is named, and the share is left for a later try.
+// that does not open is named, and the share is left for a later try; a display that goes away
+// ends neither the program nor the session.
 
 #include <chrono>
-#include <memory>
 #include <thread>
 
 #include "AcceptanceFixture.hpp"
+#include "support/VanishingDisplay.hpp"
 #include "support/XvfbDisplay.hpp"
 
 namespace quorvane::testing {
@@ -92,23 +93,56 @@ TEST_F(ScreenShareTest, SaysSoWhenDisplayIsNotSet) {
                "^cannot share the screen: the X display named by DISPLAY could not be opened: DISPLAY is not set$", 10);
 }
 
-// Xlib ends a program that closes a connection whose server has gone.
-TEST_F(ScreenShareTest, GoesOnWhenTheDisplayGoesBetweenTwoTries) {
-    // A display of this process's own: no other test's server takes it over once this one is gone.
-    const std::string name = XvfbDisplay::ownName();
-    auto display = std::make_unique<XvfbDisplay>(name);
-    ASSERT_EQ(display->name(), name) << "Xvfb did not start on " << name;
-    deviceEnvironment = {{"DISPLAY", name}};
+// Xlib ends a program when a connection breaks, unless its handlers let it go on; a TCP
+// connection that its server closed shows no POLLHUP.
+class ScreenShareLosingTheDisplayTest : public ScreenShareTest,
+                                        public ::testing::WithParamInterface<VanishingDisplay::Way> {
+protected:
+    /// The device's next `screen` says that the display does not open.
+    void expectTheNextShareToFindItGone() {
+        const auto from = device->lineCount();
+        device->send("screen");
+        const std::string refusal = "the X display named by DISPLAY \\(" + display.name() + "\\) could not be opened";
+        expectLine(*device, "^cannot share the screen: " + refusal + "$", 10, from);
+    }
+
+    VanishingDisplay display{GetParam()};
+};
+
+TEST_P(ScreenShareLosingTheDisplayTest, BetweenTwoTries) {
+    ASSERT_FALSE(display.name().empty()) << "the display did not start";
+    deviceEnvironment = {{"DISPLAY", display.name()}};
     startDevice();
     device->send("screen");
     expectLine(*device, "^sharing the screen once connected$", 10);
-    display.reset();
-    device->send("screen");
-    const std::string refusal = "the X display named by DISPLAY \\(" + name + "\\) could not be opened";
-    expectLine(*device, "^cannot share the screen: " + refusal + "$", 10);
+    display.goAway();
+    expectTheNextShareToFindItGone();
     device->send("status");
     expectLine(*device, "^not connected$", 10);
 }
+
+TEST_P(ScreenShareLosingTheDisplayTest, WhileSharedTheSessionGoesOn) {
+    ASSERT_FALSE(display.name().empty()) << "the display did not start";
+    deviceEnvironment = {{"DISPLAY", display.name()}};
+    startBoth();
+    const auto from = device->lineCount();
+    device->send("screen");
+    expectLine(*device, "^report: screen capture started$", 10, from);
+    expectFramesAtTheAgent();
+    display.goAway();
+    expectLine(*device, "^report: screen capture failed: .*Lost the connection to X display", 10, from);
+    agent->send("chat still there?");
+    expectLine(*device, "^chat from the peer: still there\\?$", 10, from);
+    expectTheNextShareToFindItGone();
+    const auto beforeStatus = agent->lineCount();
+    agent->send("status");
+    expectLine(*agent, "^connected$", 10, beforeStatus);
+}
+
+INSTANTIATE_TEST_SUITE_P(Ways, ScreenShareLosingTheDisplayTest,
+                         ::testing::Values(VanishingDisplay::Way::serverKilled,
+                                           VanishingDisplay::Way::forwardingStopped),
+                         [](const auto& info) { return VanishingDisplay::nameOf(info.param); });
 
 }  // namespace
 }  // namespace quorvane::testing

@@ -8,12 +8,15 @@
 #include "media/ScreenCaptureMediaStreamContainer.hpp"
 #include "rtc/PeerConnectionFactory.hpp"
 #include "rtc/X11ScreenRecorder.hpp"
+#include "support/MediaFakes.hpp"
 #include "support/RecordingRenderer.hpp"
+#include "support/VanishingDisplay.hpp"
 #include "support/XvfbDisplay.hpp"
 
 namespace quorvane {
 namespace {
 
+using testing::VanishingDisplay;
 using testing::XvfbDisplay;
 
 TEST(X11ScreenRecorder, FailsToStartWithoutAServer) {
@@ -93,6 +96,38 @@ TEST(ScreenStreamOnX11, TheTrackCarriesFramesOfTheDisplaysSize) {
     EXPECT_EQ(frames[0].height, 240);
     EXPECT_LT(frames[0].timestampNs, frames[2].timestampNs);
 }
+
+class ScreenStreamLosingItsDisplay : public ::testing::TestWithParam<VanishingDisplay::Way> {};
+
+// Xlib ends the process when a connection breaks, unless its handlers let it go on; a TCP
+// connection that its server closed shows no POLLHUP.
+TEST_P(ScreenStreamLosingItsDisplay, EndsAndTheProcessGoesOn) {
+    VanishingDisplay display(GetParam());
+    ASSERT_FALSE(display.name().empty()) << "the display did not start";
+    auto recorder = std::make_shared<rtc::X11ScreenRecorder>(display.name());
+    auto renderer = std::make_shared<testing::RecordingRenderer>();
+    auto container = std::make_shared<ScreenCaptureMediaStreamContainer>(
+        std::make_shared<VideoStreamConfiguration<ScreenFormat>>(ScreenFormat{{64, 64}}, renderer),
+        rtc::PeerConnectionFactory::shared(), ScreenCaptureFactory(recorder), true);
+    container->initialize();
+    std::promise<std::exception_ptr> ended;
+    container->setCaptureEndHandler([&](std::exception_ptr error) { ended.set_value(error); });
+    container->startCapture().wait();
+    ASSERT_TRUE(renderer->waitForFrames(1));
+
+    display.goAway();
+    auto why = ended.get_future();
+    ASSERT_EQ(why.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+    EXPECT_NE(why.get(), nullptr);
+    EXPECT_FALSE(container->isActive());
+    EXPECT_FALSE(recorder->isRecording());
+    EXPECT_EQ(testing::failureOf(container->startCapture()), "RPScreenRecorder is not available");
+}
+
+INSTANTIATE_TEST_SUITE_P(Ways, ScreenStreamLosingItsDisplay,
+                         ::testing::Values(VanishingDisplay::Way::serverKilled,
+                                           VanishingDisplay::Way::forwardingStopped),
+                         [](const auto& info) { return VanishingDisplay::nameOf(info.param); });
 
 }  // namespace
 }  // namespace quorvane

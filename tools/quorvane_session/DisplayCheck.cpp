@@ -1,38 +1,39 @@
 #include "DisplayCheck.hpp"
 
 #include <X11/Xlib.h>
-#include <poll.h>
 
 #include <cstdlib>
 #include <utility>
-#include <vector>
 
 namespace quorvane::session {
 
 namespace {
 
-/// Closes `display`, unless its server has closed the connection: Xlib would end the program on
-/// closing it then, so it is kept for the program's life instead.
-void letGo(Display* display) {
-    if (!display) return;
-    pollfd connection{XConnectionNumber(display), POLLIN, 0};
-    if (poll(&connection, 1, 0) != 1 || (connection.revents & (POLLHUP | POLLERR)) == 0) {
-        XCloseDisplay(display);
-        return;
-    }
-    static std::mutex mutex;
-    static auto* const gone = new std::vector<Display*>();
-    std::lock_guard lock(mutex);
-    gone->push_back(display);
+int ignoreBrokenConnection(Display*) { return 0; }
+
+void keepRunning(Display*, void*) {}
+
+/// Opens the display named by DISPLAY. Xlib ends the program when a connection breaks, unless
+/// its handlers let it go on: the program's connections are only these and the library's, and
+/// neither may end it, so every one breaks quietly (Xlib then turns each call on it, closing it
+/// too, into a no-op).
+Display* openDisplay() {
+    XSetIOErrorHandler(&ignoreBrokenConnection);
+    Display* display = XOpenDisplay(nullptr);
+    if (display) XSetIOErrorExitHandler(display, &keepRunning, nullptr);
+    return display;
 }
 
 }  // namespace
 
-DisplayCheck::~DisplayCheck() { letGo(open_); }
+DisplayCheck::~DisplayCheck() {
+    if (open_) XCloseDisplay(open_);
+}
 
 std::optional<std::string> DisplayCheck::problem() {
     std::lock_guard lock(mutex_);
-    letGo(std::exchange(open_, XOpenDisplay(nullptr)));
+    Display* previous = std::exchange(open_, openDisplay());
+    if (previous) XCloseDisplay(previous);
     if (open_) return std::nullopt;
     const char* name = std::getenv("DISPLAY");
     if (!name) return "the X display named by DISPLAY could not be opened: DISPLAY is not set";

@@ -13,7 +13,8 @@ namespace quorvane::session {
 ///
 /// The connection of the check that opened last stays open until the next check: an X server
 /// resets when its last client leaves and drops the connections that come in meanwhile, the
-/// library's own among them.
+/// library's own among them. A display whose server has gone (killed, or its forwarding stopped)
+/// does not open at the next check, and its kept connection closes without ending the program.
 class DisplayCheck {
 public:
     DisplayCheck() = default;
