@@ -85,12 +85,23 @@ TEST_F(ScreenShareTest, NamesADisplayThatDoesNotOpenAndSharesOnceItDoes) {
     expectFramesAtTheAgent();
 }
 
-TEST_F(ScreenShareTest, SaysSoWhenDisplayIsNotSet) {
-    deviceEnvironment = {{"DISPLAY", std::nullopt}};
-    startDevice();
-    device->send("screen");
-    expectLine(*device,
-               "^cannot share the screen: the X display named by DISPLAY could not be opened: DISPLAY is not set$", 10);
+TEST_F(ScreenShareTest, SaysSoWhenDisplayIsNotSetOrDoesNotOpenAndShowsItsNameEscaped) {
+    struct Case {
+        std::optional<std::string> display;
+        std::string line;
+    };
+    for (const auto& [display, line] : {
+             Case{std::nullopt, "the X display named by DISPLAY could not be opened: DISPLAY is not set"},
+             Case{"nowhere:0\x1b[2J", "the X display named by DISPLAY \\(nowhere:0\\\\x1b\\[2J\\) could not be opened"},
+         }) {
+        SCOPED_TRACE(line);
+        deviceEnvironment = {{"DISPLAY", display}};
+        startDevice();
+        device->send("screen");
+        expectLine(*device, "^cannot share the screen: " + line + "$", 10);
+        device->send("quit");
+        ASSERT_TRUE(device->waitForExit(30));
+    }
 }
 
 // Xlib ends a program when a connection breaks, unless its handlers let it go on; a TCP

@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <utility>
 
+#include "Text.hpp"
+
 namespace quorvane::session {
 
 namespace {
@@ -37,7 +39,7 @@ std::optional<std::string> DisplayCheck::problem() {
     if (open_) return std::nullopt;
     const char* name = std::getenv("DISPLAY");
     if (!name) return "the X display named by DISPLAY could not be opened: DISPLAY is not set";
-    return "the X display named by DISPLAY (" + std::string(name) + ") could not be opened";
+    return "the X display named by DISPLAY (" + printable(name) + ") could not be opened";
 }
 
 }  // namespace quorvane::session
