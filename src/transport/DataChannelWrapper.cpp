@@ -95,7 +95,7 @@ void DataChannelWrapper::write(Write pending) {
         pending.resolver.reject(WebRTCError::failedToSendData());
         return;
     }
-    noteSent();
+    noteSent(Clock::current()->monotonic());
     bytesWritten_ += pending.buffer.size();
     pending.resolver.fulfill();
     if (!pending.passedOn) return;
@@ -138,9 +138,16 @@ void DataChannelWrapper::dataChannelDidReceive(std::vector<std::uint8_t> data, b
     if (auto delegate = qvDelegate_.lock()) delegate->dataChannelDidReceive(std::move(data));
 }
 
-void DataChannelWrapper::dataChannelDidChangeBufferedAmount(std::uint64_t) {
-    dispatchQueue_->async([weak = weak_from_this(), amount = dataChannel_->bufferedAmount()] {
-        if (auto self = weak.lock()) self->bufferedAmountChanged(amount);
+void DataChannelWrapper::dataChannelDidChangeBufferedAmount(std::uint64_t previousAmount) {
+    const std::uint64_t amount = dataChannel_->bufferedAmount();
+    // What left the buffer went on towards the peer: while a slow link drains a full buffer and
+    // the gate holds every write back, this is all the peer hears of this side.
+    const bool fell = amount < previousAmount;
+    dispatchQueue_->async([weak = weak_from_this(), amount, fell, at = Clock::current()->monotonic()] {
+        if (auto self = weak.lock()) {
+            if (fell) self->noteSent(at);
+            self->bufferedAmountChanged(amount);
+        }
     });
 }
 
@@ -179,10 +186,10 @@ void DataChannelWrapper::checkForHeartbeat() {
         auto self = weak.lock();
         if (!self || self->detached_) return;
         // Heard after the time-out fell due and before it ran: this process was held up (stopped,
-        // say) for longer than the time-out. When this side has sent nothing for as long as the
-        // peer waits, the peer has timed out too and left the channel: what arrives now waited in
-        // buffers and keeps nothing alive. Otherwise the peer still holds the channel, and the
-        // buffer re-arms the time-out like any other.
+        // say) for longer than the time-out. When the peer has heard nothing of this side (no
+        // write taken, nothing left the buffer) for as long as it waits, it has timed out too and
+        // left the channel: what arrives now waited in buffers and keeps nothing alive. Otherwise
+        // the peer still holds the channel, and the buffer re-arms the time-out like any other.
         if (self->heartbeatTimer_ && heard > self->heartbeatDeadline_ && self->peerHasTimedOut(heard)) {
             const double late = std::round((heard - self->heartbeatDeadline_) * 1000) / 1000;
             self->log_.debug("checkForHeartbeat",
@@ -218,14 +225,14 @@ void DataChannelWrapper::receiveTimeoutFellDue() {
     heartbeatTimedOut();
 }
 
-void DataChannelWrapper::noteSent() {
-    const double sent = Clock::current()->monotonic();
+void DataChannelWrapper::noteSent(double sent) {
+    if (sent <= lastSent_) return;  // a buffer that fell before a later write was noted
     if (sent - lastSent_ > heartbeatTimeout) silenceEndedAt_ = sent;
     lastSent_ = sent;
 }
 
 bool DataChannelWrapper::peerHasTimedOut(double now) const {
-    // The silence still going on, or one that a write (a heartbeat tick that ran first on waking,
+    // The silence still going on, or one that a write or the buffer falling (the first on waking,
     // say) ended since the last buffer was heard.
     return now - lastSent_ > heartbeatTimeout || (!heard_.empty() && silenceEndedAt_ > heard_.back());
 }
@@ -261,12 +268,15 @@ void DataChannelWrapper::heartbeatTimedOut() {
 
 void DataChannelWrapper::sendHeartbeat() {
     dispatchQueue_->async([weak = weak_from_this()] {
-        auto self = weak.lock();
-        if (!self || self->detached_) return;
-        self->tickDeadline_ = Clock::current()->monotonic() + heartbeatInterval;
-        self->sendHeartbeatTimer_ = std::make_unique<BackgroundTimer>(self->dispatchQueue_, heartbeatInterval, false, [weak] {
-            if (auto self = weak.lock()) self->heartbeatTick();
-        });
+        if (auto self = weak.lock()) self->armHeartbeatTick();
+    });
+}
+
+void DataChannelWrapper::armHeartbeatTick() {
+    if (detached_) return;
+    tickDeadline_ = Clock::current()->monotonic() + heartbeatInterval;
+    sendHeartbeatTimer_ = std::make_unique<BackgroundTimer>(dispatchQueue_, heartbeatInterval, false, [weak = weak_from_this()] {
+        if (auto self = weak.lock()) self->heartbeatTick();
     });
 }
 
@@ -291,7 +301,7 @@ void DataChannelWrapper::heartbeatTick() {
             log.debug("sendHeartbeat", "Failed to send heartbeat: " + errorDescription(error));
         });
     }
-    sendHeartbeat();
+    armHeartbeatTick();
 }
 
 void DataChannelWrapper::openGate() {

@@ -27,9 +27,11 @@ namespace quorvane {
 /// carries.
 ///
 /// A process held up past the five seconds (stopped, say) reports the time-out on waking only
-/// when it had also sent nothing for five seconds, so that its peer has surely timed out too;
-/// otherwise what the peer sent meanwhile, waiting in the buffers, keeps the channel, and gets a
-/// second to arrive when the time-out runs first.
+/// when its peer had also heard nothing of it for five seconds, so that the peer has surely timed
+/// out too; otherwise what the peer sent meanwhile, waiting in the buffers, keeps the channel, and
+/// gets a second to arrive when the time-out runs first. The peer hears this side by each write
+/// the channel takes and by each fall of the buffered amount: while a slow link drains a full
+/// buffer, the gate holds every write back, heartbeats included, and only the buffer falls.
 ///
 /// Writes leave in the order of their sendData() calls. The gate closes when the channel buffers
 /// about half a second of what it passes on: the larger of 32768 bytes and half the bytes it
@@ -97,11 +99,11 @@ private:
     /// open and the peer has not timed out, what the peer sent meanwhile gets a heartbeat interval
     /// to arrive, once; otherwise the time-out is reported.
     void receiveTimeoutFellDue();
-    /// Notes a write the channel took: the peer hears this side.
-    void noteSent();
-    /// True when this side has sent nothing for longer than the peer's time-out (the same
-    /// heartbeatTimeout): up to `now`, or in a silence that a write ended since the last buffer
-    /// was heard.
+    /// Notes that the peer hears this side at `sent`: a write the channel took, or the buffered
+    /// amount falling.
+    void noteSent(double sent);
+    /// True when the peer has heard nothing of this side for longer than its time-out (the same
+    /// heartbeatTimeout): up to `now`, or in a silence that ended since the last buffer was heard.
     bool peerHasTimedOut(double now) const;
     /// True when this process has just been held up: the heartbeat tick is overdue, or ran late.
     bool wasHeldUp(double now) const;
@@ -112,6 +114,9 @@ private:
     void closedUnasked();
     /// Starts the next heartbeat tick.
     void sendHeartbeat();
+    /// Starts the next heartbeat tick from now, on dispatchQueue_: the tick that ran arms the next
+    /// one before anything else runs, so that the tick's deadline and its timer's are one time.
+    void armHeartbeatTick();
     void heartbeatTick();
 
     /// A buffer waiting to pass the gate, and what its writer wants to hear.
@@ -165,8 +170,8 @@ private:
     std::unique_ptr<BackgroundTimer> heartbeatTimer_;  // the armed receive time-out
     double heartbeatDeadline_ = 0;  // monotonic seconds: when heartbeatTimer_ falls due
     bool inGrace_ = false;          // the time-out fell due while held up and waits a little longer
-    double lastSent_ = 0;           // monotonic seconds: the last write the channel took, or the open
-    // Monotonic seconds: the last write after a silence longer than heartbeatTimeout.
+    double lastSent_ = 0;           // monotonic seconds: the peer last heard this side, or the open
+    // Monotonic seconds: what the peer heard first after a silence longer than heartbeatTimeout.
     double silenceEndedAt_ = -std::numeric_limits<double>::infinity();
     // Monotonic seconds: when the heartbeat tick falls due (none while it is not armed), and when
     // one last ran more than an interval late.

@@ -89,6 +89,18 @@ protected:
         settle();
     }
 
+    /// Stops the process for `seconds`. On waking, the timers that fell due meanwhile run first,
+    /// or a buffer of the peer that waited in the buffers meanwhile is heard first.
+    void stallThenHearThePeer(double seconds, bool timersFirst) {
+        clock->stall(seconds);
+        if (timersFirst) {
+            clock->advance(0);
+            settle();
+        }
+        remote->send(frame(9), true);
+        settle();
+    }
+
     std::size_t heartbeatsSent() const {
         std::size_t count = 0;
         for (const auto& sent : local->sentFrames()) count += sent == MessageFrameWriter::heartbeat() ? 1 : 0;
@@ -304,13 +316,7 @@ TEST_F(DataChannelWrapperTest, AStallReportsTheTimeoutAtOnceOnlyWhenThePeerHasTi
         }
         ASSERT_EQ(heartbeatsSent(), 2u);
         clock->advance(0.45);
-        clock->stall(stalled);
-        if (timersFirst) {
-            clock->advance(0);
-            settle();
-        }
-        remote->send(frame(9), true);  // sent at 2.5 s, waited in the buffers meanwhile
-        settle();
+        stallThenHearThePeer(stalled, timersFirst);  // the peer's buffer sent at 2.5 s
         clock->advance(0);
         settle();
         EXPECT_EQ(delegate->timeouts(), reportedAtOnce);
@@ -321,6 +327,38 @@ TEST_F(DataChannelWrapperTest, AStallReportsTheTimeoutAtOnceOnlyWhenThePeerHasTi
         clock->advance(0.2);
         settle();
         EXPECT_EQ(delegate->timeouts(), 1);
+    }
+}
+
+TEST_F(DataChannelWrapperTest, AStallWhileASlowLinkDrainsTheBufferCountsWhatLeftTheBufferAsHeardByThePeer) {
+    // A transfer fills the buffer at once and the link carries 40 kB/s: a frame leaves every
+    // 0.4 s for some 15 s, and the gate holds every later write back, heartbeats included. The
+    // peer is heard every second up to 6 s; the process is stopped at 6.8 s, some 6 s after its
+    // last write was taken.
+    struct Case {
+        double stalled;
+        bool timersFirst;
+        int reported;  // 4.3 s: what left the buffer meanwhile kept the peer hearing this side
+    };
+    for (const auto& [stalled, timersFirst, reported] :
+         {Case{4.3, false, 0}, Case{4.3, true, 0}, Case{7.0, false, 1}, Case{7.0, true, 1}}) {
+        SCOPED_TRACE("stalled " + std::to_string(stalled) + " s" + (timersFirst ? ", timers first" : ""));
+        wrapFreshChannel();
+        openChannel();
+        local->setRate(40000);
+        for (int chunk = 0; chunk < 40; ++chunk) wrapper->sendData(std::vector<std::uint8_t>(16000));
+        settle();
+        for (int second = 0; second < 6; ++second) {
+            clock->advance(1);
+            remote->send(frame(9), true);
+            settle();
+        }
+        clock->advance(0.8);
+        settle();
+        stallThenHearThePeer(stalled, timersFirst);  // the peer's buffer sent at 6.8 s
+        clock->advance(2);
+        settle();
+        EXPECT_EQ(delegate->timeouts(), reported);
     }
 }
 
