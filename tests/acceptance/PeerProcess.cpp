@@ -5,7 +5,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <deque>
 #include <fstream>
 #include <stdexcept>
@@ -107,9 +109,17 @@ void PeerProcess::readLines(int fd) {
 
 void PeerProcess::send(const std::string& line) {
     const std::string text = line + "\n";
-    if (write(input_, text.data(), text.size()) != static_cast<ssize_t>(text.size())) {
-        throw std::runtime_error("cannot write to the peer");
+    const auto written = write(input_, text.data(), text.size());
+    if (written == static_cast<ssize_t>(text.size())) return;
+    std::string why = written < 0 ? std::strerror(errno) : "a short write";
+    int status = 0;
+    if (!exited_ && waitpid(pid_, &status, WNOHANG) == pid_) {
+        exited_ = true;
+        why += WIFSIGNALED(status) ? "; the peer was killed by signal " + std::to_string(WTERMSIG(status))
+                                   : "; the peer exited with status " + std::to_string(WEXITSTATUS(status));
     }
+    throw std::runtime_error("cannot write to the peer (" + why + "); its output:\n" + output() +
+                             "its last log lines:\n" + libraryLog(40));
 }
 
 void PeerProcess::closeInput() {
