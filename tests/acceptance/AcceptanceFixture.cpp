@@ -47,7 +47,7 @@ std::vector<std::string> AcceptanceTest::expectLine(PeerProcess& peer, const std
     if (auto match = peer.waitFor(pattern, seconds, from)) return *match;
     ADD_FAILURE() << "no line matching " << pattern << " within " << seconds << " s; the peer printed:\n"
                   << peer.output() << "its library's last log lines:\n"
-                  << peer.libraryLog(60);
+                  << peer.libraryLog(60) << "its threads' states: " << peer.threadStates();
     throw std::runtime_error("expected line missing");
 }
 

@@ -9,7 +9,9 @@
 #include <chrono>
 #include <cstring>
 #include <deque>
+#include <filesystem>
 #include <fstream>
+#include <map>
 #include <stdexcept>
 
 extern char** environ;
@@ -175,6 +177,25 @@ std::string PeerProcess::libraryLog(std::size_t lines) const {
     std::string text;
     for (const auto& line : last) text += line + "\n";
     return text;
+}
+
+std::string PeerProcess::threadStates() const {
+    std::map<char, int> states;
+    const auto tasks = "/proc/" + std::to_string(pid_) + "/task";
+    std::error_code error;
+    for (const auto& task : std::filesystem::directory_iterator(tasks, error)) {
+        std::ifstream stat(task.path() / "stat");
+        std::string line;
+        std::getline(stat, line);
+        const auto end = line.rfind(')');  // the state follows the command's name in parentheses
+        if (end != std::string::npos && end + 2 < line.size()) ++states[line[end + 2]];
+    }
+    std::string text;
+    for (const auto& [state, count] : states) {
+        if (!text.empty()) text += ", ";
+        text += state + (" " + std::to_string(count));
+    }
+    return text.empty() ? "gone" : text;
 }
 
 std::size_t PeerProcess::loggedCount(const std::string& text) const {

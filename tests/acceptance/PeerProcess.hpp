@@ -45,6 +45,9 @@ public:
     std::string output() const;
     /// The last `lines` lines the library logged (its standard error).
     std::string libraryLog(std::size_t lines) const;
+    /// How the process and its threads stand now, from /proc ("R 2, S 20, T 0" and so on), for
+    /// failure messages.
+    std::string threadStates() const;
     /// The lines the library logged so far that contain `text`.
     std::size_t loggedCount(const std::string& text) const;
 
