@@ -22,17 +22,12 @@ std::shared_ptr<Logger> ZephLogger::logger() const {
 
 void ZephLogger::setLogger(std::shared_ptr<Logger> logger) {
     std::lock_guard lock(mutex_);
-    if (!consoleClosed_) logger_ = std::move(logger);
+    logger_ = std::move(logger);
 }
 
 void ZephLogger::closeConsole() {
-    std::shared_ptr<Logger> closed;
-    {
-        std::lock_guard lock(mutex_);
-        consoleClosed_ = true;
-        closed = std::move(logger_);
-    }
     console_.close();
+    setLogger(nullptr);
 }
 
 void ZephLogger::setRole(WebRtcClientRole role) {

@@ -58,8 +58,8 @@ public:
     /// Later lines print through `logger` (null: nothing is printed).
     void setLogger(std::shared_ptr<Logger> logger);
     /// Lets go of the console logger for good: once this returns, no line is printed any more,
-    /// none is still being printed on another thread, and setLogger is ignored. Lines are still
-    /// stored. For a client the host has released: the host's logger may be gone.
+    /// whatever setLogger is given later, and none is still being printed on another thread. Lines
+    /// are still stored. For a client the host has released: the host's logger may be gone.
     void closeConsole();
 
     /// The session's side, id and PIN, stamped into every entry made from now on.
@@ -125,7 +125,6 @@ private:
 
     mutable std::mutex mutex_;
     std::shared_ptr<Logger> logger_;
-    bool consoleClosed_ = false;
     HostCallGate console_;  // every line printed passes through it
     std::optional<std::string> sessionId_;
     std::optional<std::string> pin_;
