@@ -102,14 +102,15 @@ void WebRtcChunkAdapter::dataChannelDidChange(DataChannelState state, DataChanne
         // A replaced or closed channel's reports must not disturb the current one.
         if (dataChannel_.get() != &channel) return;
         if (state == DataChannelState::open) {
+            // The resends of a new channel are queued before the queue may write: they go ahead
+            // of every frame that waited for the channel.
+            if (!std::exchange(dataChannelOpened_, true)) onQueue(&WebRtcChunkAdapter::channelOpened);
             queue_->didConnect();
         } else {
             queue_->didDisconnect();
-        }
-        if (state == DataChannelState::open && !std::exchange(dataChannelOpened_, true)) {
-            onQueue(&WebRtcChunkAdapter::channelOpened);
-        } else if (state == DataChannelState::closing || state == DataChannelState::closed) {
-            onQueue(&WebRtcChunkAdapter::channelWentAway);
+            if (state == DataChannelState::closing || state == DataChannelState::closed) {
+                onQueue(&WebRtcChunkAdapter::channelWentAway);
+            }
         }
         delegate = delegate_.lock();
     }
