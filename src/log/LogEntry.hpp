@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -37,6 +38,11 @@ struct LogEntry {
     /// "method", "timestamp" (a number), "message", "pin", and "role" and "data" when present.
     /// Every string in it is valid UTF-8 (ill-formed bytes replaced), so it always serialises.
     nlohmann::json getMetaData() const;
+
+    /// What the entry holds on the heap beside its own object: the buffers of its longer strings
+    /// and the whole of its data, each allocation with the allocator's bookkeeping. Takes time in
+    /// proportion to the entry's data, not its own size.
+    std::size_t heapBytes() const;
 };
 
 }  // namespace quorvane

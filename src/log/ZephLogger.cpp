@@ -10,10 +10,13 @@ namespace quorvane {
 
 namespace {
 constexpr const char* notSet = "not set";
+// Beside an entry's slot in the store: the allocator's header of the slot (the store is a deque,
+// whose blocks hold one entry each at this size) and the store's pointer to the block.
+constexpr std::size_t slotOverhead = 16 + sizeof(void*);
 }
 
-ZephLogger::ZephLogger(std::shared_ptr<Logger> logger, LogLevel level, bool retainLogs)
-    : logger_(std::move(logger)), level_(level), retainLogs_(retainLogs) {}
+ZephLogger::ZephLogger(std::shared_ptr<Logger> logger, LogLevel level, bool retainLogs, std::size_t storeCapacity)
+    : logger_(std::move(logger)), level_(level), retainLogs_(retainLogs), storeCapacity_(storeCapacity) {}
 
 std::shared_ptr<Logger> ZephLogger::logger() const {
     std::lock_guard lock(mutex_);
@@ -56,6 +59,9 @@ std::vector<LogEntry> ZephLogger::getLogStore() const {
 void ZephLogger::clearLogStore() {
     std::lock_guard lock(mutex_);
     logStore_.clear();
+    storeBytes_ = 0;
+    deliveredSerial_ = nextSerial_;
+    tooLargeDelivered_ = tooLarge_;
 }
 
 void ZephLogger::trace(bool store, const std::string& pkg, const std::string& klass, const std::string& method,
@@ -138,41 +144,68 @@ LogEntry ZephLogger::mkLogEntry(LogType type, LogLevel level, const std::string&
                     klass,        method,         message,                     std::nullopt};
 }
 
-void ZephLogger::append(LogEntry entry) { logStore_.push_back({nextSerial_++, std::move(entry)}); }
+void ZephLogger::append(LogEntry entry) {
+    // The entry's slot and the entry's own heap blocks, which the move below keeps as they are.
+    const auto bytes = sizeof(Stored) + slotOverhead + entry.heapBytes();
+    if (bytes > storeCapacity_) {  // it could only empty the store, and still not fit
+        ++tooLarge_;
+        return;
+    }
+    while (storeBytes_ + bytes > storeCapacity_) popOldest();
+    logStore_.push_back(Stored{nextSerial_++, bytes, std::move(entry)});
+    storeBytes_ += bytes;
+}
+
+void ZephLogger::popOldest() {
+    storeBytes_ -= logStore_.front().bytes;
+    logStore_.pop_front();
+}
 
 void ZephLogger::sendToServer(std::shared_ptr<LogPoster> poster) {
     std::string sessionId;
     WebRtcClientRole role;
-    std::vector<Stored> copy;
+    std::vector<LogEntry> copy;
+    std::uint64_t end = 0;
+    std::uint64_t tooLarge = 0;
     {
         std::lock_guard lock(mutex_);
         if (!sessionId_ || !role_) return;
         sessionId = *sessionId_;
         role = *role_;
-        copy = logStore_;
+        const auto first = logStore_.empty() ? nextSerial_ : logStore_.front().serial;
+        if (const auto dropped = first - deliveredSerial_ + tooLarge_ - tooLargeDelivered_; dropped > 0) {
+            auto notice = mkLogEntry(LogType::LOG, LogLevel::WARN, "Quorvane", "ZephLogger", "sendToServer",
+                                     "Dropped " + std::to_string(dropped) +
+                                         " log entries to keep the log store within " +
+                                         std::to_string(storeCapacity_) + " bytes");
+            notice.data = LogData{{"droppedEntries", dropped}};
+            copy.push_back(std::move(notice));
+        }
+        copy.reserve(copy.size() + logStore_.size());
+        for (const auto& stored : logStore_) copy.push_back(stored.entry);
+        end = nextSerial_;
+        tooLarge = tooLarge_;
     }
     if (!poster) return;
 
     auto entries = nlohmann::json::array();
     auto metrics = nlohmann::json::array();
-    for (const auto& stored : copy) {
-        (stored.entry.type == LogType::METRIC ? metrics : entries).push_back(stored.entry.getMetaData());
+    for (const auto& entry : copy) {
+        (entry.type == LogType::METRIC ? metrics : entries).push_back(entry.getMetaData());
     }
     nlohmann::json body{{"entries", std::move(entries)}, {"metrics", std::move(metrics)}};
 
-    if (copy.empty()) {
-        poster->postLogs(std::move(body), std::move(sessionId), role);
-        return;
-    }
     // Only what was posted leaves the store, and only once the service has it.
-    poster->postLogs(std::move(body), std::move(sessionId), role).done([weak = weak_from_this(), last = copy.back().serial] {
-        if (auto self = weak.lock()) self->removeUpTo(last);
+    poster->postLogs(std::move(body), std::move(sessionId), role).done([weak = weak_from_this(), end, tooLarge] {
+        if (auto self = weak.lock()) self->delivered(end, tooLarge);
     });
 }
 
-void ZephLogger::removeUpTo(std::uint64_t serial) {
+void ZephLogger::delivered(std::uint64_t serial, std::uint64_t tooLarge) {
     std::lock_guard lock(mutex_);
-    std::erase_if(logStore_, [serial](const Stored& stored) { return stored.serial <= serial; });
+    deliveredSerial_ = std::max(deliveredSerial_, serial);
+    tooLargeDelivered_ = std::max(tooLargeDelivered_, tooLarge);
+    while (!logStore_.empty() && logStore_.front().serial < serial) popOldest();
 }
 
 }  // namespace quorvane

@@ -28,10 +28,22 @@
 // set. sensitive, metric and dataChannelMessage ignore the threshold, are stored when logs are
 // retained or the store flag is set, and are never printed.
 //
+// The store is bounded: its entries as held in memory (each entry's object, its strings and its
+// data, plus a fixed overhead per entry) take at most the store's capacity, 16 MiB unless the
+// constructor is given another: some 40,000 of the lines a host logs as it receives small
+// messages. An entry that would pass the bound makes room by dropping the oldest entries first,
+// flagged ones and metrics alike; an entry larger than the whole bound is dropped itself, and the
+// store kept as it is. An append costs the same whatever the store holds. The next upload says how
+// many entries were dropped since the last successful one: its "entries" list then starts with one
+// WARN entry of class "ZephLogger", operation "sendToServer", whose data is {"droppedEntries": N},
+// made when the upload is.
+//
 // Every operation is thread-safe. The console logger is called outside the logger's lock, so a
 // console logger may log again.
 
+#include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -50,9 +62,14 @@ class LogPoster;
 
 class ZephLogger : public std::enable_shared_from_this<ZephLogger> {
 public:
+    /// The bound of the store unless the constructor is given another: 16 MiB.
+    static constexpr std::size_t defaultStoreCapacity = std::size_t(16) << 20;
+
     /// `logger` may be null (nothing is printed); `level` is the threshold of the store for the
-    /// ordinary levels; `retainLogs` stores every ordinary line that passes the threshold.
-    ZephLogger(std::shared_ptr<Logger> logger, LogLevel level, bool retainLogs);
+    /// ordinary levels; `retainLogs` stores every ordinary line that passes the threshold;
+    /// `storeCapacity` bounds the bytes the stored entries hold.
+    ZephLogger(std::shared_ptr<Logger> logger, LogLevel level, bool retainLogs,
+               std::size_t storeCapacity = defaultStoreCapacity);
 
     std::shared_ptr<Logger> logger() const;
     /// Later lines print through `logger` (null: nothing is printed).
@@ -69,12 +86,15 @@ public:
 
     /// A copy of the stored entries, oldest first.
     std::vector<LogEntry> getLogStore() const;
+    /// Empties the store and forgets what was dropped from it: the next upload reports no drop.
     void clearLogStore();
 
     /// Posts the stored entries (metrics apart) to the service under the current session id and
-    /// role, and returns at once. Does nothing when either is unknown. Once the post succeeds, the
-    /// posted entries leave the store; entries stored meanwhile stay. After a failure every entry
-    /// stays for the next upload.
+    /// role, and returns at once. Does nothing when either is unknown. When entries were dropped
+    /// since the last successful upload, "entries" starts with the entry that says how many. Once
+    /// the post succeeds, the posted entries leave the store and the count starts again from what
+    /// is dropped after them; entries stored meanwhile stay. After a failure every entry stays for
+    /// the next upload, and so does the count.
     void sendToServer(std::shared_ptr<LogPoster> poster);
 
     void trace(bool store, const std::string& pkg, const std::string& klass, const std::string& method,
@@ -105,6 +125,7 @@ private:
 
     struct Stored {
         std::uint64_t serial;  // increases with every stored entry; tells an upload what it sent
+        std::size_t bytes;     // what the entry holds, counted when it was stored
         LogEntry entry;
     };
 
@@ -119,9 +140,13 @@ private:
     /// An entry stamped with the current role, session id, PIN and time; the caller holds mutex_.
     LogEntry mkLogEntry(LogType type, LogLevel level, const std::string& pkg, const std::string& klass,
                         const std::string& method, const std::string& message) const;
-    void append(LogEntry entry);  // the caller holds mutex_
-    /// Drops the stored entries up to and including `serial`.
-    void removeUpTo(std::uint64_t serial);
+    /// Stores `entry`, first dropping the oldest entries as far as it needs room; the caller holds
+    /// mutex_.
+    void append(LogEntry entry);
+    void popOldest();  // the caller holds mutex_
+    /// The service has every entry stored before `serial`, and has heard of the first `tooLarge`
+    /// entries too large to store: the former leave the store, and neither counts as dropped again.
+    void delivered(std::uint64_t serial, std::uint64_t tooLarge);
 
     mutable std::mutex mutex_;
     std::shared_ptr<Logger> logger_;
@@ -131,8 +156,18 @@ private:
     const LogLevel level_;
     std::optional<WebRtcClientRole> role_;
     const bool retainLogs_;
-    std::vector<Stored> logStore_;
+    const std::size_t storeCapacity_;
+    // Serials run without gaps and the store always holds the newest ones, from its first entry's
+    // serial up to nextSerial_. Below deliveredSerial_ everything was posted (or cleared); so the
+    // entries from there up to the first stored one were dropped since the last successful upload.
+    // Entries too large to store get no serial: tooLarge_ counts them all, tooLargeDelivered_
+    // those a successful upload reported.
+    std::deque<Stored> logStore_;
+    std::size_t storeBytes_ = 0;
     std::uint64_t nextSerial_ = 0;
+    std::uint64_t deliveredSerial_ = 0;
+    std::uint64_t tooLarge_ = 0;
+    std::uint64_t tooLargeDelivered_ = 0;
 };
 
 }  // namespace quorvane

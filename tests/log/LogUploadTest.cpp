@@ -52,6 +52,24 @@ struct Fixture {
         for (const auto& item : list) out.push_back(item["message"]);
         return out;
     }
+
+    // A store of 8 KiB, and flagged lines of one size, some fifteen of which fill it.
+    void useSmallStore() { logger = std::make_shared<ZephLogger>(nullptr, LogLevel::TRACE, false, 8 << 10); }
+    void logLines(int count) {
+        for (int i = 0; i < count; ++i) {
+            logger->error(true, "P", "K", "op", "line " + std::to_string(1000 + next++) + std::string(200, '.'));
+        }
+    }
+    int next = 0;
+
+    /// The number the upload's drop notice gives, or -1 when it has none.
+    static long long droppedIn(const FakePoster::Post& post) {
+        const auto& entries = post.body["entries"];
+        if (entries.empty() || entries[0]["class"] != "ZephLogger") return -1;
+        return entries[0]["data"]["droppedEntries"];
+    }
+    /// What the store let go of: lines logged that it no longer holds, or never held.
+    long long droppedSoFar(int logged) const { return logged - (long long)logger->getLogStore().size(); }
 };
 
 }  // namespace
@@ -154,4 +172,59 @@ TEST(LogUpload, BodyWithInvalidUtf8SerialisesAndLoggerMayGoFirst) {
     f.logger.reset();  // released before the service answers
     f.poster->posts[0].resolver.fulfill();
     quorvane::testing::drain(DispatchQueue::main());
+}
+
+TEST(LogUpload, UploadStartsWithHowManyEntriesWereDropped) {
+    Fixture f;
+    f.useSmallStore();
+    f.startSession("s", WebRtcClientRole::offer);
+    f.logLines(100);
+    f.logger->error(true, "P", "K", "op", std::string(10 << 10, 'x'));  // larger than the whole store
+    const auto kept = f.logger->getLogStore();
+    ASSERT_GT(kept.size(), 1u);
+    ASSERT_LT(kept.size(), 100u);
+    EXPECT_EQ(kept.back().message.substr(0, 10), "line 1099.");
+
+    f.logger->sendToServer(f.poster);
+    ASSERT_EQ(f.poster->posts.size(), 1u);
+    const auto& body = f.poster->posts[0].body;
+    EXPECT_EQ(body.size(), 2u);
+    EXPECT_EQ(Fixture::droppedIn(f.poster->posts[0]), 101 - (long long)kept.size());
+    const auto& notice = body["entries"][0];
+    EXPECT_EQ(notice["level"], "WARN");
+    EXPECT_EQ(notice["sessionId"], "s");
+    EXPECT_EQ(notice["role"], "offer");
+    EXPECT_EQ(notice["data"].size(), 1u);
+    ASSERT_EQ(body["entries"].size(), kept.size() + 1);
+    EXPECT_EQ(body["entries"][1]["message"], kept.front().message);
+}
+
+TEST(LogUpload, DropCountStartsAgainOnlyAfterASuccessfulUpload) {
+    Fixture f;
+    f.useSmallStore();
+    f.startSession("s", WebRtcClientRole::answer);
+    f.logLines(100);
+    f.logger->sendToServer(f.poster);
+    EXPECT_EQ(Fixture::droppedIn(f.poster->posts[0]), f.droppedSoFar(100));
+
+    f.poster->posts[0].resolver.reject(std::make_exception_ptr(std::runtime_error("offline")));
+    quorvane::testing::drain(DispatchQueue::main());
+    f.logLines(10);
+    f.logger->sendToServer(f.poster);  // a failed upload keeps the count, and drops since add to it
+    EXPECT_EQ(Fixture::droppedIn(f.poster->posts[1]), f.droppedSoFar(110));
+
+    const auto posted = f.logger->getLogStore().size();
+    f.logLines(5);  // while the post is under way: the oldest five posted entries make room
+    f.poster->posts[1].resolver.fulfill();
+    quorvane::testing::drain(DispatchQueue::main());
+    ASSERT_EQ(f.logger->getLogStore().size(), 5u);
+    f.logger->sendToServer(f.poster);  // what the service got counts as delivered, not dropped
+    EXPECT_EQ(Fixture::droppedIn(f.poster->posts[2]), -1);
+    EXPECT_EQ(f.poster->posts[2].body["entries"].size(), 5u);
+
+    f.poster->posts[2].resolver.fulfill();
+    quorvane::testing::drain(DispatchQueue::main());
+    f.logLines(int(posted) + 3);
+    f.logger->sendToServer(f.poster);
+    EXPECT_EQ(Fixture::droppedIn(f.poster->posts[3]), 3);
 }

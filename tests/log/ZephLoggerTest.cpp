@@ -198,3 +198,46 @@ TEST(ClassLogger, LogsUnderItsPackageAndClassWithoutStoreFlagOrData) {
     EXPECT_TRUE(notRetained->getLogStore().empty());
     ClassLogger(nullptr, "Nobody").warn("op", "no logger, no crash");
 }
+
+TEST(ZephLogger, StoreKeepsTheNewestEntriesWithinItsCapacity) {
+    // Every kind of entry, flagged or retained, counts with its strings and its data as held.
+    constexpr std::size_t capacity = 64 << 10;
+    constexpr int logged = 1000;
+    struct Case {
+        const char* name;
+        bool retain;
+        std::size_t messageBytes;
+        std::size_t dataBytes;  // a text of this length in the entry's data
+        bool metric;
+    };
+    const std::vector<Case> cases{
+        {"retained short lines", true, 0, 0, false},
+        {"retained long lines", true, 1000, 0, false},
+        {"flagged lines with long data", false, 0, 1000, false},
+        {"flagged metrics with long names", false, 0, 1000, true},
+    };
+    ScopedVirtualClock clock;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto logger = std::make_shared<ZephLogger>(nullptr, LogLevel::TRACE, c.retain, capacity);
+        for (int i = 0; i < logged; ++i) {
+            auto message = std::to_string(i) + std::string(c.messageBytes, '.');
+            if (c.metric) {
+                logger->metric(true, "P", "K", "op", message, std::string(c.dataBytes, 'n'), i);
+            } else {
+                logger->info(!c.retain, "P", "K", "op", message, LogData{{"text", std::string(c.dataBytes, 'd')}});
+            }
+        }
+        auto store = logger->getLogStore();
+        ASSERT_FALSE(store.empty());
+        ASSERT_LT(store.size(), std::size_t(logged));
+        const auto first = logged - int(store.size());
+        for (std::size_t i = 0; i < store.size(); ++i) {  // the newest, in order
+            ASSERT_EQ(store[i].message, std::to_string(first + int(i)) + std::string(c.messageBytes, '.'));
+        }
+        // At least the entry itself and its texts count; the overhead counted beside is modest.
+        const auto held = sizeof(LogEntry) + c.messageBytes + c.dataBytes;
+        EXPECT_LE(store.size() * held, capacity);
+        EXPECT_GE(store.size() * (held + 512), capacity);
+    }
+}
