@@ -158,8 +158,10 @@ X11ScreenRecorder::X11ScreenRecorder(std::string displayName)
 X11ScreenRecorder::~X11ScreenRecorder() { stopThread(); }
 
 const std::shared_ptr<ScreenRecorder>& X11ScreenRecorder::shared() {
-    static const std::shared_ptr<ScreenRecorder> recorder = std::make_shared<X11ScreenRecorder>();
-    return recorder;
+    // Never destroyed: a capture that one of the library's threads lets go of while the process
+    // exits would otherwise close its X connection there, as Xlib itself is being torn down.
+    static const auto* const recorder = new std::shared_ptr<ScreenRecorder>(std::make_shared<X11ScreenRecorder>());
+    return *recorder;
 }
 
 bool X11ScreenRecorder::isAvailable() const { return connections_->open() != nullptr; }

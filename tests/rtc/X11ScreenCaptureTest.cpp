@@ -77,6 +77,22 @@ TEST(X11ScreenRecorder, OutlivesTheServerOfItsLastConnection) {
     recorder.reset();
 }
 
+std::weak_ptr<rtc::ScreenRecorder> processRecorder;
+
+// The process's recorder outlives the exit: the library's threads may let go of a capture while
+// the process exits, and closing its display then would meet Xlib torn down.
+TEST(X11ScreenRecorder, TheProcessesRecorderOutlivesItsExit) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");  // a fresh process, whose recorder is made below
+    EXPECT_EXIT(
+        {
+            // Runs after what the process made later, the recorder among them, was destroyed.
+            std::atexit([] { std::_Exit(processRecorder.expired() ? 1 : 0); });
+            processRecorder = rtc::X11ScreenRecorder::shared();
+            std::exit(0);
+        },
+        ::testing::ExitedWithCode(0), "");
+}
+
 TEST(ScreenStreamOnX11, TheTrackCarriesFramesOfTheDisplaysSize) {
     XvfbDisplay display(320, 240);
     ASSERT_FALSE(display.name().empty()) << "Xvfb did not start";
