@@ -89,6 +89,13 @@ int onIOError(Display* display) {
 
 void keepRunning(Display*, void*) {}
 
+/// The display Xlib opens for `name`, as its messages name it: `name`, or the value of DISPLAY
+/// when it is empty.
+std::string openedName(const std::string& name) {
+    const std::string opened = XDisplayName(name.empty() ? nullptr : name.c_str());
+    return opened.empty() ? "(DISPLAY is not set)" : opened;
+}
+
 /// A new connection to display `name` whose breaking never ends the process; null when the display
 /// does not open. Called with the thread marked as using the recorder's connections.
 ::rtc::scoped_refptr<webrtc::SharedXDisplay> openConnection(const std::string& name) {
@@ -151,8 +158,10 @@ X11ScreenRecorder::X11ScreenRecorder(std::string displayName)
 X11ScreenRecorder::~X11ScreenRecorder() { stopThread(); }
 
 const std::shared_ptr<ScreenRecorder>& X11ScreenRecorder::shared() {
-    static const std::shared_ptr<ScreenRecorder> recorder = std::make_shared<X11ScreenRecorder>();
-    return recorder;
+    // Never destroyed: a capture that one of the library's threads lets go of while the process
+    // exits would otherwise close its X connection there, as Xlib itself is being torn down.
+    static const auto* const recorder = new std::shared_ptr<ScreenRecorder>(std::make_shared<X11ScreenRecorder>());
+    return *recorder;
 }
 
 bool X11ScreenRecorder::isAvailable() const { return connections_->open() != nullptr; }
@@ -190,22 +199,23 @@ bool X11ScreenRecorder::waitForNextFrame() {
 
 void X11ScreenRecorder::run(RecordingId recording) {
     OwnConnectionsInUse inUse;
+    const std::string name = openedName(displayName_);
     webrtc::DesktopCaptureOptions options;
     options.set_x_display(connections_->open());
-    if (!options.x_display()) return started(recording, recorderError("Cannot open X display " + displayName_));
+    if (!options.x_display()) return started(recording, recorderError("Cannot open X display " + name));
     auto capturer = webrtc::DesktopCapturer::CreateScreenCapturer(options);
-    if (!capturer) return started(recording, recorderError("Cannot record X display " + displayName_));
+    if (!capturer) return started(recording, recorderError("Cannot record X display " + name));
     CaptureResult capture;
     capturer->Start(&capture);
     bool reported = false;
     do {
         capturer->CaptureFrame();
         if (hasGone(*options.x_display())) {
-            return failed(recording, recorderError("Lost the connection to X display " + displayName_));
+            return failed(recording, recorderError("Lost the connection to X display " + name));
         }
         if (capture.result() == webrtc::DesktopCapturer::Result::ERROR_PERMANENT) {
             // The recording stays under way without frames until it is stopped.
-            if (!reported) started(recording, recorderError("Screen capture failed on X display " + displayName_));
+            if (!reported) started(recording, recorderError("Screen capture failed on X display " + name));
             return;
         }
         if (!reported) {

@@ -29,7 +29,7 @@ public:
     explicit X11ScreenRecorder(std::string displayName = {});
     ~X11ScreenRecorder() override;
 
-    /// The recorder of the process, on the display named by DISPLAY.
+    /// The recorder of the process, on the display named by DISPLAY; it lives as long as the process.
     static const std::shared_ptr<ScreenRecorder>& shared();
 
     /// True when the display can be opened.

@@ -69,17 +69,31 @@ TEST_F(MessagingAcceptanceTest, CommandsAndQueriesEndInEveryOutcome) {
     EXPECT_EQ(agent->count(R"(^answer to query "parts 3": "part 3 of 3" \(last part\)$)"), 1u);
 }
 
+// A long text is shown shortened, with its length, the peer's errors included.
 TEST_F(MessagingAcceptanceTest, ThePeersTextIsShownWithItsControlCharactersEscaped) {
     using namespace std::string_literals;
     struct Case {
         std::string line;  ///< typed on the agent
         std::string shown;  ///< the end of a line the device prints
     };
+    const std::string longText(5000, 'y');
+    const std::string longShown = std::string(200, 'y') + "... (5000 bytes)";
+    const auto folder = std::filesystem::temp_directory_path() / ("long-name-" + std::to_string(getpid()));
+    std::filesystem::create_directories(folder);
+    const std::string longName(250, 'n');
+    std::ofstream(folder / longName) << "hello";
     const std::vector<Case> cases = {
         {"chat a\x1b[2J\x1b]0;title\x07z", R"(chat from the peer: a\x1b[2J\x1b]0;title\x07z)"},
         {"chat cut\0here\rover"s, R"(chat from the peer: cut\0here\rover)"},
         {"command refuse no\x1b[31m", R"(answer: refusing the command (403 no\x1b[31m))"},
         {"query \xc2\x9b" "2J\x7f", R"(, category 0: "\xc2\x9b2J\x7f")"},
+        {"chat " + longText, "chat from the peer: " + longShown},
+        {"command " + longText, "answer: carrying out \"" + longShown + "\""},
+        {"command refuse " + longText, "answer: refusing the command (403 " + longShown + ")"},
+        {"query refuse " + longText, "answer: refusing the query (403 " + longShown + ")"},
+        {"file " + (folder / longName).string(),
+         "file \"" + std::string(200, 'n') + "... (250 bytes)\" arrived intact: 5 bytes, sha256 "
+         "2cf24dba5fb0a30e26e83b2ac5b9e29e1b161e5c1fa7425e73043362938b9824"},
     };
     for (const auto& one : cases) {
         SCOPED_TRACE(one.shown);
@@ -88,12 +102,18 @@ TEST_F(MessagingAcceptanceTest, ThePeersTextIsShownWithItsControlCharactersEscap
         expectLine(*device, literal(one.shown) + "$", 10, mark);
     }
     expectLine(*agent, literal(R"(: error 403: no\x1b[31m)") + "$");
+    const std::string refusal = "\"refuse " + std::string(193, 'y') + "... (5007 bytes)\" failed after ";
+    for (const std::string kind : {"command ", "query "}) {
+        expectLine(*agent,
+                   "^" + literal("result: " + kind + refusal) + ".*" + literal(": error 403: " + longShown) + "$");
+    }
     expectLine(*agent, literal(R"(: "you asked: \xc2\x9b2J\x7f" (last part))") + "$");
     // Nor does a side echo its own text raw.
     expectLine(*agent, "^" + literal(R"(chat to the peer: cut\0here\rover)") + "$");
     for (auto* side : {device.get(), agent.get()}) {
         EXPECT_EQ(side->output().find_first_of("\x1b\r\x7f"s + '\0'), std::string::npos) << side->output();
     }
+    std::filesystem::remove_all(folder);
 }
 
 TEST_F(MessagingAcceptanceTest, ALongChatIsEchoedOnceShortened) {

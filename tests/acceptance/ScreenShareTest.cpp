@@ -141,7 +141,9 @@ TEST_P(ScreenShareLosingTheDisplayTest, WhileSharedTheSessionGoesOn) {
     expectLine(*device, "^report: screen capture started$", 10, from);
     expectFramesAtTheAgent();
     display.goAway();
-    expectLine(*device, "^report: screen capture failed: .*Lost the connection to X display", 10, from);
+    expectLine(*device,
+               "^report: screen capture failed: .*" + literal("Lost the connection to X display " + display.name()) + "$",
+               10, from);
     agent->send("chat still there?");
     expectLine(*device, "^chat from the peer: still there\\?$", 10, from);
     expectTheNextShareToFindItGone();

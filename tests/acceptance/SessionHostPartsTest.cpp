@@ -5,6 +5,7 @@
 
 #include <unistd.h>
 
+#include <climits>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
@@ -156,6 +157,8 @@ TEST(PrintableTest, EscapesEveryControlCharacterAndEveryByteOutsideUtf8) {
         {"\xe2\x80\xaa\xe2\x80\xac \xe2\x80\xae" "fdp.exe", "\\xe2\\x80\\xaa\\xe2\\x80\\xac \\xe2\\x80\\xaefdp.exe"},
         {"\xe2\x81\xa6\xe2\x81\xa9 \xe2\x80\xa7\xe2\x80\xaf\xe2\x81\xa5\xe2\x81\xaa",
          "\\xe2\\x81\\xa6\\xe2\\x81\\xa9 \xe2\x80\xa7\xe2\x80\xaf\xe2\x81\xa5\xe2\x81\xaa"},
+        {"\xe2\x80\x8e\xe2\x80\x8f\xd8\x9c \xe2\x80\x8d\xd8\x9b",
+         "\\xe2\\x80\\x8e\\xe2\\x80\\x8f\\xd8\\x9c \xe2\x80\x8d\xd8\x9b"},
         {"", ""},
     };
     for (const auto& [text, shown] : cases) EXPECT_EQ(printable(text), shown) << shown;
@@ -165,6 +168,9 @@ TEST(PrintableTest, LongTextIsShortenedWhereACharacterStarts) {
     EXPECT_EQ(shortened("short", 5), "short");
     EXPECT_EQ(shortened("abcdef", 5), "abcde... (6 bytes)");
     EXPECT_EQ(shortened("abcd\xc3\xa9z", 5), "abcd... (7 bytes)");
+    EXPECT_EQ(shortened("ab\xf0\x9f\x98\x80z", 5), "ab... (7 bytes)");
+    EXPECT_EQ(shortened("abcd\x80\x80\x80\x80", 5), "abcd\x80... (8 bytes)");
+    EXPECT_EQ(shortened(std::string(9, '\x80'), 5), "\x80\x80\x80\x80\x80... (9 bytes)");
     EXPECT_EQ(shortened(std::string(5 << 20, 'x')).size(), 200 + std::string("... (5242880 bytes)").size());
 }
 
@@ -198,6 +204,9 @@ TEST(SaveFolderTest, AReceivedFileNeverReplacesAnother) {
                                    {e125 + ".bin", e125.substr(2) + "-1.bin"},
                                    {std::string(300, 'b'), std::string(255, 'b')},
                                    {std::string(300, 'b'), std::string(253, 'b') + "-1"},
+                                   // Bytes that are not UTF-8 are no character to step back over.
+                                   {std::string(300, '\x80') + ".txt", std::string(251, '_') + ".txt"},
+                                   {std::string(300, '\x80'), std::string(255, '_')},
                                });
     EXPECT_EQ(contentOf(folder.path + "/report.txt"), "content 0");
 }
@@ -212,12 +221,27 @@ TEST(SaveFolderTest, APeersNameBecomesAPlainFileNameInTheFolder) {
                             {"bell\a esc\x1b[2J cr\r lf\n del\x7f c1\xc2\x9b.txt",
                              "bell_ esc_[2J cr_ lf_ del_ c1_.txt"},
                             {"caf\xc3\xa9\xc2\xa0.txt", "caf\xc3\xa9\xc2\xa0.txt"},
+                            {"\xc3\x9c" "bersicht-\xe5\xa0\xb1\xe5\x91\x8a.txt",
+                             "\xc3\x9c" "bersicht-\xe5\xa0\xb1\xe5\x91\x8a.txt"},
+                            {"bidi\xe2\x80\xaetxt.exe", "bidi_txt.exe"},
+                            {"marks\xe2\x80\x8e\xe2\x80\x8f\xd8\x9c \xe2\x80\xaa\xe2\x80\xac "
+                             "\xe2\x81\xa6\xe2\x81\xa9.txt",
+                             "marks___ __ __.txt"},
+                            {"lone\x9b \xff\xfe overlong\xc0\xaf surrogate\xed\xa0\x80 cut\xe2\x82.txt",
+                             "lone_ __ overlong__ surrogate___ cut__.txt"},
+                            {"\x80.profile", "_.profile"},
                             {"../outside", "_._outside"},
                             {".hidden", "_hidden"},
                             {"..", "_."},
                             {"", "received.bin"},
                         });
     EXPECT_FALSE(std::filesystem::exists(folder.path + "/outside"));
+    // A name the folder cannot keep as sent (here its path would pass the system's limit) is given
+    // the neutral name.
+    std::string deep = folder.path;
+    while (deep.size() < PATH_MAX - 200) deep += "/" + std::string(100, 'd');
+    std::filesystem::create_directories(deep);
+    expectSavedAs(deep, {{std::string(250, 'n'), "received.bin"}, {std::string(250, 'n'), "received-1.bin"}});
 }
 
 TEST(SaveFolderTest, ANameWhoseNumberedFormsAreAllTakenIsRefused) {

@@ -122,6 +122,7 @@ TEST_F(ShellTest, RefusesEachBadLineInOneLineAndGoesOn) {
         {"status now", "status: unexpected now (usage: status)"},
         {"disconnect now", "disconnect: unexpected now (usage: disconnect)"},
         {"quit now", "quit: unexpected now (usage: quit)"},
+        {"help me", "help: unexpected me (usage: help)"},
         {"fly away", "unknown command fly (try help)"},
         // The user's words are echoed escaped.
         {"fly\x1b[2J\r away", "unknown command fly\\x1b[2J\\r (try help)"},

@@ -1,9 +1,12 @@
 #include <gtest/gtest.h>
 
 #include <condition_variable>
+#include <cstdlib>
 #include <future>
 #include <memory>
 #include <mutex>
+#include <optional>
+#include <string>
 
 #include "media/ScreenCaptureMediaStreamContainer.hpp"
 #include "rtc/PeerConnectionFactory.hpp"
@@ -74,6 +77,22 @@ TEST(X11ScreenRecorder, OutlivesTheServerOfItsLastConnection) {
     recorder.reset();
 }
 
+std::weak_ptr<rtc::ScreenRecorder> processRecorder;
+
+// The process's recorder outlives the exit: the library's threads may let go of a capture while
+// the process exits, and closing its display then would meet Xlib torn down.
+TEST(X11ScreenRecorder, TheProcessesRecorderOutlivesItsExit) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");  // a fresh process, whose recorder is made below
+    EXPECT_EXIT(
+        {
+            // Runs after what the process made later, the recorder among them, was destroyed.
+            std::atexit([] { std::_Exit(processRecorder.expired() ? 1 : 0); });
+            processRecorder = rtc::X11ScreenRecorder::shared();
+            std::exit(0);
+        },
+        ::testing::ExitedWithCode(0), "");
+}
+
 TEST(ScreenStreamOnX11, TheTrackCarriesFramesOfTheDisplaysSize) {
     XvfbDisplay display(320, 240);
     ASSERT_FALSE(display.name().empty()) << "Xvfb did not start";
@@ -97,14 +116,35 @@ TEST(ScreenStreamOnX11, TheTrackCarriesFramesOfTheDisplaysSize) {
     EXPECT_LT(frames[0].timestampNs, frames[2].timestampNs);
 }
 
+/// DISPLAY set to a name for the object's life, then as it was.
+class DisplayVariable {
+public:
+    explicit DisplayVariable(const std::string& name) {
+        if (const char* value = std::getenv("DISPLAY")) previous_ = value;
+        ::setenv("DISPLAY", name.c_str(), 1);
+    }
+    ~DisplayVariable() {
+        if (previous_) {
+            ::setenv("DISPLAY", previous_->c_str(), 1);
+        } else {
+            ::unsetenv("DISPLAY");
+        }
+    }
+
+private:
+    std::optional<std::string> previous_;
+};
+
 class ScreenStreamLosingItsDisplay : public ::testing::TestWithParam<VanishingDisplay::Way> {};
 
 // Xlib ends the process when a connection breaks, unless its handlers let it go on; a TCP
-// connection that its server closed shows no POLLHUP.
+// connection that its server closed shows no POLLHUP. The recorder takes the display DISPLAY
+// names, as the process's own does, and names it when it goes.
 TEST_P(ScreenStreamLosingItsDisplay, EndsAndTheProcessGoesOn) {
     VanishingDisplay display(GetParam());
     ASSERT_FALSE(display.name().empty()) << "the display did not start";
-    auto recorder = std::make_shared<rtc::X11ScreenRecorder>(display.name());
+    DisplayVariable named(display.name());
+    auto recorder = std::make_shared<rtc::X11ScreenRecorder>();
     auto renderer = std::make_shared<testing::RecordingRenderer>();
     auto container = std::make_shared<ScreenCaptureMediaStreamContainer>(
         std::make_shared<VideoStreamConfiguration<ScreenFormat>>(ScreenFormat{{64, 64}}, renderer),
@@ -118,7 +158,13 @@ TEST_P(ScreenStreamLosingItsDisplay, EndsAndTheProcessGoesOn) {
     display.goAway();
     auto why = ended.get_future();
     ASSERT_EQ(why.wait_for(std::chrono::seconds(10)), std::future_status::ready);
-    EXPECT_NE(why.get(), nullptr);
+    const auto error = why.get();
+    ASSERT_NE(error, nullptr);
+    try {
+        std::rethrow_exception(error);
+    } catch (const std::exception& lost) {
+        EXPECT_STREQ(lost.what(), ("Lost the connection to X display " + display.name()).c_str());
+    }
     EXPECT_FALSE(container->isActive());
     EXPECT_FALSE(recorder->isRecording());
     EXPECT_EQ(testing::failureOf(container->startCapture()), "RPScreenRecorder is not available");

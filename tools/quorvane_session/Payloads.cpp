@@ -17,21 +17,6 @@ const std::string fileTagPrefix = "application/octet-stream; name=";
 const std::string checksumField = "; sha256=";
 constexpr std::size_t printableLength = 200;
 
-/// What went wrong, in words.
-std::string errorText(const std::exception_ptr& error) {
-    try {
-        std::rethrow_exception(error);
-    } catch (const QVError& e) {
-        return "error " + std::to_string(e.statusCode()) + ": " + e.message();
-    } catch (const QuorvaneError& e) {
-        return e.title().empty() ? e.errorDescription() : e.title() + ": " + e.errorDescription();
-    } catch (const std::exception& e) {
-        return e.what();
-    } catch (...) {
-        return "unknown error";
-    }
-}
-
 }  // namespace
 
 const std::string& textTag() {
@@ -46,7 +31,7 @@ std::string describeData(const QVTaggedData& data) {
     if (data.tag() == textTag() && bytes.size() <= printableLength) {
         return "\"" + printable(std::string(bytes.begin(), bytes.end())) + "\"";
     }
-    return std::to_string(bytes.size()) + " bytes, sha256 " + sha256Hex(bytes) + " (" + printable(data.tag()) + ")";
+    return std::to_string(bytes.size()) + " bytes, sha256 " + sha256Hex(bytes) + " (" + shown(data.tag()) + ")";
 }
 
 std::string sha256Hex(const std::vector<std::uint8_t>& bytes) {
@@ -89,9 +74,19 @@ std::optional<FileTag> parseFileTag(const std::string& tag) {
                    tag.substr(checksumAt + checksumField.size())};
 }
 
+// The peer's errors carry the peer's own text.
 std::string describeError(const std::exception_ptr& error) {
-    // The peer's errors carry the peer's own text.
-    return printable(errorText(error));
+    try {
+        std::rethrow_exception(error);
+    } catch (const QVError& e) {
+        return "error " + std::to_string(e.statusCode()) + ": " + shown(e.message());
+    } catch (const QuorvaneError& e) {
+        return shown(e.title().empty() ? e.errorDescription() : e.title() + ": " + e.errorDescription());
+    } catch (const std::exception& e) {
+        return shown(e.what());
+    } catch (...) {
+        return "unknown error";
+    }
 }
 
 }  // namespace quorvane::session

@@ -20,7 +20,7 @@ const std::string& textTag();
 /// Text as a payload with the text tag.
 QVTaggedData textData(const std::string& text);
 /// A payload for printing: quoted when it is short text with the text tag, else its size, checksum
-/// and tag; its text and tag escaped as printable() does.
+/// and tag; its text escaped as printable() does, its tag as shown() does.
 std::string describeData(const QVTaggedData& data);
 
 /// Lower-case hexadecimal SHA-256 of `bytes`.
@@ -45,7 +45,7 @@ struct FileTag {
 std::optional<FileTag> parseFileTag(const std::string& tag);
 
 /// An error as one line: the peer's error with its status code, the library's errors with their
-/// description, anything else with its text; escaped as printable() does.
+/// description, anything else with its text; that text shortened and escaped as shown() does.
 std::string describeError(const std::exception_ptr& error);
 
 }  // namespace quorvane::session

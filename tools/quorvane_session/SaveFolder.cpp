@@ -10,6 +10,8 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "Text.hpp"
+
 namespace quorvane::session {
 
 namespace {
@@ -18,24 +20,16 @@ constexpr int lastNumber = 999;
 constexpr std::size_t longestExtension = 16;  // its dot included
 const std::string neutralName = "received.bin";
 
-/// True for a C1 control character's UTF-8 form (U+0080 to U+009F) at `at`.
-bool isC1At(const std::string& text, std::size_t at) {
-    return static_cast<unsigned char>(text[at]) == 0xC2 && at + 1 < text.size() &&
-           (static_cast<unsigned char>(text[at + 1]) & 0xE0) == 0x80;
-}
-
-/// `name` as a plain file name: no NUL, no control character, no folder, nothing hidden.
+/// `name` as a plain, visible file name of well-formed UTF-8: every piece of it that is not plain
+/// (a control character, a bidirectional control, a byte that is not UTF-8) and every "/" is "_",
+/// and so is a leading "." (nothing hidden, no "." or "..").
 std::string plainName(const std::string& name) {
     if (name.empty()) return neutralName;
     std::string plain;
-    for (std::size_t at = 0; at < name.size(); ++at) {
-        const auto byte = static_cast<unsigned char>(name[at]);
-        if (isC1At(name, at)) {
-            plain += '_';
-            ++at;
-        } else {
-            plain += byte < 0x20 || byte == 0x7f || byte == '/' ? '_' : name[at];
-        }
+    for (std::size_t at = 0; at < name.size();) {
+        const auto piece = pieceAt(name, at);
+        plain += !piece.plain || name[at] == '/' ? std::string("_") : name.substr(at, piece.length);
+        at += piece.length;
     }
     if (plain.front() == '.') plain.front() = '_';
     return plain;
@@ -48,8 +42,10 @@ std::size_t nameLimit(const std::string& folder) {
     return std::max<std::size_t>(limit > 0 ? static_cast<std::size_t>(limit) : NAME_MAX, longestExtension + 8);
 }
 
-/// `name` with `suffix` added before its extension, the part before cut where a character starts
-/// so that the whole has at most `limit` bytes.
+/// `name` (a plain name) with `suffix` added before its extension, the part before cut where a
+/// character starts so that the whole has at most `limit` bytes. The cut keeps at least the first
+/// character (the limit leaves room for four bytes of the stem), so the name still starts as
+/// `name` does: never empty, never with a dot.
 std::string fitted(const std::string& name, const std::string& suffix, std::size_t limit) {
     const auto dot = name.rfind('.');
     const bool hasExtension = dot != std::string::npos && dot != 0 && name.size() - dot <= longestExtension;
@@ -61,6 +57,27 @@ std::string fitted(const std::string& name, const std::string& suffix, std::size
 
 /// Creates `path` for writing, failing when it exists; -1 with errno set when it cannot.
 int createNew(const std::string& path) { return open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644); }
+
+/// A file created for writing, or why none was.
+struct Created {
+    int fd = -1;
+    std::string path;
+    int error = 0;  ///< EEXIST when the name and all its numbered forms are taken
+};
+
+/// Creates a new file in `folder` under `name` (a plain name) or, when that is taken, under the
+/// first free one of its numbered forms.
+Created createNumbered(const std::string& folder, const std::string& name) {
+    const std::size_t limit = nameLimit(folder);
+    Created created;
+    for (int number = 0; number <= lastNumber; ++number) {
+        created.path = folder + "/" + fitted(name, number == 0 ? "" : "-" + std::to_string(number), limit);
+        created.fd = createNew(created.path);
+        created.error = created.fd < 0 ? errno : 0;
+        if (created.error != EEXIST) break;
+    }
+    return created;
+}
 
 /// Writes all of `bytes`; 0, or the errno of the write that failed.
 int writeAll(int fd, const std::vector<std::uint8_t>& bytes) {
@@ -83,26 +100,22 @@ std::string saveFolderProblem(const std::string& folder) {
 }
 
 std::string saveNewFile(const std::string& folder, const std::string& name, const std::vector<std::uint8_t>& bytes) {
-    const std::string plain = plainName(name);
-    const std::size_t limit = nameLimit(folder);
-    std::string path;
-    int fd = -1;
-    for (int number = 0; fd < 0 && number <= lastNumber; ++number) {
-        path = folder + "/" + fitted(plain, number == 0 ? "" : "-" + std::to_string(number), limit);
-        fd = createNew(path);
-        if (fd < 0 && errno != EEXIST) throw std::runtime_error(std::strerror(errno));
-    }
-    if (fd < 0) {
+    auto created = createNumbered(folder, plainName(name));
+    // A name that the folder cannot keep (its path too long, a file system that refuses it) does
+    // not lose the file: it is kept under the neutral name.
+    if (created.fd < 0 && created.error != EEXIST) created = createNumbered(folder, neutralName);
+    if (created.error == EEXIST) {
         throw std::runtime_error("the name and its numbered forms up to -" + std::to_string(lastNumber) +
                                  " are all taken");
     }
-    int error = writeAll(fd, bytes);
-    if (close(fd) != 0 && error == 0) error = errno;
+    if (created.fd < 0) throw std::runtime_error(std::strerror(created.error));
+    int error = writeAll(created.fd, bytes);
+    if (close(created.fd) != 0 && error == 0) error = errno;
     if (error != 0) {
-        unlink(path.c_str());
+        unlink(created.path.c_str());
         throw std::runtime_error(std::strerror(error));
     }
-    return path;
+    return created.path;
 }
 
 }  // namespace quorvane::session

@@ -52,7 +52,7 @@ void SessionHost::quorvaneDidReceiveNotification(const QVNotification& notificat
                         notification.data().tag() == textTag();
     if (!isChat) return;
     const std::string line = textOf(notification.data());
-    console_.line("chat from the peer: " + printable(line));
+    console_.line("chat from the peer: " + shown(line));
     events_.update([&](SessionEvents::State& state) { state.chats.push_back(line); });
     if (!settings_.chatReply) return;
     auto client = this->client();
@@ -68,17 +68,17 @@ void SessionHost::quorvaneDidReceiveCommand(const QVCommand& command, const QVCo
     report("command #" + std::to_string(command.id()) + ", category " + std::to_string(command.category()) +
            ", acknowledged " + (waits ? "when finished" : "on receipt") + ": " + describeData(command.data()));
     if (auto reason = argumentOf(text, "refuse")) {
-        console_.line("answer: refusing the command (403 " + printable(*reason) + ")");
+        console_.line("answer: refusing the command (403 " + shown(*reason) + ")");
         context.error(QVError(*reason, 403));
     } else if (text == "ignore") {
         console_.line("answer: none, the command is ignored");
     } else if (text == "share-screen") {
         answerShareScreen(context);
     } else {
-        const std::string shown = "\"" + printable(text) + "\"";
-        console_.line("answer: carrying out " + shown);
-        queue_->asyncAfter(carryOutSeconds, [console = &console_, context, shown] {
-            console->line("answer: " + shown + " done");
+        const std::string quoted = "\"" + shown(text) + "\"";
+        console_.line("answer: carrying out " + quoted);
+        queue_->asyncAfter(carryOutSeconds, [console = &console_, context, quoted] {
+            console->line("answer: " + quoted + " done");
             context.complete();
         });
     }
@@ -125,7 +125,7 @@ void SessionHost::quorvaneDidReceiveQuery(const QVQuery& query, const QVQueryCon
     if (parseFileTag(query.data().tag())) return answerFile(query, context);
     const std::string text = textOf(query.data());
     if (auto reason = argumentOf(text, "refuse")) {
-        console_.line("answer: refusing the query (403 " + printable(*reason) + ")");
+        console_.line("answer: refusing the query (403 " + shown(*reason) + ")");
         context.error(QVError(*reason, 403));
     } else if (auto count = argumentOf(text, "parts")) {
         int parts = 0;
@@ -161,10 +161,10 @@ void SessionHost::answerFile(const QVQuery& query, const QVQueryContext& context
     const std::string checksum = sha256Hex(query.data().data());
     const bool intact = checksum == file.sha256;
     events_.update([&](SessionEvents::State& state) { ++(intact ? state.filesIntact : state.filesDamaged); });
-    const std::string shownName = "\"" + printable(file.name) + "\"";
+    const std::string shownName = "\"" + shown(file.name) + "\"";
     if (!intact) {
         console_.line("file " + shownName + " arrived damaged: sha256 " + checksum + ", expected " +
-                      printable(file.sha256));
+                      shown(file.sha256));
         context.error(QVError("checksum mismatch", 422));
         return;
     }
@@ -216,7 +216,7 @@ void SessionHost::quorvaneWillResetConnection() {
 }
 
 void SessionHost::quorvaneDidReceiveMessage(const std::vector<std::uint8_t>& data, const std::string& type) {
-    report("message received: " + printable(type) + ", " + std::to_string(data.size()) + " bytes");
+    report("message received: " + shown(type) + ", " + std::to_string(data.size()) + " bytes");
 }
 
 void SessionHost::quorvaneStartedVideoCapture(std::shared_ptr<CameraStreamController>) {

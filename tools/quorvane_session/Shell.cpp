@@ -138,12 +138,12 @@ bool Shell::execute(const std::string& line) {
     Words words(line);
     const auto name = words.next();
     if (!name) return true;
-    if (*name == "quit" && words.atEnd()) return false;
-    if (*name == "quit") {
-        refuse("quit: unexpected " + *words.peek() + " (usage: quit)");
-        return true;
-    }
-    if (*name == "help") {
+    if (*name == "quit" || *name == "help") {
+        if (!words.atEnd()) {
+            refuse(*name + ": unexpected " + *words.peek() + " (usage: " + *name + ")");
+            return true;
+        }
+        if (*name == "quit") return false;
         console_.line(shellHelp());
         return true;
     }

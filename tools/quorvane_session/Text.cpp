@@ -39,11 +39,11 @@ std::optional<Character> characterAt(std::string_view text, std::size_t at) {
     return Character{value, length};
 }
 
-/// The control characters (C0, DEL, C1) and the bidirectional embeddings, overrides and isolates,
-/// which reorder what the terminal shows after them.
-bool isEscaped(std::uint32_t value) {
-    return value < 0x20 || (value >= 0x7F && value < 0xA0) || (value >= 0x202A && value <= 0x202E) ||
-           (value >= 0x2066 && value <= 0x2069);
+/// The control characters (C0, DEL, C1) and the bidirectional controls (the marks, embeddings,
+/// overrides and isolates), which reorder what is shown after them.
+bool isControl(std::uint32_t value) {
+    return value < 0x20 || (value >= 0x7F && value < 0xA0) || value == 0x061C || value == 0x200E || value == 0x200F ||
+           (value >= 0x202A && value <= 0x202E) || (value >= 0x2066 && value <= 0x2069);
 }
 
 std::string escaped(unsigned char byte) {
@@ -60,6 +60,12 @@ std::string escaped(unsigned char byte) {
 
 }  // namespace
 
+TextPiece pieceAt(std::string_view text, std::size_t at) {
+    const auto character = characterAt(text, at);
+    if (!character) return {1, false};
+    return {character->length, !isControl(character->value)};
+}
+
 bool isUtf8(std::string_view text) {
     for (std::size_t at = 0; at < text.size();) {
         const auto character = characterAt(text, at);
@@ -73,25 +79,26 @@ std::string printable(std::string_view text) {
     std::string shown;
     shown.reserve(text.size());
     for (std::size_t at = 0; at < text.size();) {
-        const auto character = characterAt(text, at);
-        // A byte that starts no character is escaped alone; the bytes after it are read afresh.
-        const std::size_t length = character ? character->length : 1;
-        if (!character || isEscaped(character->value)) {
-            for (std::size_t k = 0; k < length; ++k) shown += escaped(static_cast<unsigned char>(text[at + k]));
+        const auto piece = pieceAt(text, at);
+        if (!piece.plain) {
+            for (std::size_t k = 0; k < piece.length; ++k) shown += escaped(static_cast<unsigned char>(text[at + k]));
         } else if (text[at] == '\\') {
             shown += "\\\\";
         } else {
-            shown += text.substr(at, length);
+            shown += text.substr(at, piece.length);
         }
-        at += length;
+        at += piece.length;
     }
     return shown;
 }
 
 std::string shortened(const std::string& text, std::size_t most) {
     if (text.size() <= most) return text;
-    std::size_t cut = most;
-    while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) --cut;
+    // Cut where the character the limit falls in starts, when it is one; bytes that are not UTF-8
+    // are cut anywhere (a run of continuation bytes is no character to keep whole).
+    std::size_t start = most;
+    while (start > 0 && most - start < 3 && (static_cast<unsigned char>(text[start]) & 0xC0) == 0x80) --start;
+    const std::size_t cut = (static_cast<unsigned char>(text[start]) & 0xC0) == 0xC0 ? start : most;
     return text.substr(0, cut) + "... (" + std::to_string(text.size()) + " bytes)";
 }
 
