@@ -67,9 +67,9 @@ std::vector<std::uint8_t> notificationBytes() {
     return DataChannelMessageWriter::notification("abcdefghij", 0, 1, "text/plain", {});
 }
 
-/// A part of the answer to the query `end` sent last.
-std::vector<std::uint8_t> answerPart(const FakeTransport& end, bool isLast) {
-    const auto query = *parseDataChannelMessage(end.record().sent.back().data)->id();
+/// A part of the answer to the query `end` sent as its message number `sent`.
+std::vector<std::uint8_t> answerPart(const FakeTransport& end, std::size_t sent, bool isLast) {
+    const auto query = *parseDataChannelMessage(end.record().sent.at(sent).data)->id();
     return DataChannelMessageWriter::queryResponse("klmnopqrst", 0, query, "text/plain", {}, isLast);
 }
 
@@ -318,15 +318,15 @@ TEST_F(SessionTest, NothingOfAReleasedClientReachesItsHostAndEveryWaitSettles) {
     };
     auto query = client->sendQuery(QVQuery(3, QVTaggedData("q", {})), 5,
                                    [&](const QVTaggedData&, bool) { busy(partEntered); });
-    ASSERT_TRUE(end->waitForSent(1));
-    end->inject(answerPart(*end, false), 1);
-    partEntered.wait();
     auto command = client->sendCommand(QVCommand(4, QVTaggedData("c", {}), QVAcknowledgeOn::received), 5);
     auto untimed = client->sendCommand(QVCommand(4, QVTaggedData("c", {}), QVAcknowledgeOn::received), INFINITY);
-    end->inject(notificationBytes(), 2);
+    end->inject(notificationBytes(), 1);
     rawEntered.wait();
     end->raise([](TransportLayerDelegate& delegate) { delegate.transportLayerWillResetConnection(); });
     settle({end});
+    ASSERT_TRUE(end->waitForSent(3));
+    end->inject(answerPart(*end, 0, false), 2);
+    partEntered.wait();
 
     client.reset();
     EXPECT_EQ(returned, 2);
@@ -385,12 +385,12 @@ TEST_F(SessionTest, AQuerysPartHandlerHearsNothingAfterTheRelease) {
     std::vector<bool> parts;
     auto receipt = client->sendQuery(QVQuery(3, QVTaggedData("q", {})), 5, [&](const QVTaggedData&, bool isLast) {
         parts.push_back(isLast);
-        end->inject(answerPart(*end, true), 2);
+        end->inject(answerPart(*end, 0, true), 2);
         end->queue()->sync([] {});
         client.reset();
     });
     ASSERT_TRUE(end->waitForSent(1));
-    end->inject(answerPart(*end, false), 1);
+    end->inject(answerPart(*end, 0, false), 1);
 
     EXPECT_EQ(rejection<QuorvaneError>(receipt.complete()).title(), "Deinitialized");
     EXPECT_EQ(parts, std::vector<bool>{false});
