@@ -284,11 +284,14 @@ void QuorvaneClientImpl::settleUntimedWaits(std::uint64_t ended) {
 
 void QuorvaneClientImpl::settleWaits(const std::exception_ptr& error, std::optional<std::uint64_t> ended) {
     const auto settles = [&](bool untimed, std::uint64_t session) { return !ended || (untimed && session <= *ended); };
+    // Removed first, with their timers, then rejected.
+    std::vector<Resolver<void>> commands;
     std::erase_if(pendingCommands_, [&](auto& entry) {
         if (!settles(entry.second.untimed, entry.second.session)) return false;
-        entry.second.resolver.reject(error);
+        commands.push_back(entry.second.resolver);
         return true;
     });
+    for (const auto& resolver : commands) resolver.reject(error);
     std::vector<std::string> queries;
     for (const auto& [id, query] : pendingQueries_) {
         if (settles(query.untimed, query.session)) queries.push_back(id);
