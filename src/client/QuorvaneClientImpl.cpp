@@ -75,8 +75,11 @@ QuorvaneClientImpl::QuorvaneClientImpl(std::string apiUrlBase, std::string apiKe
 
 void QuorvaneClientImpl::release() {
     log_.debug("Deinit", "QuorvaneClient deinitialized");
-    reports_.close();
+    // No report begins from here on, and no log line once the console is shut too; only then are
+    // the reports under way waited for, so that what they log is not printed either.
+    reports_.shut();
     internalLogger_->closeConsole();
+    reports_.close();
     // No answer reaches a released client: settle what waits for one now rather than never.
     internalQueue_->async([self = shared_from_this()] {
         self->settleWaits(std::make_exception_ptr(clientReleased()), std::nullopt);

@@ -316,6 +316,7 @@ TEST_F(SessionTest, NothingOfAReleasedClientReachesItsHostAndEveryWaitSettles) {
     host_->onRaw = [&](const std::vector<std::uint8_t>&, const std::string&) {
         if (!rawSeen.exchange(true)) busy(rawEntered);
     };
+    host_->throwFrom("quorvaneDidReceiveMessage");  // once the release has begun: not logged
     auto query = client->sendQuery(QVQuery(3, QVTaggedData("q", {})), 5,
                                    [&](const QVTaggedData&, bool) { busy(partEntered); });
     auto command = client->sendCommand(QVCommand(4, QVTaggedData("c", {}), QVAcknowledgeOn::received), 5);
@@ -331,6 +332,7 @@ TEST_F(SessionTest, NothingOfAReleasedClientReachesItsHostAndEveryWaitSettles) {
     client.reset();
     EXPECT_EQ(returned, 2);
     EXPECT_TRUE(logged("DEBUG QuorvaneClient deinitialized"));
+    EXPECT_FALSE(logged("ERROR Host code threw: host failure"));
     const auto printed = console_->calls().size();
     const auto heard = host_->events();
     end->raise([](TransportLayerDelegate& delegate) {
