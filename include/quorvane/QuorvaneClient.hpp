@@ -31,19 +31,26 @@
 //
 // Lifetime. The host holds the client through the shared pointer create() returns. When the host's
 // last copy goes (after disconnect or without it), the client is released at once, on that thread:
-// from then on it calls neither the host's Logger nor its delegate, from any thread, and a call of
-// either still under way on another thread is waited for before the release returns (one under way
-// on the releasing thread itself, a host that drops the client inside a report, returns after it).
-// Reports still on their way are dropped, and every command and query still waiting for an answer
-// is rejected with QuorvaneError::failedToInitialize (title "Deinitialized"). The release does not
-// wait for the network: the session's transport is released too and goes on closing in the
-// background, and what it logs meanwhile is kept only in the client's own store. Every message
-// still waiting in the transport is rejected with WebRTCError::channelClosed. The release neither
-// ends the session's metrics nor uploads the logs (disconnect first to tell the peer). Promise
-// handlers the host attached still run as their promises settle, also after the release, on the
-// queues they name: they must not reach what the host destroys when it ends. Handlers that can
-// outlive an exchange (the completion of a received command, the handlers of a query context)
-// do nothing once the client is gone.
+// after its last log line ("QuorvaneClient deinitialized") no call of the client's into the host
+// begins any more, on any thread: no delegate report (not even the rest of a message whose first
+// report the host let go in: a received message is reported by quorvaneDidReceiveMessage and then
+// by its notification, command or query report), no Logger line, no part to a query's
+// `onReceived`. A call of any of these still under way on another thread is waited for before the
+// release returns (one under way on the releasing thread itself, a host that drops the client
+// inside a report, returns after it); so the Logger, the delegate and `onReceived` must never wait
+// for what the releasing thread may hold, such as a lock of the host's or a `sync` on the queue it
+// releases the client on. Reports still on their way are dropped, and every command and query
+// still waiting for an answer is rejected with QuorvaneError::failedToInitialize (title
+// "Deinitialized"). The release does not wait for the network: the session's transport is
+// released too and goes on closing in the background, and what it logs meanwhile is kept only in
+// the client's own store. Every message still waiting in the transport is rejected with
+// WebRTCError::channelClosed. The release neither ends the session's metrics nor uploads the logs
+// (disconnect first to tell the peer). The one kind of host code that still runs after the
+// release is a continuation attached to a promise: it runs as its promise settles, on the queue it
+// names, and may use what it captured, but must not reach what the host destroys when it ends
+// (capture what outlives that, or hold it weakly; a continuation that holds the client keeps it
+// from being released). Handlers that can outlive an exchange (the completion of a received
+// command, the handlers of a query context) do nothing once the client is gone.
 
 #include <cstdint>
 #include <memory>
@@ -144,7 +151,7 @@ public:
     /// the previous session's transport, which is reset without telling its peer and from then on
     /// reports nothing; messages it had not written yet are rejected with
     /// WebRTCError::channelClosed. Commands and queries waiting for an answer keep waiting until
-    /// their time-outs.
+    /// their time-outs; those sent without one are rejected (see "Sending").
     virtual Promise<std::string> initiateSupportSession() = 0;
 
     /// Joins the session with this PIN as the answer side. Fulfilled once the transport has
@@ -186,9 +193,10 @@ public:
     // refuses with WebRTCError::cannotFormData a payload too large for one message (tag and data
     // together close to 65535 x 15360 bytes). The message's own id() is not sent: each message
     // gets a fresh id on the wire. Time-outs are in seconds: a negative one counts as 0, an
-    // infinite or very large one as a very long time (decades), and one that is not a number is
-    // refused with QuorvaneError::invalidUsage before anything is sent; error texts show the value
-    // as given.
+    // infinite one, or one of a billion seconds (some 31 years) or more, as none at all (the command
+    // or query then waits for its answer or its session's end, and holds no timer), and one that is
+    // not a number is refused with QuorvaneError::invalidUsage before anything is sent; error texts
+    // show the value as given. A command's or query's timer goes as soon as it is settled.
     //
     // Once the session has ended for good (the host's disconnect, the peer's disconnect, or a
     // reconnect after the peer went silent that failed), every send to it is rejected at once with
@@ -197,7 +205,9 @@ public:
     // acknowledged is not reported again: its command or query ends with its time-out, or, sent
     // without one (an infinite time-out), at once with QVError "The session ended before the peer
     // answered" (status code 0), since no answer can come any more. The session ends so also when a
-    // new start-up replaces its transport.
+    // new start-up replaces its transport. A command or query belongs to the session it was sent
+    // in: only that session's end settles it so, also when it was sent while a new start-up was
+    // installing its transport.
     //
     // Across a reset of the connection, a rejection is final: a message whose send is rejected
     // never reaches the peer. A short message (up to 15360 bytes with its envelope) that could not
@@ -217,7 +227,8 @@ public:
 
     /// Sends a query. Each part of the answer reaches `onReceived` (on the client's internal
     /// queue: return quickly, and do not wait there for anything the client must do), the last
-    /// one with isLastMessage true; the receipt's promise is then fulfilled. The time-out measures
+    /// one with isLastMessage true; the receipt's promise is then fulfilled. From the release on
+    /// no part reaches it (see "Lifetime"), and the receipt is rejected. The time-out measures
     /// the silence since the query was sent or since its last part, so an answer in several parts
     /// may take longer in total. The receipt is rejected with the peer's QVError, with a QVError
     /// of status code 500 when the time-out passes (also while the transport still holds the

@@ -75,11 +75,14 @@ QuorvaneClientImpl::QuorvaneClientImpl(std::string apiUrlBase, std::string apiKe
 
 void QuorvaneClientImpl::release() {
     log_.debug("Deinit", "QuorvaneClient deinitialized");
-    reports_.close();
+    // No report begins from here on, and no log line once the console is shut too; only then are
+    // the reports under way waited for, so that what they log is not printed either.
+    reports_.shut();
     internalLogger_->closeConsole();
+    reports_.close();
     // No answer reaches a released client: settle what waits for one now rather than never.
     internalQueue_->async([self = shared_from_this()] {
-        self->settleWaits(std::make_exception_ptr(clientReleased()), false);
+        self->settleWaits(std::make_exception_ptr(clientReleased()), std::nullopt);
     });
 }
 
@@ -112,6 +115,11 @@ void QuorvaneClientImpl::setLogger(std::shared_ptr<Logger> logger) { internalLog
 std::shared_ptr<TransportLayer> QuorvaneClientImpl::transport() const {
     std::lock_guard lock(mutex_);
     return messages_;
+}
+
+QuorvaneClientImpl::Sending QuorvaneClientImpl::sending() const {
+    std::lock_guard lock(mutex_);
+    return {messages_, session_};
 }
 
 std::uint64_t QuorvaneClientImpl::disconnectsSoFar() const {
@@ -185,12 +193,14 @@ std::shared_ptr<TransportLayer> QuorvaneClientImpl::installTransport(WebRtcClien
     if (!transport) return nullptr;
 
     std::shared_ptr<TransportLayer> previous;
+    std::uint64_t ended;
     ScreenConfiguration screen;
     std::vector<CameraConfiguration> cameras;
     {
         std::lock_guard lock(mutex_);
         if (disconnects_ != disconnects) throw startUpStopped();
         previous = std::exchange(messages_, transport);
+        ended = session_++;
         disconnectedByHost_ = false;
         screen = screenCaptureInitializer_;
         cameras = mediaStreams_;
@@ -198,7 +208,7 @@ std::shared_ptr<TransportLayer> QuorvaneClientImpl::installTransport(WebRtcClien
     if (previous) {
         previous->setDelegate({});
         previous->resetState(false);
-        settleUntimedWaits();
+        settleUntimedWaits(ended);
     }
     if (screen) transport->addScreenSharing(screen);
     for (const auto& camera : cameras) transport->addVideoStream(camera);
@@ -247,11 +257,13 @@ bool QuorvaneClientImpl::addScreenSharing(ScreenConfiguration configuration) {
 // --- Shut-down -----------------------------------------------------------------------------------
 
 Promise<void> QuorvaneClientImpl::disconnect(bool sendDisconnect) {
+    std::uint64_t ended;
     {
         std::lock_guard lock(mutex_);
         ++disconnects_;
+        ended = session_;
     }
-    settleUntimedWaits();
+    settleUntimedWaits(ended);
     return closeSession(sendDisconnect);
 }
 
@@ -267,21 +279,25 @@ Promise<void> QuorvaneClientImpl::closeSession(bool sendDisconnect) {
     return current->resetState(sendDisconnect);
 }
 
-void QuorvaneClientImpl::settleUntimedWaits() {
-    internalQueue_->async([self = shared_from_this()] {
-        self->settleWaits(std::make_exception_ptr(QVError("The session ended before the peer answered")), true);
+void QuorvaneClientImpl::settleUntimedWaits(std::uint64_t ended) {
+    internalQueue_->async([self = shared_from_this(), ended] {
+        self->settleWaits(std::make_exception_ptr(QVError("The session ended before the peer answered")), ended);
     });
 }
 
-void QuorvaneClientImpl::settleWaits(const std::exception_ptr& error, bool untimedOnly) {
+void QuorvaneClientImpl::settleWaits(const std::exception_ptr& error, std::optional<std::uint64_t> ended) {
+    const auto settles = [&](bool untimed, std::uint64_t session) { return !ended || (untimed && session <= *ended); };
+    // Removed first, with their timers, then rejected.
+    std::vector<Resolver<void>> commands;
     std::erase_if(pendingCommands_, [&](auto& entry) {
-        if (untimedOnly && !entry.second.untimed) return false;
-        entry.second.resolver.reject(error);
+        if (!settles(entry.second.untimed, entry.second.session)) return false;
+        commands.push_back(entry.second.resolver);
         return true;
     });
+    for (const auto& resolver : commands) resolver.reject(error);
     std::vector<std::string> queries;
     for (const auto& [id, query] : pendingQueries_) {
-        if (!untimedOnly || query.untimed) queries.push_back(id);
+        if (settles(query.untimed, query.session)) queries.push_back(id);
     }
     for (const auto& id : queries) failQuery(id, error);
 }
@@ -313,7 +329,7 @@ void QuorvaneClientImpl::transportLayerEstablishedConnection() {
 void QuorvaneClientImpl::transportLayerDidDisconnect(bool expected) {
     log_.debug("webRtcClientDidExpectedDisconnect", "WebRTC Client disconnected");
     endSession();
-    settleUntimedWaits();
+    settleUntimedWaits(sending().session);
     deliver("quorvaneDidDisconnect", [expected](QuorvaneDelegate& delegate) { delegate.quorvaneDidDisconnect(expected); });
     // The session is over; a start-up the host has begun meanwhile goes on.
     if (expected) closeSession(false);

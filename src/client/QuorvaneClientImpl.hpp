@@ -16,11 +16,11 @@
 #include "connection/TransportLayerDelegate.hpp"
 #include "log/ClassLogger.hpp"
 #include "quorvane/QuorvaneClient.hpp"
+#include "util/BackgroundTimer.hpp"
 #include "util/HostCallGate.hpp"
 
 namespace quorvane {
 
-class BackgroundTimer;
 class DataChannelMessageView;
 class NetworkStatus;
 class QuorvaneServices;
@@ -56,9 +56,9 @@ public:
                        const DispatchQueuePtr& dispatchQueue, QuorvaneClientDependencies dependencies);
 
     /// The host has let go of the client: logs "QuorvaneClient deinitialized", then shuts the
-    /// host's logger and delegate out for good (a call of either still under way on another
-    /// thread is waited for) and rejects every pending command and query. The session's
-    /// transport goes on closing without reaching the host.
+    /// host's delegate, its query part handlers and its logger out for good (a call of any of them
+    /// still under way on another thread is waited for) and rejects every pending command and
+    /// query. The session's transport goes on closing without reaching the host.
     void release();
 
     std::shared_ptr<QuorvaneDelegate> delegate() const override;
@@ -110,16 +110,26 @@ private:
         std::shared_ptr<TransportLayer> transport;
         QuorvaneSession session;
     };
+    /// The transport a send goes to, and the session it belongs to.
+    struct Sending {
+        std::shared_ptr<TransportLayer> transport;
+        std::uint64_t session = 0;
+    };
     struct PendingCommand {
         Resolver<void> resolver;
-        std::uint64_t serial;  // tells a time-out whether the entry is still its own
-        bool untimed;          // sent without a time-out: the session's end settles it
+        std::uint64_t serial;   // tells entries under a repeated id apart
+        std::uint64_t session;  // the session it was sent in
+        bool untimed;           // sent without a time-out: its session's end settles it
+        std::unique_ptr<BackgroundTimer> timer = nullptr;  // its time-out; none when untimed
     };
+    /// Commands waiting for their answer, by message id; an answer settles the latest sent under it.
+    using PendingCommands = std::multimap<std::string, PendingCommand>;
     struct PendingQuery {
         QVQueryReceipt receipt;
-        double wait;     // the time-out as waited for
-        double timeout;  // the time-out as the host gave it, for the error text
-        bool untimed;    // sent without a time-out: the session's end settles it
+        double wait;            // the time-out as waited for
+        double timeout;         // the time-out as the host gave it, for the error text
+        std::uint64_t session;  // the session it was sent in
+        bool untimed;           // sent without a time-out: its session's end settles it; no timer
         std::uint64_t timerGeneration = 0;  // tells an expiry whether its timer is still current
         std::shared_ptr<BackgroundTimer> timer = nullptr;
     };
@@ -142,13 +152,15 @@ private:
     /// disconnect() without stopping a start-up under way: resets the current transport.
     Promise<void> closeSession(bool sendDisconnect);
     void endSession();
-    /// Once the session has ended no answer can come: the commands and queries sent without a
-    /// time-out are rejected (the others end with their time-outs).
-    void settleUntimedWaits();
-    /// Rejects the pending commands and queries (those sent without a time-out only, or all) with
-    /// `error`; on the internal queue.
-    void settleWaits(const std::exception_ptr& error, bool untimedOnly);
+    /// Once session `ended` is over no answer can come: the commands and queries sent in it (or
+    /// earlier) without a time-out are rejected; the others end with their time-outs, and what was
+    /// sent in a later session waits for that session's end.
+    void settleUntimedWaits(std::uint64_t ended);
+    /// Rejects with `error` the pending commands and queries: those sent without a time-out in
+    /// session `ended` or before it, or all of them when no session is given; on the internal queue.
+    void settleWaits(const std::exception_ptr& error, std::optional<std::uint64_t> ended);
     std::shared_ptr<TransportLayer> transport() const;
+    Sending sending() const;
     std::uint64_t disconnectsSoFar() const;
 
     /// Runs `call` with the delegate on the host's dispatch queue (the main queue when it is gone),
@@ -177,7 +189,12 @@ private:
                                              const QVErrorResponse* error);
     Promise<void> sendQueryResponse(const std::string& id, std::uint16_t category, const QVTaggedData& data,
                                     bool isLastMessage, const QVErrorResponse* error);
-    void commandTimedOut(const std::string& id, std::uint64_t serial);
+    /// The command pending under `id` that `serial` names, or without one the latest sent under
+    /// `id`; end() when there is none.
+    PendingCommands::iterator pendingCommand(const std::string& id, std::optional<std::uint64_t> serial = std::nullopt);
+    /// Rejects the pending command under `id` (the one `serial` names, else the latest) with
+    /// `error` and removes it with its timer.
+    void failCommand(const std::string& id, std::optional<std::uint64_t> serial, const std::exception_ptr& error);
     void armQueryTimer(const std::string& id, PendingQuery& query);
     void queryExpired(const std::string& id, std::uint64_t timerGeneration);
     /// Rejects the pending query under `id` with `error` and removes it with its timer.
@@ -232,19 +249,20 @@ private:
     const int timeout_;
     const TransportLayerFactory makeTransport_;
     const std::function<std::string()> makeMessageId_;
-    HostCallGate reports_;  // every call of the delegate passes through it
+    HostCallGate reports_;  // every call of the delegate and of a query's part handler passes through it
 
     mutable std::mutex mutex_;  // guards the fields below; never held while calling out
     std::weak_ptr<QuorvaneDelegate> delegate_;
     std::weak_ptr<DispatchQueue> dispatchQueue_;
     std::shared_ptr<TransportLayer> messages_;
+    std::uint64_t session_ = 0;        // counts the transports installed: the session of `messages_`
     bool disconnectedByHost_ = false;  // the host asked to disconnect `messages_`
     std::uint64_t disconnects_ = 0;    // the host's disconnects: a start-up begun before one stops
     std::vector<CameraConfiguration> mediaStreams_;
     ScreenConfiguration screenCaptureInitializer_;
 
     // Touched on internalQueue_ only.
-    std::map<std::string, PendingCommand> pendingCommands_;
+    PendingCommands pendingCommands_;
     std::map<std::string, PendingQuery> pendingQueries_;
     std::uint64_t nextSerial_ = 0;
 };

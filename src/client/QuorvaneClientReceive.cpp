@@ -159,7 +159,10 @@ void QuorvaneClientImpl::reportReceived(Received message, std::optional<PayloadS
                 self->runHostCode("quorvaneDidReceiveMessage",
                                   [&] { delegate->quorvaneDidReceiveMessage(*message.bytes, message.kind); });
             }
-            if (then) then(delegate.get(), takeTaggedData(std::move(message.bytes), std::move(*payload)));
+            // A call of its own through the gate: a host that let go of its client in the first
+            // one hears nothing more of the message.
+            if (!then) return;
+            self->reports_.run([&] { then(delegate.get(), takeTaggedData(std::move(message.bytes), std::move(*payload))); });
         });
     });
 }
@@ -292,16 +295,16 @@ void QuorvaneClientImpl::receiveCommandAcknowledgement(const DataChannelMessageV
         log_.warn(readOperation, "Couldn't parse command ack");
         return;
     }
-    auto entry = pendingCommands_.find(*acknowledging);
     switch (body->messageType()) {
         case CommandAcknowledgementSubtype::NONE:
             log_.error(readOperation, "Received command ack with unknown message type");
             return;
         case CommandAcknowledgementSubtype::Acknowledge:
             log_.debug(readOperation, "Received CommandAcknowledgement");
-            if (entry != pendingCommands_.end()) {
-                entry->second.resolver.fulfill();
+            if (auto entry = pendingCommand(*acknowledging); entry != pendingCommands_.end()) {
+                auto resolver = entry->second.resolver;
                 pendingCommands_.erase(entry);
+                resolver.fulfill();
             }
             return;
         case CommandAcknowledgementSubtype::ErrorResponse: {
@@ -312,10 +315,8 @@ void QuorvaneClientImpl::receiveCommandAcknowledgement(const DataChannelMessageV
                 return;
             }
             log_.debug(readOperation, "Received ErrorResponse for Command");
-            if (entry != pendingCommands_.end()) {
-                entry->second.resolver.reject(QVError(std::move(*text), response->statusCode()));
-                pendingCommands_.erase(entry);
-            }
+            failCommand(*acknowledging, std::nullopt,
+                        std::make_exception_ptr(QVError(std::move(*text), response->statusCode())));
             return;
         }
     }
@@ -350,10 +351,14 @@ void QuorvaneClientImpl::receiveQueryResponse(Received message, const DataChanne
             // the query's time-out; the host's report of the whole message follows once it is back.
             const bool isLast = part->isLastMessage();
             auto receipt = entry->second.receipt;
+            bool handled = true;  // false once the release has shut the handler out
             lendTaggedData(*message.bytes, std::move(*payload), [&](const QVTaggedData& data) {
-                if (receipt.received()) runHostCode("onReceived", [&] { receipt.received()(data, isLast); });
+                if (!receipt.received()) return;
+                handled = reports_.run([&] { runHostCode("onReceived", [&] { receipt.received()(data, isLast); }); });
             });
             reportReceived(std::move(message));
+            // A part the handler never saw settles nothing: the release rejects the query.
+            if (!handled) return;
             entry = pendingQueries_.find(*respondingto);  // the handler ran: look again
             if (entry == pendingQueries_.end()) return;
             if (isLast) {
@@ -383,11 +388,9 @@ void QuorvaneClientImpl::sendFailed(const Bytes& data) {
     auto messageId = message ? message->id() : std::nullopt;
     if (!messageId) return;
     switch (message->messageType()) {
-        case DataChannelMessageSubtype::Command: {
-            auto entry = pendingCommands_.find(*messageId);
-            if (entry != pendingCommands_.end()) entry->second.resolver.reject(QuorvaneError::failedToSend("command"));
+        case DataChannelMessageSubtype::Command:
+            failCommand(*messageId, std::nullopt, std::make_exception_ptr(QuorvaneError::failedToSend("command")));
             break;
-        }
         case DataChannelMessageSubtype::Query:
             failQuery(*messageId, std::make_exception_ptr(QuorvaneError::failedToSend("query")));
             break;

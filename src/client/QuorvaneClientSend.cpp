@@ -1,7 +1,9 @@
 // The send road of QuorvaneClientImpl: notifications, commands, queries, the answers to received
 // commands and queries, and the convenience senders.
 
+#include <algorithm>
 #include <cmath>
+#include <iterator>
 #include <memory>
 #include <utility>
 
@@ -17,7 +19,6 @@
 #include "quorvane/Errors.hpp"
 #include "quorvane/QVError.hpp"
 #include "util/BackgroundTimer.hpp"
-#include "util/ErrorDescription.hpp"
 
 namespace quorvane {
 
@@ -88,7 +89,7 @@ Promise<void> QuorvaneClientImpl::sendNotification(QVNotification notification) 
 }
 
 Promise<void> QuorvaneClientImpl::sendCommand(QVCommand command, double timeout) {
-    auto current = transport();
+    auto [current, session] = sending();
     if (!current) return failed(WebRTCError::notInitialized());
     const auto wait = usableTimeout(timeout);
     if (!wait) return failed(QuorvaneError::invalidUsage());
@@ -102,29 +103,50 @@ Promise<void> QuorvaneClientImpl::sendCommand(QVCommand command, double timeout)
         return DataChannelMessageWriter::command(id, time, command.category(), fbAckOn(command.acknowledgeOn()),
                                                  data.tag(), data.data());
     };
-    // Runs on the internal queue once the message is built: the time-out runs from then on.
-    auto built = [this, resolver = answer.resolver, wait = *wait, timeout](const std::string& id) {
+    // Runs on the internal queue once the message is built: the time-out runs from then on. The
+    // entry holds its timer, so whatever settles the command stops its time-out too.
+    auto sent = std::make_shared<std::pair<std::string, std::uint64_t>>();  // the entry, once built
+    auto built = [this, resolver = answer.resolver, wait = *wait, timeout, session, sent](const std::string& id) {
         const auto serial = nextSerial_++;
-        pendingCommands_.insert_or_assign(id, PendingCommand{resolver, serial, waitsForever(wait)});
+        *sent = {id, serial};
+        const bool untimed = waitsForever(wait);
+        auto& entry = pendingCommands_.emplace(id, PendingCommand{resolver, serial, session, untimed})->second;
+        if (untimed) return;
         std::weak_ptr<QuorvaneClientImpl> weak = weak_from_this();
-        after(wait).done(
-            [weak, id, serial, resolver, timeout] {
-                resolver.reject(QuorvaneError::commandTimedOut(timeout));
-                if (auto self = weak.lock()) self->commandTimedOut(id, serial);
-            },
-            internalQueue_);
+        entry.timer = std::make_unique<BackgroundTimer>(internalQueue_, wait, false, [weak, id, serial, timeout] {
+            if (auto self = weak.lock()) {
+                self->failCommand(id, serial, std::make_exception_ptr(QuorvaneError::commandTimedOut(timeout)));
+            }
+        });
     };
     // The answer settles the command, and so does its time-out, also while the hand-over waits;
     // a failed hand-over settles it too, unless it is settled already.
+    std::weak_ptr<QuorvaneClientImpl> weak = weak_from_this();
     send(current, category, std::move(build), std::move(built))
-        .catchError([resolver = answer.resolver](const std::exception_ptr& error) { resolver.reject(error); },
-                    internalQueue_);
+        .catchError(
+            [weak, sent, resolver = answer.resolver](const std::exception_ptr& error) {
+                if (auto self = weak.lock()) self->failCommand(sent->first, sent->second, error);
+                resolver.reject(error);  // also when it was never built
+            },
+            internalQueue_);
     return answer.promise;
 }
 
-void QuorvaneClientImpl::commandTimedOut(const std::string& id, std::uint64_t serial) {
-    auto entry = pendingCommands_.find(id);
-    if (entry != pendingCommands_.end() && entry->second.serial == serial) pendingCommands_.erase(entry);
+QuorvaneClientImpl::PendingCommands::iterator QuorvaneClientImpl::pendingCommand(const std::string& id,
+                                                                                 std::optional<std::uint64_t> serial) {
+    auto [first, last] = pendingCommands_.equal_range(id);
+    if (!serial) return first == last ? pendingCommands_.end() : std::prev(last);
+    auto entry = std::find_if(first, last, [&](const auto& pending) { return pending.second.serial == *serial; });
+    return entry == last ? pendingCommands_.end() : entry;
+}
+
+void QuorvaneClientImpl::failCommand(const std::string& id, std::optional<std::uint64_t> serial,
+                                     const std::exception_ptr& error) {
+    auto entry = pendingCommand(id, serial);
+    if (entry == pendingCommands_.end()) return;
+    auto resolver = entry->second.resolver;
+    pendingCommands_.erase(entry);
+    resolver.reject(error);
 }
 
 Promise<void> QuorvaneClientImpl::sendCommandAcknowledgement(const std::string& acknowledging, std::uint16_t category,
@@ -149,7 +171,7 @@ Promise<void> QuorvaneClientImpl::sendCommandAcknowledgement(const std::string& 
 // --- Queries -------------------------------------------------------------------------------------
 
 QVQueryReceipt QuorvaneClientImpl::sendQuery(QVQuery query, double timeout, QVQueryReceipt::Handler onReceived) {
-    auto current = transport();
+    auto [current, session] = sending();
     if (!current) return QVQueryReceipt({}, true);
     QVQueryReceipt receipt(std::move(onReceived));
     const auto wait = usableTimeout(timeout);
@@ -161,9 +183,11 @@ QVQueryReceipt QuorvaneClientImpl::sendQuery(QVQuery query, double timeout, QVQu
         return DataChannelMessageWriter::query(id, time, query.category(), query.data().tag(), query.data().data());
     };
     auto sentId = std::make_shared<std::string>();
-    auto built = [this, receipt, wait = *wait, timeout, sentId](const std::string& id) {
+    auto built = [this, receipt, wait = *wait, timeout, session, sentId](const std::string& id) {
         *sentId = id;
-        auto& entry = pendingQueries_.insert_or_assign(id, PendingQuery{receipt, wait, timeout, waitsForever(wait)}).first->second;
+        auto& entry =
+            pendingQueries_.insert_or_assign(id, PendingQuery{receipt, wait, timeout, session, waitsForever(wait)})
+                .first->second;
         log_.debug("sendQuery", "Sending query");
         armQueryTimer(id, entry);
     };
@@ -179,6 +203,7 @@ QVQueryReceipt QuorvaneClientImpl::sendQuery(QVQuery query, double timeout, QVQu
 }
 
 void QuorvaneClientImpl::armQueryTimer(const std::string& id, PendingQuery& query) {
+    if (query.untimed) return;  // its session's end settles it
     const auto generation = ++query.timerGeneration;
     std::weak_ptr<QuorvaneClientImpl> weak = weak_from_this();
     // Replacing the timer releases the previous one, which then never fires.
@@ -200,7 +225,7 @@ void QuorvaneClientImpl::failQuery(const std::string& id, const std::exception_p
     auto receipt = entry->second.receipt;
     pendingQueries_.erase(entry);
     receipt.completion.resolver.reject(error);
-    log_.error("sendQuery", "Query failed: " + errorDescription(error));
+    log_.error("sendQuery", "Query failed: " + escapedText(errorText(error)));
 }
 
 Promise<void> QuorvaneClientImpl::sendQueryResponse(const std::string& respondingto, std::uint16_t category,

@@ -26,6 +26,11 @@ HostCallGate::Passing::~Passing() {
     if (gate.closed_) gate.idle_.notify_all();
 }
 
+void HostCallGate::shut() {
+    std::lock_guard lock(mutex_);
+    closed_ = true;
+}
+
 void HostCallGate::close() {
     int own = 0;
     for (auto passing = innermost; passing; passing = passing->outer) own += &passing->gate == this;

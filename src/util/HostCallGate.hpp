@@ -25,6 +25,9 @@ public:
         return true;
     }
 
+    /// Closes the gate: from now on no call begins; those under way go on.
+    void shut();
+
     /// Closes the gate and waits until the calls under way on other threads have returned. Calls
     /// under way on the calling thread itself (a host that releases its client from inside one of
     /// its reports) cannot be waited for and return after it.

@@ -20,8 +20,15 @@ std::shared_ptr<QuorvaneClient> ClientTest::makeClient(FakeTransportFactory& tra
                                                        const std::shared_ptr<QuorvaneDelegate>& delegate,
                                                        const DispatchQueuePtr& queue,
                                                        std::function<std::string()> makeMessageId) {
+    return makeClient(transports.factory(), delegate, queue, std::move(makeMessageId));
+}
+
+std::shared_ptr<QuorvaneClient> ClientTest::makeClient(TransportLayerFactory makeTransport,
+                                                       const std::shared_ptr<QuorvaneDelegate>& delegate,
+                                                       const DispatchQueuePtr& queue,
+                                                       std::function<std::string()> makeMessageId) {
     QuorvaneClientDependencies dependencies;
-    dependencies.makeTransport = transports.factory();
+    dependencies.makeTransport = std::move(makeTransport);
     dependencies.makeMessageId = std::move(makeMessageId);
     dependencies.networkStatus = gate_;
     return makeQuorvaneClient(base_, apiKey, true, 30, console_, delegate, queue, std::move(dependencies));

@@ -66,6 +66,11 @@ protected:
                                                const std::shared_ptr<QuorvaneDelegate>& delegate,
                                                const DispatchQueuePtr& queue = nullptr,
                                                std::function<std::string()> makeMessageId = {});
+    /// A client whose transports `makeTransport` builds.
+    std::shared_ptr<QuorvaneClient> makeClient(TransportLayerFactory makeTransport,
+                                               const std::shared_ptr<QuorvaneDelegate>& delegate,
+                                               const DispatchQueuePtr& queue = nullptr,
+                                               std::function<std::string()> makeMessageId = {});
     /// The client's log lines, "LEVEL message".
     std::vector<std::string> logLines() const;
     bool logged(const std::string& line) const;

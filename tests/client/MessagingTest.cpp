@@ -147,8 +147,7 @@ TEST_F(MessagingTest, ACommandNobodyAnswersTimesOutWithTheCallersNumber) {
         double timeout, advance;
         const char* shown;
     };
-    for (const auto& [timeout, advance, shown] : {Case{0.5, 0.5, "0.5"}, Case{5, 5, "5.0"}, Case{-1, 0, "-1.0"},
-                                                 Case{INFINITY, 1e9, "inf"}}) {
+    for (const auto& [timeout, advance, shown] : {Case{0.5, 0.5, "0.5"}, Case{5, 5, "5.0"}, Case{-1, 0, "-1.0"}}) {
         SCOPED_TRACE(shown);
         const auto before = offerEnd_->record().sent.size();
         auto sent = offer_->sendCommand(QVCommand(5, text("go"), QVAcknowledgeOn::finished), timeout);
@@ -162,6 +161,34 @@ TEST_F(MessagingTest, ACommandNobodyAnswersTimesOutWithTheCallersNumber) {
         EXPECT_STREQ(rejection<QuorvaneError>(sent).what(),
                      (std::string("Timeout (") + shown + " seconds) hit before receiving a response to this command").c_str());
     }
+}
+
+TEST_F(MessagingTest, ACommandsTimerGoesWithTheCommandAndOneWithoutATimeOutHasNone) {
+    const auto timers = clock_->pendingCount();
+    for (const double timeout : {5.0, std::numeric_limits<double>::infinity()}) {
+        SCOPED_TRACE(timeout);
+        std::vector<Promise<void>> answered;
+        for (int command = 0; command < 1000; ++command) {
+            answered.push_back(offer_->sendCommand(QVCommand(5, text("go"), QVAcknowledgeOn::received), timeout));
+        }
+        for (const auto& promise : answered) ASSERT_EQ(outcome(promise), nullptr);
+        EXPECT_EQ(clock_->pendingCount(), timers);
+    }
+    answer_->setDelegate(nullptr);  // nothing more is answered
+    const auto before = offerEnd_->record().sent.size();
+    auto timedOut = offer_->sendCommand(QVCommand(5, text("go"), QVAcknowledgeOn::finished), 5);
+    auto untimed = offer_->sendCommand(QVCommand(5, text("go"), QVAcknowledgeOn::finished), INFINITY);
+    ASSERT_TRUE(offerEnd_->waitForSent(before + 2));
+    EXPECT_EQ(clock_->pendingCount(), timers + 1);
+    clock_->advance(5);
+    EXPECT_EQ(rejection<QuorvaneError>(timedOut).kind(), QuorvaneError::Kind::commandTimedOut);
+    EXPECT_EQ(clock_->pendingCount(), timers);
+    auto released = offer_->sendCommand(QVCommand(5, text("go"), QVAcknowledgeOn::finished), 30);
+    ASSERT_TRUE(offerEnd_->waitForSent(before + 3));
+    offer_.reset();
+    EXPECT_EQ(rejection<QuorvaneError>(released).title(), "Deinitialized");
+    EXPECT_EQ(rejection<QuorvaneError>(untimed).title(), "Deinitialized");
+    EXPECT_EQ(clock_->pendingCount(), timers);
 }
 
 TEST_F(MessagingTest, ACommandTimesOutWhileItsHandOverStillWaits) {
@@ -280,13 +307,19 @@ TEST_F(MessagingTest, AQueryFailedByThePeerOrByTheHostsHandlerIsRejectedWithItsE
         std::function<void(const QVQueryContext&)> answer;
         std::uint32_t status;
         std::string message;
+        std::string failedLine;  // the asking side's log line of it: whole, escaped
     };
+    const std::string hostile("bad\0news\n\\\xff\xe2\x80\xae!", 15);
     const std::vector<Case> cases{
-        {[](const auto& context) { context.error(QVError("nope", 403)), context.error(QVError("again", 1)); }, 403, "nope"},
+        {[](const auto& context) { context.error(QVError("nope", 403)), context.error(QVError("again", 1)); }, 403, "nope",
+         "ERROR Query failed: nope"},
         {[](const auto&) { throw std::runtime_error("host failure"); }, 500,
-         "Runtime error occurred in user defined query response callback"},
+         "Runtime error occurred in user defined query response callback",
+         "ERROR Query failed: Runtime error occurred in user defined query response callback"},
+        {[&hostile](const auto& context) { context.error(QVError(hostile, 400)); }, 400, hostile,
+         "ERROR Query failed: bad\\0news\\n\\\\\\xff\\xe2\\x80\\xae!"},
     };
-    for (const auto& [answer, status, message] : cases) {
+    for (const auto& [answer, status, message, failedLine] : cases) {
         SCOPED_TRACE(message);
         answerHost_->onQuery = [&answer](const QVQuery&, const QVQueryContext& context) { answer(context); };
         const auto before = countSent(*answerEnd_, DataChannelMessageSubtype::QueryResponse);
@@ -296,6 +329,7 @@ TEST_F(MessagingTest, AQueryFailedByThePeerOrByTheHostsHandlerIsRejectedWithItsE
         ASSERT_TRUE(flushToOffer());
         EXPECT_EQ(countSent(*answerEnd_, DataChannelMessageSubtype::QueryResponse), before + 1);
         EXPECT_TRUE(logged("ERROR " + message));
+        EXPECT_TRUE(logged(failedLine)) << failedLine;
     }
 }
 

@@ -11,8 +11,10 @@
 #include <thread>
 
 #include "ClientHarness.hpp"
+#include "formats/DataChannelMessageView.hpp"
 #include "formats/DataChannelMessageWriter.hpp"
 #include "quorvane/Errors.hpp"
+#include "quorvane/QVError.hpp"
 #include "rest/QuorvaneServices.hpp"
 
 using namespace quorvane;
@@ -64,6 +66,41 @@ std::shared_ptr<VideoStreamConfiguration<ScreenFormat>> screen() {
 std::vector<std::uint8_t> notificationBytes() {
     return DataChannelMessageWriter::notification("abcdefghij", 0, 1, "text/plain", {});
 }
+
+/// A part of the answer to the query `end` sent as its message number `sent`.
+std::vector<std::uint8_t> answerPart(const FakeTransport& end, std::size_t sent, bool isLast) {
+    const auto query = *parseDataChannelMessage(end.record().sent.at(sent).data)->id();
+    return DataChannelMessageWriter::queryResponse("klmnopqrst", 0, query, "text/plain", {}, isLast);
+}
+
+/// A transport that runs `onReset` before its fake end resets.
+class ResetWatchingTransport final : public TransportLayer {
+public:
+    ResetWatchingTransport(std::shared_ptr<TransportLayer> end, std::function<void()> onReset)
+        : end_(std::move(end)), onReset_(std::move(onReset)) {}
+    void setDelegate(std::weak_ptr<TransportLayerDelegate> delegate) override { end_->setDelegate(std::move(delegate)); }
+    Promise<void> connectAsOffer() override { return end_->connectAsOffer(); }
+    Promise<void> connectAsAnswer() override { return end_->connectAsAnswer(); }
+    Promise<void> resetState(bool sendDisconnect) override {
+        onReset_();
+        return end_->resetState(sendDisconnect);
+    }
+    Promise<void> sendMessage(std::vector<std::uint8_t> data, std::uint16_t category,
+                              std::shared_ptr<SessionMetrics> metrics) override {
+        return end_->sendMessage(std::move(data), category, std::move(metrics));
+    }
+    bool isConnected() const override { return end_->isConnected(); }
+    bool addVideoStream(std::shared_ptr<VideoStreamConfiguration<CameraFormat>> configuration) override {
+        return end_->addVideoStream(std::move(configuration));
+    }
+    bool addScreenSharing(std::shared_ptr<VideoStreamConfiguration<ScreenFormat>> configuration) override {
+        return end_->addScreenSharing(std::move(configuration));
+    }
+
+private:
+    const std::shared_ptr<TransportLayer> end_;
+    const std::function<void()> onReset_;
+};
 
 }  // namespace
 
@@ -266,25 +303,36 @@ TEST_F(SessionTest, NothingOfAReleasedClientReachesItsHostAndEveryWaitSettles) {
     auto hostQueue = DispatchQueue::create("host");
     auto client = makeClient(transports_, host_, hostQueue);
     client->initiateSupportSession().wait();
-    auto query = client->sendQuery(QVQuery(3, QVTaggedData("q", {})), 5, {});
-    auto command = client->sendCommand(QVCommand(4, QVTaggedData("c", {}), QVAcknowledgeOn::received), 5);
-    auto untimed = client->sendCommand(QVCommand(4, QVTaggedData("c", {}), QVAcknowledgeOn::received), INFINITY);
-    // The host is in the middle of a report when it lets go, and another waits behind it.
-    std::latch entered(1);
-    std::atomic<bool> returned = false;
-    host_->onRaw = [&](const std::vector<std::uint8_t>&, const std::string&) {
+    // The host is in the middle of a report and of a query's part handler when it lets go, and
+    // another report waits behind them.
+    std::latch rawEntered(1), partEntered(1);
+    std::atomic<int> returned = 0;
+    auto busy = [&](std::latch& entered) {
         entered.count_down();
         std::this_thread::sleep_for(std::chrono::milliseconds(200));
-        returned = true;
+        ++returned;
     };
+    std::atomic<bool> rawSeen = false;
+    host_->onRaw = [&](const std::vector<std::uint8_t>&, const std::string&) {
+        if (!rawSeen.exchange(true)) busy(rawEntered);
+    };
+    host_->throwFrom("quorvaneDidReceiveMessage");  // once the release has begun: not logged
+    auto query = client->sendQuery(QVQuery(3, QVTaggedData("q", {})), 5,
+                                   [&](const QVTaggedData&, bool) { busy(partEntered); });
+    auto command = client->sendCommand(QVCommand(4, QVTaggedData("c", {}), QVAcknowledgeOn::received), 5);
+    auto untimed = client->sendCommand(QVCommand(4, QVTaggedData("c", {}), QVAcknowledgeOn::received), INFINITY);
     end->inject(notificationBytes(), 1);
-    entered.wait();
+    rawEntered.wait();
     end->raise([](TransportLayerDelegate& delegate) { delegate.transportLayerWillResetConnection(); });
     settle({end});
+    ASSERT_TRUE(end->waitForSent(3));
+    end->inject(answerPart(*end, 0, false), 2);
+    partEntered.wait();
 
     client.reset();
-    EXPECT_TRUE(returned);
+    EXPECT_EQ(returned, 2);
     EXPECT_TRUE(logged("DEBUG QuorvaneClient deinitialized"));
+    EXPECT_FALSE(logged("ERROR Host code threw: host failure"));
     const auto printed = console_->calls().size();
     const auto heard = host_->events();
     end->raise([](TransportLayerDelegate& delegate) {
@@ -299,6 +347,81 @@ TEST_F(SessionTest, NothingOfAReleasedClientReachesItsHostAndEveryWaitSettles) {
     EXPECT_EQ(rejection<QuorvaneError>(query.complete()).title(), "Deinitialized");
     EXPECT_EQ(rejection<QuorvaneError>(command).title(), "Deinitialized");
     EXPECT_EQ(rejection<QuorvaneError>(untimed).title(), "Deinitialized");
+}
+
+TEST_F(SessionTest, AHostThatLetsGoInAMessagesFirstReportHearsNothingMoreOfIt) {
+    struct Case {
+        const char* raw;
+        const char* report;  // the typed report that follows the raw one
+        std::vector<std::uint8_t> message;
+    };
+    const std::vector<Case> cases{
+        {"raw(Notification)", "notification", notificationBytes()},
+        {"raw(Command)", "command",
+         DataChannelMessageWriter::command("abcdefghij", 0, 1, CommandAcknowledgementType::received, "text/plain", {})},
+        {"raw(Query)", "query", DataChannelMessageWriter::query("abcdefghij", 0, 1, "text/plain", {})},
+    };
+    for (const auto& [raw, report, message] : cases) {
+        SCOPED_TRACE(report);
+        auto [end, peer] = FakeTransport::pair();
+        FakeTransportFactory transports;
+        transports.add(end);
+        auto host = std::make_shared<RecordingDelegate>();
+        auto hostQueue = DispatchQueue::create("host");
+        auto client = makeClient(transports, host, hostQueue);
+        client->initiateSupportSession().wait();
+        host->onRaw = [&client](const std::vector<std::uint8_t>&, const std::string&) { client.reset(); };
+        end->inject(message, 1);
+        ASSERT_TRUE(host->waitFor(raw));
+        hostQueue->sync([] {});
+        EXPECT_EQ(host->count(report), 0u);
+    }
+}
+
+TEST_F(SessionTest, AQuerysPartHandlerHearsNothingAfterTheRelease) {
+    auto [end, peer] = FakeTransport::pair();
+    transports_.add(end);
+    auto client = makeClient(transports_, host_);
+    client->initiateSupportSession().wait();
+    // The handler lets go of the client once a further part has been handed over.
+    std::vector<bool> parts;
+    auto receipt = client->sendQuery(QVQuery(3, QVTaggedData("q", {})), 5, [&](const QVTaggedData&, bool isLast) {
+        parts.push_back(isLast);
+        end->inject(answerPart(*end, 0, true), 2);
+        end->queue()->sync([] {});
+        client.reset();
+    });
+    ASSERT_TRUE(end->waitForSent(1));
+    end->inject(answerPart(*end, 0, false), 1);
+
+    EXPECT_EQ(rejection<QuorvaneError>(receipt.complete()).title(), "Deinitialized");
+    EXPECT_EQ(parts, std::vector<bool>{false});
+}
+
+TEST_F(SessionTest, ACommandSentToANewSessionAsItsTransportIsInstalledWaitsForThatSessionsEnd) {
+    auto [first, firstPeer] = FakeTransport::pair();
+    auto [second, secondPeer] = FakeTransport::pair();
+    transports_.add(first);
+    transports_.add(second);
+    std::shared_ptr<QuorvaneClient> client;
+    std::optional<Promise<void>> sent;
+    // The first session's transport is reset once the second start-up has installed its own: a
+    // command sent then goes to the new session.
+    auto makeTransport = [ends = transports_.factory(), &client, &sent](const TransportLayerConfiguration& configuration) {
+        return std::make_shared<ResetWatchingTransport>(ends(configuration), [&client, &sent] {
+            if (!sent) sent = client->sendCommand(QVCommand(4, QVTaggedData("c", {}), QVAcknowledgeOn::received), INFINITY);
+        });
+    };
+    client = makeClient(makeTransport, host_);
+    client->initiateSupportSession().wait();
+    client->initiateSupportSession().wait();
+    ASSERT_TRUE(sent);
+    EXPECT_EQ(outcome(client->sendBytes({}, "marker", 0)), nullptr);  // after the first session's end
+
+    EXPECT_TRUE(sent->isPending());
+    EXPECT_EQ(second->record().sent.size(), 2u);
+    client->disconnect(false).wait();
+    EXPECT_EQ(rejection<QVError>(*sent).message(), "The session ended before the peer answered");
 }
 
 TEST_F(ConnectedSessionTest, TheHostsDisconnectTellsThePeerWhoseSessionEndsWithAnUpload) {

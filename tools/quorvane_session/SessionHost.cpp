@@ -59,7 +59,9 @@ void SessionHost::quorvaneDidReceiveNotification(const QVNotification& notificat
     if (!client) return;
     console_.line("chat to the peer: " + *settings_.chatReply);
     (void)client->sendChat(*settings_.chatReply, textTag(), static_cast<std::uint16_t>(QVCategory::Chat))
-        .catchError([this](std::exception_ptr error) { console_.line("chat not sent: " + describeError(error)); });
+        .catchError([console = &console_](std::exception_ptr error) {
+            console->line("chat not sent: " + describeError(error));
+        });
 }
 
 void SessionHost::quorvaneDidReceiveCommand(const QVCommand& command, const QVCommandContext& context) {
