@@ -1,5 +1,6 @@
 #include "async/Clock.hpp"
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <map>
@@ -82,11 +83,13 @@ void Clock::setCurrent(std::shared_ptr<Clock> clock) {
 
 struct RealClock::Impl {
     using TimePoint = std::chrono::steady_clock::time_point;
+    static constexpr std::size_t minimumSweep = 1024;
 
     std::mutex mutex;
     std::condition_variable wake;
     // Ordered by deadline, then by insertion.
     std::multimap<TimePoint, std::shared_ptr<TimerState>> due;
+    std::size_t sweepAt = minimumSweep;  // due.size() at which cancelled timers are swept out
     bool stopping = false;
     std::thread thread;
 
@@ -143,9 +146,19 @@ double RealClock::monotonic() const {
 void RealClock::add(std::shared_ptr<TimerState> state, double delay) {
     {
         std::lock_guard lock(impl_->mutex);
-        impl_->due.emplace(std::chrono::steady_clock::now() + Impl::toDuration(delay), std::move(state));
+        auto& due = impl_->due;
+        due.emplace(std::chrono::steady_clock::now() + Impl::toDuration(delay), std::move(state));
+        if (due.size() >= impl_->sweepAt) {
+            std::erase_if(due, [](const auto& entry) { return entry.second->isCancelled(); });
+            impl_->sweepAt = std::max(Impl::minimumSweep, 2 * due.size());
+        }
     }
     impl_->wake.notify_all();
+}
+
+std::size_t RealClock::heldCount() const {
+    std::lock_guard lock(impl_->mutex);
+    return impl_->due.size();
 }
 
 // --- VirtualClock -------------------------------------------------------------------------------

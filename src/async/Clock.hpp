@@ -80,13 +80,17 @@ private:
 };
 
 /// Wall clock and steady clock of the machine; timers run on one internal thread that posts due
-/// tasks to their queues.
+/// tasks to their queues. A cancelled timer is let go of at the latest when the clock holds twice
+/// as many timers as it did after the last sweep (and at least 1024), not only at its deadline: a
+/// long time-out cancelled early keeps nothing for its whole length.
 class RealClock final : public Clock {
 public:
     RealClock();
     ~RealClock() override;
     double now() const override;
     double monotonic() const override;
+    /// Number of timers the clock holds, cancelled ones not yet swept among them.
+    std::size_t heldCount() const;
 
 protected:
     void add(std::shared_ptr<TimerState> state, double delay) override;

@@ -152,3 +152,11 @@ TEST(RealClock, OneShotAndRepeatingTimersFire) {
     EXPECT_EQ(repeated, afterRelease);
     EXPECT_GT(clock->now(), 1.6e9);
 }
+
+TEST(RealClock, CancelledTimersAreLetGoOfLongBeforeTheirDeadline) {
+    auto clock = std::make_shared<RealClock>();
+    auto q = DispatchQueue::create("real");
+    auto live = clock->schedule(q, 3600, 0, [] {});
+    for (int i = 0; i < 100'000; ++i) clock->schedule(q, 3600, 0, [] {});  // each cancelled as it is released
+    EXPECT_LE(clock->heldCount(), 1024u);
+}
