@@ -226,7 +226,7 @@ bool DataChannelWrapper::judgeHoldUp(double at) {
 }
 
 void DataChannelWrapper::noteSent(double sent) {
-    judgeHoldUp(sent);  // before it counts: what leaves the buffer on waking is no news to the peer
+    judgeHoldUp(sent);  // first: what drains on waking tells nothing of what the peer heard before
     peerHeard_ = std::max(peerHeard_, sent);
 }
 

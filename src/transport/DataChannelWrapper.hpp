@@ -23,18 +23,16 @@ namespace quorvane {
 /// the gate), and reports when nothing has arrived for five seconds, counted from when the last
 /// buffer was heard. It knows nothing of the frames it carries.
 ///
-/// The time-out is judged on what the peer last heard of this side (a write the channel took, a
-/// fall of the buffered amount: while a slow link drains a full buffer, the gate holds every
-/// write back, heartbeats included, and only the buffer falls), what this side last heard of the
-/// peer, and whether this process was held up (stopped, say: its heartbeat tick ran more than a
-/// second late). The first thing that happens on waking judges the hold-up, before it counts:
-/// when the time-out fell due meanwhile and the peer had heard nothing of this side for five
-/// seconds, the peer has timed out too, and the time-out is reported at once, whatever drains
-/// from the buffers then. Otherwise what the peer sent meanwhile, waiting in the buffers, keeps
-/// the channel and gets a second after waking to arrive. When the channel closes without this
-/// side closing it, the five seconds count from the last buffer heard at least a second before
-/// the close: what arrived in that last second may have waited out a hold-up of this process
-/// while the peer timed out and left.
+/// The time-out is judged on three things: what the peer last heard of this side (a write the
+/// channel took, or a fall of the buffered amount: all it hears while a slow link drains a full
+/// buffer and the gate holds writes back), what this side last heard of the peer, and whether this
+/// process was held up (its heartbeat tick ran more than a second late: stopped, say). The first
+/// thing that happens on waking judges the hold-up before it counts: when the time-out fell due
+/// meanwhile and the peer had heard nothing of this side for five seconds, the peer has timed out
+/// too, and the time-out is reported at once, whatever arrives or drains from the buffers then;
+/// otherwise what the peer sent meanwhile keeps the channel, with a second after waking to arrive.
+/// When the peer closes the channel, the five seconds count from the last buffer heard at least a
+/// second before the close: what arrived after may have waited out a hold-up of this process.
 ///
 /// Writes leave in the order of their sendData() calls. The gate closes when the channel buffers
 /// about half a second of what it passes on: the larger of 32768 bytes and half the bytes it
@@ -100,8 +98,10 @@ private:
     /// The receive time-out ran: reported, unless the channel is open and this process woke less
     /// than a heartbeat interval before it fell due (what the peer sent meanwhile gets that long).
     void receiveTimeoutFellDue();
-    /// Judges a hold-up that ended before `at`, the time of something that happened, once: true
-    /// when it reported the time-out, since the peer has timed out too.
+    /// Called first by everything that happens, with its time `at`. When the heartbeat tick was
+    /// more than an interval overdue at `at`, this process has just woken from a hold-up: judged
+    /// once, it reports the time-out (true) when that fell due meanwhile and the peer had heard
+    /// nothing of this side for as long, since the peer has timed out too.
     bool judgeHoldUp(double at);
     /// Notes that the peer hears this side at `sent`: a write the channel took, or the buffered
     /// amount falling.
