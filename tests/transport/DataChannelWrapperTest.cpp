@@ -319,9 +319,9 @@ TEST_F(DataChannelWrapperTest, AHoldUpReportsTheTimeoutAtOnceOnlyWhenThePeerHasT
           Case{Before::largeMessage, 4.3, false, false, 5}, Case{Before::largeMessage, 4.3, true, false, 5},
           Case{Before::largeMessage, 7, false, false, 0}, Case{Before::largeMessage, 7, true, false, 0},
           Case{Before::steady, 3.3, false, true, 0.75}, Case{Before::steady, 0, false, true, 3.05}}) {
-        SCOPED_TRACE(std::string(before == Before::steady ? "steady" : before == Before::slowLink ? "slow link" : "large message") +
-                     ", stalled " + std::to_string(stalled) + " s" + (timersFirst ? ", timers first" : "") +
-                     (peerCloses ? ", the peer closes" : ""));
+        const char* what = before == Before::steady ? "steady" : before == Before::slowLink ? "slow link" : "large message";
+        SCOPED_TRACE(std::string(what) + ", stalled " + std::to_string(stalled) + " s" +
+                     (timersFirst ? ", timers first" : "") + (peerCloses ? ", the peer closes" : ""));
         wrapFreshChannel();
         openChannel();
         if (before == Before::slowLink) {
