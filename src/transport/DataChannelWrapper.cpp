@@ -118,7 +118,7 @@ void DataChannelWrapper::dataChannelDidChangeState(DataChannelState state) {
     if (state == DataChannelState::open) {
         // The peer's time-out counts from the open as well.
         dispatchQueue_->async([weak = weak_from_this(), opened = Clock::current()->monotonic()] {
-            if (auto self = weak.lock()) self->lastSent_ = std::max(self->lastSent_, opened);
+            if (auto self = weak.lock()) self->peerHeard_ = std::max(self->peerHeard_, opened);
         });
         checkForHeartbeat();
         sendHeartbeat();
@@ -181,81 +181,69 @@ void DataChannelWrapper::bufferedAmountChanged(std::uint64_t amount) {
 }
 
 void DataChannelWrapper::checkForHeartbeat() {
-    const double heard = Clock::current()->monotonic();
-    dispatchQueue_->async([weak = weak_from_this(), heard] {
+    dispatchQueue_->async([weak = weak_from_this(), heard = Clock::current()->monotonic()] {
         auto self = weak.lock();
-        if (!self || self->detached_) return;
-        // Heard after the time-out fell due and before it ran: this process was held up (stopped,
-        // say) for longer than the time-out. When the peer has heard nothing of this side (no
-        // write taken, nothing left the buffer) for as long as it waits, it has timed out too and
-        // left the channel: what arrives now waited in buffers and keeps nothing alive. Otherwise
-        // the peer still holds the channel, and the buffer re-arms the time-out like any other.
-        if (self->heartbeatTimer_ && heard > self->heartbeatDeadline_ && self->peerHasTimedOut(heard)) {
-            const double late = std::round((heard - self->heartbeatDeadline_) * 1000) / 1000;
-            self->log_.debug("checkForHeartbeat",
-                             "Data heard " + formatSeconds(late) + " seconds after the heartbeat time-out fell due");
-            self->heartbeatTimedOut();
-            return;
-        }
+        if (!self || self->detached_ || self->judgeHoldUp(heard)) return;
         self->heard_.push_back(heard);
         while (self->heard_.size() > 1 && self->heard_[1] <= heard - heartbeatInterval) self->heard_.pop_front();
-        self->inGrace_ = false;
-        self->armReceiveTimeout(heartbeatTimeout);
+        // From when it was heard: a report that waited behind other work (a large message, say)
+        // while this process was stopped does not put the time-out off for another five seconds.
+        self->armReceiveTimeout(heard + heartbeatTimeout);
     });
 }
 
-void DataChannelWrapper::armReceiveTimeout(double seconds) {
-    heartbeatDeadline_ = Clock::current()->monotonic() + seconds;
-    heartbeatTimer_ = std::make_unique<BackgroundTimer>(dispatchQueue_, seconds, false, [weak = weak_from_this()] {
+void DataChannelWrapper::armReceiveTimeout(double deadline) {
+    heartbeatDeadline_ = deadline;
+    const double delay = std::max(0.0, deadline - Clock::current()->monotonic());
+    heartbeatTimer_ = std::make_unique<BackgroundTimer>(dispatchQueue_, delay, false, [weak = weak_from_this()] {
         if (auto self = weak.lock()) self->receiveTimeoutFellDue();
     });
 }
 
 void DataChannelWrapper::receiveTimeoutFellDue() {
-    const double now = Clock::current()->monotonic();
-    // Fell due while this process was held up: what the peer sent meanwhile may still wait in the
-    // buffers of the open channel, behind this timer. Unless the peer has surely timed out too, it
-    // gets one heartbeat interval to arrive.
-    if (!inGrace_ && readyState() == DataChannelState::open && wasHeldUp(now) && !peerHasTimedOut(now)) {
-        inGrace_ = true;
+    if (judgeHoldUp(Clock::current()->monotonic())) return;
+    // Fell due before this process had run a heartbeat interval since it woke: what the peer sent
+    // meanwhile may still wait in the buffers of the open channel, behind this timer.
+    const double graceEnd = wokeAt_ + heartbeatInterval;
+    if (heartbeatDeadline_ < graceEnd && readyState() == DataChannelState::open) {
         log_.debug("checkForHeartbeat", "Heartbeat time-out fell due while this process was held up");
-        armReceiveTimeout(heartbeatInterval);
+        armReceiveTimeout(graceEnd);
         return;
     }
     heartbeatTimedOut();
 }
 
+bool DataChannelWrapper::judgeHoldUp(double at) {
+    // Not held up, or this hold-up was judged already.
+    if (at - tickDeadline_ <= heartbeatInterval || wokeAt_ >= tickDeadline_) return false;
+    wokeAt_ = at;
+    if (!heartbeatTimer_ || heartbeatDeadline_ > at || at - peerHeard_ <= heartbeatTimeout) return false;
+    log_.debug("checkForHeartbeat", "Woke " + formatSeconds(std::round((at - heartbeatDeadline_) * 1000) / 1000) +
+                                        " seconds after the heartbeat time-out fell due, unheard by the peer for " +
+                                        formatSeconds(std::round((at - peerHeard_) * 1000) / 1000) + " seconds");
+    heartbeatTimedOut();
+    return true;
+}
+
 void DataChannelWrapper::noteSent(double sent) {
-    if (sent <= lastSent_) return;  // a buffer that fell before a later write was noted
-    if (sent - lastSent_ > heartbeatTimeout) silenceEndedAt_ = sent;
-    lastSent_ = sent;
-}
-
-bool DataChannelWrapper::peerHasTimedOut(double now) const {
-    // The silence still going on, or one that a write or the buffer falling (the first on waking,
-    // say) ended since the last buffer was heard.
-    return now - lastSent_ > heartbeatTimeout || (!heard_.empty() && silenceEndedAt_ > heard_.back());
-}
-
-bool DataChannelWrapper::wasHeldUp(double now) const {
-    // The heartbeat tick is more than an interval overdue, or has just run that late.
-    return now - tickDeadline_ > heartbeatInterval || now - heldUpUntil_ <= heartbeatInterval;
+    judgeHoldUp(sent);  // first: what drains on waking tells nothing of what the peer heard before
+    peerHeard_ = std::max(peerHeard_, sent);
 }
 
 void DataChannelWrapper::closedUnasked() {
     // Closed by this side (detached), or the time-out has fired already.
     if (detached_ || !heartbeatTimer_) return;
     const double now = Clock::current()->monotonic();
+    if (judgeHoldUp(now)) return;
     const auto before = std::find_if(heard_.rbegin(), heard_.rend(),
                                      [now](double heard) { return heard <= now - heartbeatInterval; });
     if (before == heard_.rend()) return;  // open for less than a heartbeat interval
-    const double left = *before + heartbeatTimeout - now;
     log_.debug("checkForHeartbeat", "Data channel closed; the heartbeat time-out counts from data heard " +
                                         formatSeconds(std::round((now - *before) * 1000) / 1000) + " seconds ago");
-    if (left <= 0) {
+    if (*before + heartbeatTimeout <= now) {
         heartbeatTimedOut();
     } else {
-        armReceiveTimeout(left);
+        armReceiveTimeout(*before + heartbeatTimeout);
     }
 }
 
@@ -281,8 +269,7 @@ void DataChannelWrapper::armHeartbeatTick() {
 }
 
 void DataChannelWrapper::heartbeatTick() {
-    const double now = Clock::current()->monotonic();
-    if (now - tickDeadline_ > heartbeatInterval) heldUpUntil_ = now;
+    judgeHoldUp(Clock::current()->monotonic());
     tickDeadline_ = std::numeric_limits<double>::infinity();
     if (readyState() != DataChannelState::open) {
         log_.debug("sendHeartbeat", "Failed to create heartbeat");

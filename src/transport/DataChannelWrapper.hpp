@@ -20,18 +20,19 @@ namespace quorvane {
 /// Wraps the session's data channel: turns its callbacks into QVWebRtcDataChannelDelegate
 /// reports, writes buffers behind a gate on the channel's buffered amount, sends a heartbeat
 /// about once a second while the channel is open (skipped while the previous one still waits at
-/// the gate), and reports when nothing has arrived for five seconds. When the channel closes
-/// without this side closing it, the five seconds count from the last buffer heard at least a
-/// second before the close: what arrived in that last second may have waited in buffers while
-/// this process was held up and the peer timed out and left. It knows nothing of the frames it
-/// carries.
+/// the gate), and reports when nothing has arrived for five seconds, counted from when the last
+/// buffer was heard. It knows nothing of the frames it carries.
 ///
-/// A process held up past the five seconds (stopped, say) reports the time-out on waking only
-/// when its peer had also heard nothing of it for five seconds, so that the peer has surely timed
-/// out too; otherwise what the peer sent meanwhile, waiting in the buffers, keeps the channel, and
-/// gets a second to arrive when the time-out runs first. The peer hears this side by each write
-/// the channel takes and by each fall of the buffered amount: while a slow link drains a full
-/// buffer, the gate holds every write back, heartbeats included, and only the buffer falls.
+/// The time-out is judged on three things: what the peer last heard of this side (a write the
+/// channel took, or a fall of the buffered amount: all it hears while a slow link drains a full
+/// buffer and the gate holds writes back), what this side last heard of the peer, and whether this
+/// process was held up (its heartbeat tick ran more than a second late: stopped, say). The first
+/// thing that happens on waking judges the hold-up before it counts: when the time-out fell due
+/// meanwhile and the peer had heard nothing of this side for five seconds, the peer has timed out
+/// too, and the time-out is reported at once, whatever arrives or drains from the buffers then;
+/// otherwise what the peer sent meanwhile keeps the channel, with a second after waking to arrive.
+/// When the peer closes the channel, the five seconds count from the last buffer heard at least a
+/// second before the close: what arrived after may have waited out a hold-up of this process.
 ///
 /// Writes leave in the order of their sendData() calls. The gate closes when the channel buffers
 /// about half a second of what it passes on: the larger of 32768 bytes and half the bytes it
@@ -90,23 +91,21 @@ private:
     DataChannelWrapper(std::shared_ptr<DataChannel> dataChannel, std::shared_ptr<ZephLogger> logger,
                        DispatchQueuePtr dispatchQueue, std::weak_ptr<QVWebRtcDataChannelDelegate> delegate);
 
-    /// Re-arms the receive time-out. Called for a buffer heard once the armed time-out had fallen
-    /// due but before it ran (the process was held up that long), it reports the time-out at once
-    /// when the peer has surely timed out too.
+    /// A buffer was heard: re-arms the receive time-out from that moment.
     void checkForHeartbeat();
-    void armReceiveTimeout(double seconds);
-    /// The receive time-out ran. When it fell due while this process was held up, the channel is
-    /// open and the peer has not timed out, what the peer sent meanwhile gets a heartbeat interval
-    /// to arrive, once; otherwise the time-out is reported.
+    /// Arms the receive time-out to fall due at `deadline` (monotonic seconds; at once if past).
+    void armReceiveTimeout(double deadline);
+    /// The receive time-out ran: reported, unless the channel is open and this process woke less
+    /// than a heartbeat interval before it fell due (what the peer sent meanwhile gets that long).
     void receiveTimeoutFellDue();
+    /// Called first by everything that happens, with its time `at`. When the heartbeat tick was
+    /// more than an interval overdue at `at`, this process has just woken from a hold-up: judged
+    /// once, it reports the time-out (true) when that fell due meanwhile and the peer had heard
+    /// nothing of this side for as long, since the peer has timed out too.
+    bool judgeHoldUp(double at);
     /// Notes that the peer hears this side at `sent`: a write the channel took, or the buffered
     /// amount falling.
     void noteSent(double sent);
-    /// True when the peer has heard nothing of this side for longer than its time-out (the same
-    /// heartbeatTimeout): up to `now`, or in a silence that ended since the last buffer was heard.
-    bool peerHasTimedOut(double now) const;
-    /// True when this process has just been held up: the heartbeat tick is overdue, or ran late.
-    bool wasHeldUp(double now) const;
     /// Logs and reports the receive time-out; it is re-armed by the next buffer heard.
     void heartbeatTimedOut();
     /// The channel closed without this side closing it: the time-out counts from the last buffer
@@ -167,19 +166,17 @@ private:
     };
     std::deque<PassedSample> passedSamples_;
     std::uint64_t passedSecondAgo_ = 0;
-    std::unique_ptr<BackgroundTimer> heartbeatTimer_;  // the armed receive time-out
-    double heartbeatDeadline_ = 0;  // monotonic seconds: when heartbeatTimer_ falls due
-    bool inGrace_ = false;          // the time-out fell due while held up and waits a little longer
-    double lastSent_ = 0;           // monotonic seconds: the peer last heard this side, or the open
-    // Monotonic seconds: what the peer heard first after a silence longer than heartbeatTimeout.
-    double silenceEndedAt_ = -std::numeric_limits<double>::infinity();
-    // Monotonic seconds: when the heartbeat tick falls due (none while it is not armed), and when
-    // one last ran more than an interval late.
-    double tickDeadline_ = std::numeric_limits<double>::infinity();
-    double heldUpUntil_ = -std::numeric_limits<double>::infinity();
-    /// When the buffers of the last heartbeat interval were heard (the channel's opening counts),
-    /// and the latest one before them: monotonic seconds, oldest first.
+    // What the time-out is judged on, in monotonic seconds.
+    std::unique_ptr<BackgroundTimer> heartbeatTimer_;  // the armed receive time-out; none once reported
+    double heartbeatDeadline_ = 0;                     // when heartbeatTimer_ falls due
+    double peerHeard_ = 0;                             // the peer last heard this side, or the open
+    /// When this side heard the buffers of the last heartbeat interval (the channel's opening
+    /// counts), and the latest one before them, oldest first.
     std::deque<double> heard_;
+    // When the heartbeat tick falls due (none while it is not armed), and when this process last
+    // woke from a hold-up, judged by judgeHoldUp().
+    double tickDeadline_ = std::numeric_limits<double>::infinity();
+    double wokeAt_ = -std::numeric_limits<double>::infinity();
     std::unique_ptr<BackgroundTimer> sendHeartbeatTimer_;
     bool heartbeatWaiting_ = false;  // a heartbeat written and not yet taken by the channel
     bool detached_ = false;

@@ -2,11 +2,13 @@
 
 #include <atomic>
 #include <chrono>
+#include <future>
 
 #include "async/Clock.hpp"
 #include "formats/MessageFrameWriter.hpp"
 #include "log/ZephLogger.hpp"
 #include "quorvane/Errors.hpp"
+#include "support/Eventually.hpp"
 #include "support/InMemoryDataChannel.hpp"
 #include "support/RecordingChannelObserver.hpp"
 #include "support/RecordingLogger.hpp"
@@ -86,18 +88,6 @@ protected:
     /// Sets the transport's buffered amount and lets the wrapper see the report.
     void buffered(std::uint64_t amount) {
         local->holdBufferedAmount(amount);
-        settle();
-    }
-
-    /// Stops the process for `seconds`. On waking, the timers that fell due meanwhile run first,
-    /// or a buffer of the peer that waited in the buffers meanwhile is heard first.
-    void stallThenHearThePeer(double seconds, bool timersFirst) {
-        clock->stall(seconds);
-        if (timersFirst) {
-            clock->advance(0);
-            settle();
-        }
-        remote->send(frame(9), true);
         settle();
     }
 
@@ -295,100 +285,99 @@ TEST_F(DataChannelWrapperTest, ABufferEveryFourSecondsKeepsTheTimeoutAway) {
     EXPECT_EQ(delegate->receivedCount(), 6u) << "every buffer reaches the delegate, unread";
 }
 
-TEST_F(DataChannelWrapperTest, AStallReportsTheTimeoutAtOnceOnlyWhenThePeerHasTimedOutToo) {
-    // The peer's heartbeats are heard at 0.5 s and 1.5 s, this side's go out at 1 s and 2 s; the
-    // process is stopped at 2.45 s. On waking, either the buffered heartbeat of the peer is heard
-    // first or the timers that fell due run first.
-    struct Case {
-        double stalled;
-        bool timersFirst;
-        int reportedAtOnce;  // 4.3 s: this side was silent 4.75 s, the peer keeps the channel
+TEST_F(DataChannelWrapperTest, AHoldUpReportsTheTimeoutAtOnceOnlyWhenThePeerHasTimedOutToo) {
+    // What goes on until the process is stopped, at 2.45 s (6.8 s on the slow link).
+    enum class Before {
+        // The peer's buffers are heard at 0.5 s and 1.5 s, this side's heartbeats go out at 1 s and 2 s.
+        steady,
+        // A transfer fills the buffer at once and the link carries 40 kB/s: a frame leaves every
+        // 0.4 s for some 15 s, and the gate holds every later write back, heartbeats included. The
+        // peer is heard every second up to 6 s: the process is stopped some 6 s after its last
+        // write was taken, 4.3 s is shorter than what the peer waits.
+        slowLink,
+        // As steady, and at 2.45 s a large message is written: the channel keeps it in its buffer
+        // (the peer's acknowledgements wait in the buffers while the process is stopped, and the
+        // buffer drains on waking), and a buffer of the peer heard then waits behind the owner's
+        // queue, busy with the message.
+        largeMessage,
     };
-    for (const auto& [stalled, timersFirst, reportedAtOnce] :
-         {Case{4.3, false, 0}, Case{4.3, true, 0}, Case{7.0, false, 1}, Case{7.0, true, 1}}) {
-        SCOPED_TRACE("stalled " + std::to_string(stalled) + " s" + (timersFirst ? ", timers first" : ""));
+    struct Case {
+        Before before;
+        double stalled;        // 0: not held up
+        bool timersFirst;      // on waking, the timers that fell due run before what waited in the buffers
+        bool peerCloses;       // after the buffer it sent before waking is heard
+        double reportedAfter;  // seconds after that buffer (or the close) is heard on waking; 0: at once
+    };
+    // 4.3 s: this side was last heard by the peer 4.3-4.75 s before waking, so the peer holds the
+    // channel and its buffer re-arms the time-out. 7 s: the peer timed out meanwhile. Closed by the
+    // peer: the time-out counts from the buffer heard at least a second before the close.
+    for (const auto& [before, stalled, timersFirst, peerCloses, reportedAfter] :
+         {Case{Before::steady, 4.3, false, false, 5}, Case{Before::steady, 4.3, true, false, 5},
+          Case{Before::steady, 7, false, false, 0}, Case{Before::steady, 7, true, false, 0},
+          Case{Before::slowLink, 4.3, false, false, 5}, Case{Before::slowLink, 4.3, true, false, 5},
+          Case{Before::slowLink, 7, false, false, 0}, Case{Before::slowLink, 7, true, false, 0},
+          Case{Before::largeMessage, 4.3, false, false, 5}, Case{Before::largeMessage, 4.3, true, false, 5},
+          Case{Before::largeMessage, 7, false, false, 0}, Case{Before::largeMessage, 7, true, false, 0},
+          Case{Before::steady, 3.3, false, true, 0.75}, Case{Before::steady, 0, false, true, 3.05}}) {
+        const char* what = before == Before::steady ? "steady" : before == Before::slowLink ? "slow link" : "large message";
+        SCOPED_TRACE(std::string(what) + ", stalled " + std::to_string(stalled) + " s" +
+                     (timersFirst ? ", timers first" : "") + (peerCloses ? ", the peer closes" : ""));
         wrapFreshChannel();
         openChannel();
-        for (int step = 0; step < 4; ++step) {
-            clock->advance(0.5);
-            if (step % 2 == 0) remote->send(frame(9), true);
+        if (before == Before::slowLink) {
+            local->setRate(40000);
+            for (int chunk = 0; chunk < 40; ++chunk) wrapper->sendData(std::vector<std::uint8_t>(16000));
+            settle();
+            for (int second = 0; second < 6; ++second) {
+                clock->advance(1);
+                remote->send(frame(9), true);
+                settle();
+            }
+            clock->advance(0.8);
+        } else {
+            for (int step = 0; step < 4; ++step) {
+                clock->advance(0.5);
+                if (step % 2 == 0) remote->send(frame(9), true);
+                settle();
+            }
+            ASSERT_EQ(heartbeatsSent(), 2u);
+            clock->advance(0.45);
+        }
+        settle();
+        if (before == Before::largeMessage) {
+            local->holdTransmission(true);
+            for (int chunk = 0; chunk < 13; ++chunk) wrapper->sendData(std::vector<std::uint8_t>(16000));
+            settle();
+            std::promise<void> done;
+            queue->async([busy = done.get_future().share()] { busy.wait(); });
+            const auto received = delegate->receivedCount();
+            remote->send(frame(9), true);
+            ASSERT_TRUE(quorvane::testing::eventually([&] { return delegate->receivedCount() > received; }));
+            clock->stall(stalled);
+            done.set_value();
+        } else {
+            clock->stall(stalled);
+        }
+        settle();
+        if (timersFirst) {
+            clock->advance(0);
             settle();
         }
-        ASSERT_EQ(heartbeatsSent(), 2u);
-        clock->advance(0.45);
-        stallThenHearThePeer(stalled, timersFirst);  // the peer's buffer sent at 2.5 s
+        if (before == Before::largeMessage) local->holdTransmission(false);
+        remote->send(frame(9), true);  // sent before this side woke
+        settle();
+        if (peerCloses) {
+            remote->close();
+            settle();
+        }
         clock->advance(0);
         settle();
-        EXPECT_EQ(delegate->timeouts(), reportedAtOnce);
-        if (reportedAtOnce) continue;
-        clock->advance(4.9);
-        settle();
-        EXPECT_EQ(delegate->timeouts(), 0) << "the buffer re-armed the time-out";
-        clock->advance(0.2);
-        settle();
-        EXPECT_EQ(delegate->timeouts(), 1);
-    }
-}
-
-TEST_F(DataChannelWrapperTest, AStallWhileASlowLinkDrainsTheBufferCountsWhatLeftTheBufferAsHeardByThePeer) {
-    // A transfer fills the buffer at once and the link carries 40 kB/s: a frame leaves every
-    // 0.4 s for some 15 s, and the gate holds every later write back, heartbeats included. The
-    // peer is heard every second up to 6 s; the process is stopped at 6.8 s, some 6 s after its
-    // last write was taken.
-    struct Case {
-        double stalled;
-        bool timersFirst;
-        int reported;  // 4.3 s: what left the buffer meanwhile kept the peer hearing this side
-    };
-    for (const auto& [stalled, timersFirst, reported] :
-         {Case{4.3, false, 0}, Case{4.3, true, 0}, Case{7.0, false, 1}, Case{7.0, true, 1}}) {
-        SCOPED_TRACE("stalled " + std::to_string(stalled) + " s" + (timersFirst ? ", timers first" : ""));
-        wrapFreshChannel();
-        openChannel();
-        local->setRate(40000);
-        for (int chunk = 0; chunk < 40; ++chunk) wrapper->sendData(std::vector<std::uint8_t>(16000));
-        settle();
-        for (int second = 0; second < 6; ++second) {
-            clock->advance(1);
-            remote->send(frame(9), true);
-            settle();
+        if (reportedAfter == 0) {
+            EXPECT_EQ(delegate->timeouts(), 1);
+            continue;
         }
-        clock->advance(0.8);
-        settle();
-        stallThenHearThePeer(stalled, timersFirst);  // the peer's buffer sent at 6.8 s
-        clock->advance(2);
-        settle();
-        EXPECT_EQ(delegate->timeouts(), reported);
-    }
-}
-
-TEST_F(DataChannelWrapperTest, AChannelThePeerClosesCountsTheTimeoutFromWhatWasHeardASecondBeforeTheClose) {
-    struct Case {
-        double heldUp;  // the process held up, nothing run, before the peer's last buffers and close
-        double reportedAfterClose;
-    };
-    // Held up 4.8 s: the peer timed out and left meanwhile, and what it sent before waited in the
-    // buffers. Not held up: the peer leaves while it is heard every second.
-    for (const auto& [heldUp, reportedAfterClose] : {Case{4.8, 0.2}, Case{0, 3.5}}) {
-        SCOPED_TRACE("held up " + std::to_string(heldUp) + " s");
-        wrapFreshChannel();
-        openChannel();
-        for (int second = 0; second < 2; ++second) {
-            clock->advance(1);
-            remote->send(frame(9), true);
-            settle();
-        }
-        if (heldUp > 0) {
-            clock->stall(heldUp);
-        } else {
-            clock->advance(0.5);
-        }
-        remote->send(frame(9), true);
-        remote->send(frame(9), true);
-        settle();
-        remote->close();
-        settle();
-        clock->advance(reportedAfterClose - 0.1);
+        EXPECT_EQ(delegate->timeouts(), 0);
+        clock->advance(reportedAfter - 0.1);
         settle();
         EXPECT_EQ(delegate->timeouts(), 0);
         clock->advance(0.2);
