@@ -101,8 +101,9 @@ struct RealClock::Impl {
                 continue;
             }
             auto first = due.begin();
-            if (std::chrono::steady_clock::now() < first->first) {
-                wake.wait_until(lock, first->first);
+            if (const TimePoint next = first->first; std::chrono::steady_clock::now() < next) {
+                // A copy: while this waits, add() may sweep the entry out.
+                wake.wait_until(lock, next);
                 continue;
             }
             auto deadline = first->first;
