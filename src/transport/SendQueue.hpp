@@ -103,9 +103,9 @@ public:
     /// For good: every frame not yet taken by the channel, and every frame queued later, is
     /// rejected with WebRTCError::channelClosed.
     void shutDown();
-    /// Queues a control frame with the priority frames; a droppable one may be dropped unwritten
-    /// (above).
-    Promise<void> enqueueControl(Frame frame, bool droppable);
+    /// Queues a control frame, made when its turn comes, with the priority frames; a droppable one
+    /// may be dropped unwritten (above).
+    Promise<void> enqueueControl(FrameSource frame, bool droppable);
 
 private:
     void push(Item item, bool priority, bool singleChunk);
