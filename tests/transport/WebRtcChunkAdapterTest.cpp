@@ -152,7 +152,7 @@ TEST_F(AdapterPairTest, ABurstPastTheMessageIdsIsRefusedAtOnceBeyondThemAndArriv
     auto [leftEnd, rightEnd] = connect();
     leftEnd->setRate(2e6);  // the burst and its acknowledgements take seconds of the link
     rightEnd->setRate(2e6);
-    constexpr std::uint32_t ids = 65536, beyond = 3000;
+    constexpr std::uint32_t ids = 65536, beyond = 1000;
     auto message = [](std::uint32_t i) {
         return Bytes{static_cast<std::uint8_t>(i), static_cast<std::uint8_t>(i >> 8), static_cast<std::uint8_t>(i >> 16)};
     };
