@@ -42,9 +42,10 @@ namespace quorvane {
 /// acknowledged without being delivered again; late frames of a finished multi-frame message are
 /// dropped unanswered. Resends, control frames and asked-for frames go ahead of the frames of
 /// messages waiting in the queue. At most one acknowledgement per single-frame message id waits to
-/// be written (it answers the repeats as well), and past a fixed bound of waiting control frames the oldest acknowledgements of single-frame
-/// messages are dropped (the peer's resend recovers them); the acknowledgement of a multi-frame
-/// message is never dropped, since nothing would recover it.
+/// be written (it answers the repeats as well), and past a fixed bound of waiting control frames
+/// the oldest acknowledgements of single-frame messages are dropped (the peer's resend recovers
+/// them); the acknowledgement of a multi-frame message is never dropped, since nothing would
+/// recover it.
 ///
 /// The ids, the caches (but for the messages being reassembled) and the queue survive channel
 /// changes. When a channel goes away during the session, every multi-frame message that was in it
@@ -100,7 +101,8 @@ public:
     /// Sends one message. Fulfilled once every frame of it is written to the channel, or once the
     /// peer acknowledges it (not only then: a message the peer never acknowledges is reported
     /// through the delegate). Rejected with WebRTCError::failedToSendData when the message is too
-    /// large or every id is held by an unacknowledged or retired message; with the error it was
+    /// large or every id is held by an unacknowledged or retired message (at once, at no cost to
+    /// the rest of the adapter's work); with the error it was
     /// given up with when the delegate hears dataChannelFailedToSend for it (a multi-frame message
     /// whose frame could not be written, or that was on a channel that went away, or that timed
     /// out); with WebRTCError::channelClosed at the session's end. A single-frame message whose
