@@ -110,17 +110,19 @@ void SendQueue::shutDown() {
 }
 
 void SendQueue::run() {
-    // A frame the channel takes at once is settled in this turn, and the next one follows in it;
-    // only a frame that has to wait (for the connection, or at the gate) puts the next off until
-    // it settles. A turn of the queue for every frame would write one frame per pass over all the
-    // work queued meanwhile: under a burst of received messages, their acknowledgements would
-    // pile up far faster than they go out.
+    // A control frame the channel takes at once is settled in this turn, and the next frame follows
+    // in it: a turn of the queue for each would write one per pass over all the work queued
+    // meanwhile, and under a burst of received messages their acknowledgements would pile up far
+    // faster than they go out. A frame of a message still takes a turn of its own: written back to
+    // back, a transfer would only fill the channel's buffers, and the peer's queue, faster than
+    // they empty.
     while (!inFlight_) {
         auto item = queues_.removeFirst();
         if (!item) return;
+        const bool control = item->kind != Kind::message;
         auto sent = send(*item);
         sent.pipeTo(item->seal);
-        if (!sent.isPending()) continue;
+        if (control && !sent.isPending()) continue;
         inFlight_ = true;
         sent.ensure(
             [weak = weak_from_this()] {

@@ -15,9 +15,10 @@
 namespace quorvane {
 
 /// The adapter's outgoing frames: three first-in, first-out lists in priority order, written one
-/// frame at a time through the current DataChannelWrapper once the channel is open. Frames the
-/// channel takes at once go out in the same turn of the owner's queue; a frame that has to wait
-/// (for the connection, or at the wrapper's gate) holds the next back until it settles.
+/// frame at a time through the current DataChannelWrapper once the channel is open. Control
+/// frames the channel takes at once go out in the same turn of the owner's queue; a frame of a
+/// message, or one that has to wait (for the connection, or at the wrapper's gate), holds the next
+/// back until it settles.
 ///
 /// A frame waits until the channel has reported open (didConnect). A didDisconnect fails the one
 /// frame waiting for the connection at that moment with WebRTCError::connectionReset; the others
