@@ -77,11 +77,9 @@ Promise<void> SendQueue::enqueue(FrameSource chunk, bool priority, bool singleCh
     return pending.promise;
 }
 
-Promise<void> SendQueue::enqueueControl(Frame frame, bool droppable) {
+Promise<void> SendQueue::enqueueControl(FrameSource frame, bool droppable) {
     auto pending = Promise<void>::pending();
-    push(Item{pending.resolver, [frame = std::move(frame)]() mutable { return std::move(frame); }, {},
-              droppable ? Kind::droppable : Kind::control},
-         true, true);
+    push(Item{pending.resolver, std::move(frame), {}, droppable ? Kind::droppable : Kind::control}, true, true);
     return pending.promise;
 }
 
@@ -112,20 +110,29 @@ void SendQueue::shutDown() {
 }
 
 void SendQueue::run() {
-    if (inFlight_) return;
-    auto item = queues_.removeFirst();
-    if (!item) return;
-    inFlight_ = true;
-    auto sent = send(*item);
-    sent.pipeTo(item->seal);
-    sent.ensure(
-        [weak = weak_from_this()] {
-            if (auto self = weak.lock()) {
-                self->inFlight_ = false;
-                self->run();
-            }
-        },
-        dispatchQueue_);
+    // A control frame the channel takes at once is settled in this turn, and the next frame follows
+    // in it: a turn of the queue for each would write one per pass over all the work queued
+    // meanwhile, and under a burst of received messages their acknowledgements would pile up far
+    // faster than they go out. A frame of a message still takes a turn of its own: written back to
+    // back, a transfer would only fill the channel's buffers, and the peer's queue, faster than
+    // they empty.
+    while (!inFlight_) {
+        auto item = queues_.removeFirst();
+        if (!item) return;
+        const bool control = item->kind != Kind::message;
+        auto sent = send(*item);
+        sent.pipeTo(item->seal);
+        if (control && !sent.isPending()) continue;
+        inFlight_ = true;
+        sent.ensure(
+            [weak = weak_from_this()] {
+                if (auto self = weak.lock()) {
+                    self->inFlight_ = false;
+                    self->run();
+                }
+            },
+            dispatchQueue_);
+    }
 }
 
 Promise<void> SendQueue::send(Item& item) {

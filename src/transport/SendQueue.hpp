@@ -15,7 +15,10 @@
 namespace quorvane {
 
 /// The adapter's outgoing frames: three first-in, first-out lists in priority order, written one
-/// frame at a time through the current DataChannelWrapper once the channel is open.
+/// frame at a time through the current DataChannelWrapper once the channel is open. Control
+/// frames the channel takes at once go out in the same turn of the owner's queue; a frame of a
+/// message, or one that has to wait (for the connection, or at the wrapper's gate), holds the next
+/// back until it settles.
 ///
 /// A frame waits until the channel has reported open (didConnect). A didDisconnect fails the one
 /// frame waiting for the connection at that moment with WebRTCError::connectionReset; the others
@@ -103,9 +106,9 @@ public:
     /// For good: every frame not yet taken by the channel, and every frame queued later, is
     /// rejected with WebRTCError::channelClosed.
     void shutDown();
-    /// Queues a control frame with the priority frames; a droppable one may be dropped unwritten
-    /// (above).
-    Promise<void> enqueueControl(Frame frame, bool droppable);
+    /// Queues a control frame, made when its turn comes, with the priority frames; a droppable one
+    /// may be dropped unwritten (above).
+    Promise<void> enqueueControl(FrameSource frame, bool droppable);
 
 private:
     void push(Item item, bool priority, bool singleChunk);

@@ -41,10 +41,11 @@ namespace quorvane {
 /// the delegate and then acknowledged, and repeats of a single-frame message are
 /// acknowledged without being delivered again; late frames of a finished multi-frame message are
 /// dropped unanswered. Resends, control frames and asked-for frames go ahead of the frames of
-/// messages waiting in the queue. At most one acknowledgement per message id waits to be written,
-/// and past a fixed bound of waiting control frames the oldest acknowledgements of single-frame
-/// messages are dropped (the peer's resend recovers them); the acknowledgement of a multi-frame
-/// message is never dropped, since nothing would recover it.
+/// messages waiting in the queue. At most one acknowledgement per single-frame message id waits to
+/// be written (it answers the repeats as well), and past a fixed bound of waiting control frames
+/// the oldest acknowledgements of single-frame messages are dropped (the peer's resend recovers
+/// them); the acknowledgement of a multi-frame message is never dropped, since nothing would
+/// recover it.
 ///
 /// The ids, the caches (but for the messages being reassembled) and the queue survive channel
 /// changes. When a channel goes away during the session, every multi-frame message that was in it
@@ -53,7 +54,11 @@ namespace quorvane {
 /// is written again at once, ahead of new messages (the peer's record drops a copy it delivered
 /// already). When a channel is attached, every multi-frame message still being reassembled is
 /// reported failed to receive, without a failure frame: no frame of the new channel joins it,
-/// since the new channel may come from a peer that started again, its ids with it. Everything
+/// since the new channel may come from a peer that started again, its ids with it. For the same
+/// reason, what this side queued about an incoming multi-frame message (its acknowledgement, a
+/// retry request, the failure frame) goes out only on the channel the message came on: on a later
+/// one it could settle a restarted peer's new message under the id. A peer that stayed the same
+/// loses nothing by it: its sender gave that message up with the channel. Everything
 /// runs on the adapter's serial queue "WebRtcChunkAdapter", except the channel's state reports,
 /// which reach the delegate on the channel's callback thread.
 class WebRtcChunkAdapter final : public QVWebRtcDataChannelDelegate,
@@ -96,7 +101,8 @@ public:
     /// Sends one message. Fulfilled once every frame of it is written to the channel, or once the
     /// peer acknowledges it (not only then: a message the peer never acknowledges is reported
     /// through the delegate). Rejected with WebRTCError::failedToSendData when the message is too
-    /// large or every id is held by an unacknowledged or retired message; with the error it was
+    /// large or every id is held by an unacknowledged or retired message (at once, at no cost to
+    /// the rest of the adapter's work); with the error it was
     /// given up with when the delegate hears dataChannelFailedToSend for it (a multi-frame message
     /// whose frame could not be written, or that was on a channel that went away, or that timed
     /// out); with WebRTCError::channelClosed at the session's end. A single-frame message whose
@@ -186,7 +192,8 @@ private:
     void startChunkedMessage(std::uint16_t id, std::uint16_t category, const ChunkedMessageDataView& first);
     /// The message being assembled under `id` cannot complete (for `reason`): it fails, unanswered.
     void abandonChunkedMessage(std::uint16_t id, const ChunkAssembler& assembler, const std::string& reason);
-    /// A new channel is attached: every message being assembled fails.
+    /// A new channel is attached: every message being assembled fails, and what is queued about
+    /// the incoming messages of earlier channels stays unwritten.
     void abandonIncoming();
     void refuseChunkedMessage(std::uint16_t id, std::uint16_t category, std::uint16_t totalChunks,
                               const std::string& reason);
@@ -199,11 +206,18 @@ private:
     Incoming* incoming(std::uint16_t id, const ChunkAssembler& assembler);
     void forgetIncoming(std::uint16_t id);
     /// Queues a control frame ahead of message frames; a droppable one may be dropped unwritten.
-    Promise<void> enqueueControl(std::vector<std::uint8_t> frame, bool droppable);
-    /// Queues the acknowledgement of message `id` unless one waits already; logs `failureText`
-    /// and the error when its write fails. A droppable one may be dropped past the bound.
-    void acknowledge(std::uint16_t id, std::vector<std::uint8_t> frame, bool droppable, std::string failureText);
-    void acknowledgementSettled(std::uint16_t id, const std::exception_ptr& error, const std::string& failureText);
+    /// With `chunkedId`, the frame speaks of the incoming multi-frame message under that id and
+    /// is written only while the channel that message came on is the current one.
+    Promise<void> enqueueControl(std::vector<std::uint8_t> frame, bool droppable,
+                                 std::optional<std::uint16_t> chunkedId);
+    /// Queues the acknowledgement of message `id`; logs `failureText` and the error when its write
+    /// fails. A single-frame message's is queued unless one for the id waits already, may be
+    /// dropped past the bound (its sender writes it again) and goes out on any channel; a
+    /// multi-frame message's is never dropped and goes out only on the channel it came on.
+    void acknowledge(std::uint16_t id, std::vector<std::uint8_t> frame, bool chunked, std::string failureText);
+    /// `single`: the acknowledgement of a single-frame message, one of acknowledgementsWaiting_.
+    void acknowledgementSettled(std::uint16_t id, bool single, const std::exception_ptr& error,
+                                const std::string& failureText);
     /// Logs the first drop of a burst.
     void controlFrameDropped();
 
@@ -233,7 +247,10 @@ private:
     std::map<std::uint16_t, Outgoing> outgoing_;
     std::map<std::uint16_t, Incoming> incoming_;
     std::uint64_t bytesReserved_ = 0;  // by every incoming message
-    std::set<std::uint16_t> acknowledgementsWaiting_;  // ids whose acknowledgement is queued
+    // Channels attached so far: what is queued about an incoming multi-frame message carries the
+    // count of its channel, and is not written once another channel is attached.
+    std::uint64_t channelsAttached_ = 0;
+    std::set<std::uint16_t> acknowledgementsWaiting_;  // single-frame ids whose acknowledgement is queued
     bool droppingControlFrames_ = false;  // since the last control frame written
 
     const std::shared_ptr<SendQueue> queue_;

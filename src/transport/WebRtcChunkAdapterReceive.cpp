@@ -65,8 +65,7 @@ void WebRtcChunkAdapter::receiveSingle(const MessageChunkView& chunk) {
         singleChunks_.set(id, std::make_shared<SingleChunk>(id, *data));
         if (auto delegate = this->delegate()) delegate->dataChannelDidReceive({data->begin(), data->end()}, id);
     }
-    // May be dropped past the bound: the sender writes the message again.
-    acknowledge(id, MessageFrameWriter::messageAck(id, chunk.category()), true,
+    acknowledge(id, MessageFrameWriter::messageAck(id, chunk.category()), false,
                 "Failed to send message ack for single message: ");
 }
 
@@ -141,7 +140,10 @@ void WebRtcChunkAdapter::abandonChunkedMessage(std::uint16_t id, const ChunkAsse
 
 void WebRtcChunkAdapter::abandonIncoming() {
     // Each came on an earlier channel: a sender of this library gave it up with that channel, and a
-    // frame on the new one may come from a peer that started again, its ids with it.
+    // frame on the new one may come from a peer that started again, its ids with it. For that
+    // peer's sake, what is still queued about the incoming messages of earlier channels, their
+    // acknowledgements included, stays unwritten from now on (enqueueControl).
+    ++channelsAttached_;
     std::vector<std::pair<std::uint16_t, std::shared_ptr<ChunkAssembler>>> open;
     for (const auto& [id, entry] : incoming_) open.emplace_back(id, entry.assembler);
     for (const auto& [id, assembler] : open) abandonChunkedMessage(id, *assembler, "it came on an earlier channel");
@@ -153,7 +155,7 @@ void WebRtcChunkAdapter::refuseChunkedMessage(std::uint16_t id, std::uint16_t ca
     finishedChunked_.set(id, std::make_shared<FinishedChunkedMessage>(totalChunks, std::vector<std::uint64_t>{}));
     if (auto delegate = this->delegate()) delegate->dataChannelFailedToReceiveMessage(id, category);
     // The message was never taken in: its failure frame may be dropped like an acknowledgement.
-    enqueueControl(MessageFrameWriter::messageFailed(id, category), true)
+    enqueueControl(MessageFrameWriter::messageFailed(id, category), true, id)
         .catchError(
             [weak = weak_from_this(), log = log_](const std::exception_ptr& error) {
                 auto self = weak.lock();

@@ -103,11 +103,15 @@ void WebRtcChunkAdapter::settle(std::vector<Resolver<void>>& sends, const std::e
 }
 
 std::optional<std::uint16_t> WebRtcChunkAdapter::nextMessageId() {
-    for (std::size_t tried = 0; tried <= std::numeric_limits<std::uint16_t>::max(); ++tried) {
+    // An id is retired only once its message is gone, so no id is counted twice. Counted rather
+    // than searched: while every id is held, each further send is refused at once, not after a
+    // walk over all of them that would hold up everything else on the queue.
+    constexpr std::size_t ids = std::size_t{std::numeric_limits<std::uint16_t>::max()} + 1;
+    if (outgoing_.size() + retiredIds_.size() >= ids) return std::nullopt;
+    while (true) {
         const std::uint16_t id = messageId_++;
         if (!outgoing_.contains(id) && !retiredIds_.get(id)) return id;
     }
-    return std::nullopt;
 }
 
 Promise<void> WebRtcChunkAdapter::writeFrames(const std::shared_ptr<Chunker>& chunker,

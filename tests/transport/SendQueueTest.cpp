@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <future>
+
 #include "async/Clock.hpp"
 #include "log/ZephLogger.hpp"
 #include "quorvane/Errors.hpp"
@@ -160,4 +163,22 @@ TEST_F(SendQueueTest, AClosingChannelDoesNotStallTheQueue) {
     settle();
     EXPECT_TRUE(behind.isFulfilled());
     EXPECT_EQ(nextLocal->framesSent(), 1u);
+}
+
+TEST_F(SendQueueTest, ControlFramesQueuedFasterThanTheQueueTurnsAreWrittenNotDropped) {
+    sendQueue->set(wrapper);
+    connect();
+    // Queued while the owner's queue is busy, as acknowledgements are under a burst of received
+    // messages: each frame the channel takes at once must not wait for a turn of its own.
+    std::promise<void> release;
+    queue->async([busy = release.get_future().share()] { busy.wait(); });
+    std::vector<Promise<void>> writes;
+    for (std::size_t i = 0; i < SendQueue::maxWaitingControlFrames + 500; ++i) {
+        writes.push_back(sendQueue->enqueueControl([i] { return frame(static_cast<std::uint8_t>(i)); }, true));
+    }
+    release.set_value();
+    settle();
+    const auto written = std::count_if(writes.begin(), writes.end(), [](const auto& write) { return write.isFulfilled(); });
+    EXPECT_EQ(static_cast<std::size_t>(written), writes.size()) << "none dropped";
+    EXPECT_EQ(local->sentFrames().size(), writes.size());
 }

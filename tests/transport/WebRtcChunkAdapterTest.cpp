@@ -2,6 +2,9 @@
 
 #include <algorithm>
 
+#include "formats/MessageFrameWriter.hpp"
+#include "support/TimeScale.hpp"
+#include "support/WebRtcFailure.hpp"
 #include "transport/WebRtcChunkAdapterTesting.hpp"
 #include "util/ErrorDescription.hpp"
 
@@ -145,6 +148,44 @@ TEST_F(AdapterPairTest, AResendAfterALostAcknowledgementOvertakesATransferOnASlo
     EXPECT_TRUE(rightHears->failedToReceive.empty());
 }
 
+TEST_F(AdapterPairTest, ABurstPastTheMessageIdsIsRefusedAtOnceBeyondThemAndArrivesOnceWithinThemOnALiveChannel) {
+    auto [leftEnd, rightEnd] = connect();
+    constexpr std::uint32_t ids = 65536, beyond = 1000;
+    auto message = [](std::uint32_t i) {
+        return Bytes{static_cast<std::uint8_t>(i), static_cast<std::uint8_t>(i >> 8), static_cast<std::uint8_t>(i >> 16)};
+    };
+    leftEnd->holdBufferedAmount(DataChannelWrapper::gateCloseAmount);  // every id is taken before any goes out
+    std::vector<Promise<void>> sends;
+    for (std::uint32_t i = 0; i < ids; ++i) sends.push_back(left->sendData(message(i), 1));
+    settle();
+    const auto refusing = std::chrono::steady_clock::now();
+    for (std::uint32_t i = ids; i < ids + beyond; ++i) sends.push_back(left->sendData(message(i), 1));
+    settleUntil([&] { return !sends.back().isPending(); });
+    EXPECT_LT(std::chrono::steady_clock::now() - refusing, std::chrono::seconds(5 * timeScale()))
+        << "each refused at once, not after a look at every id, holding up all else on the queue";
+    leftEnd->holdBufferedAmount(0);
+    advance(10, 0.25);
+
+    for (std::uint32_t i = 0; i < ids + beyond; ++i) {
+        if (sends[i].isPending() || (i < ids) != sends[i].isFulfilled()) ADD_FAILURE() << "send " << i << ": " << outcome(sends[i]);
+    }
+    EXPECT_EQ(webRtcFailure(sends.back()), WebRTCError::Kind::failedToSendData);
+    std::vector<int> arrivals(ids + beyond);
+    for (const auto& delivery : rightHears->delivered) {
+        ++arrivals.at(delivery.data.at(0) | delivery.data.at(1) << 8 | delivery.data.at(2) << 16);
+    }
+    EXPECT_EQ(std::count(arrivals.begin(), arrivals.begin() + ids, 1), ids) << "each accepted message arrives once";
+    EXPECT_EQ(std::count(arrivals.begin() + ids, arrivals.end(), 0), beyond);
+    EXPECT_EQ(leftHears->timeouts + rightHears->timeouts, 0);
+
+    advance(120, 5);  // a resend, if an acknowledgement was dropped past its bound, is not delivered again
+    EXPECT_TRUE(leftHears->failedToSend.empty());
+    EXPECT_EQ(rightHears->delivered.size(), ids);
+    auto next = left->sendData(message(0), 1);
+    settle();
+    EXPECT_EQ(outcome(next), "fulfilled");
+}
+
 TEST_F(AdapterPairTest, ProgressIsReportedPerFrameBeforeTheDelivery) {
     connect();
     left->sendData(pattern(3 * 15360, 1), 4);
@@ -247,6 +288,60 @@ TEST_F(AdapterPairTest, ARestartedPeersFrameNeverJoinsTheMessageItsPredecessorWa
     EXPECT_EQ(rightHears->failedToReceive, std::vector<std::uint16_t>{0}) << "the one cut off";
     EXPECT_EQ(outcome(sent), "fulfilled");
     EXPECT_TRUE(leftHears->failedToSend.empty()) << "acknowledged";
+}
+
+TEST_F(AdapterPairTest, WhatWasQueuedAboutAMessageOfAnEarlierChannelNeverSettlesARestartedPeersMessageUnderItsId) {
+    struct Case {
+        const char* name;
+        std::vector<std::uint16_t> positions;  // of the earlier message that arrive
+        double wait;                           // for what this side writes back about it
+    };
+    const Case cases[] = {
+        {"its acknowledgement", {0, 1, 2}, 1},
+        {"its retry requests and failure frame", {0}, 120},
+    };
+    for (const auto& [name, positions, wait] : cases) {
+        SCOPED_TRACE(name);
+        left = makeAdapter();
+        leftHears = makeDelegate(left);
+        right = makeAdapter();
+        rightHears = makeDelegate(right);
+        auto [oldLeft, oldRight] = connect();
+        // The right side cannot write: what it has to say about the peer's message waits in its
+        // queue, behind short messages of its own (one at the gate; each report of a channel that
+        // is going or not yet open fails the one waiting for the connection).
+        oldRight->holdBufferedAmount(DataChannelWrapper::gateCloseAmount);
+        for (std::uint8_t seed = 0; seed < 6; ++seed) right->sendData(pattern(10, seed), 1);
+        settle();
+        const Bytes old = pattern(3 * 15360, 1);
+        for (std::uint16_t position : positions) {
+            ASSERT_TRUE(oldLeft->send(MessageFrameWriter::chunkedMessage(
+                                          0, 1, position, 3, std::span<const std::uint8_t>(old).subspan(position * 15360u, 15360)),
+                                      true));
+        }
+        advance(wait, 5);
+        ASSERT_EQ(rightHears->delivered.size() + rightHears->failedToReceive.size(), 1u);
+
+        // The peer's process ends; the next one's ids start again, and its message under id 0
+        // waits at its gate until this side's queue has had its say on the new channel.
+        left = makeAdapter();
+        leftHears = makeDelegate(left);
+        auto [newLeft, newRight] = makePair(2);
+        newLeft->holdBufferedAmount(DataChannelWrapper::gateCloseAmount);
+        left->set(newLeft);
+        right->set(newRight);
+        const Bytes next = pattern(4 * 15360, 2);  // of another chunk count: never a late frame of the old one
+        auto sent = left->sendData(next, 1);
+        newLeft->open();
+        settle();
+        newLeft->holdBufferedAmount(0);
+        advance(150, 5);
+        const auto arrivals = std::count_if(rightHears->delivered.begin(), rightHears->delivered.end(),
+                                            [&](const auto& delivery) { return delivery.data == next; });
+        EXPECT_EQ(arrivals, 1) << "delivered whole";
+        EXPECT_TRUE(leftHears->failedToSend.empty());
+        EXPECT_EQ(outcome(sent), "fulfilled");
+    }
 }
 
 TEST_F(AdapterPairTest, AShortMessageWhoseWriteFailsAtAResetWaitsForItsNextWriteOrTheSessionsEnd) {
