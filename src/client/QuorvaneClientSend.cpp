@@ -106,7 +106,9 @@ Promise<void> QuorvaneClientImpl::sendCommand(QVCommand command, double timeout)
     // Runs on the internal queue once the message is built: the time-out runs from then on. The
     // entry holds its timer, so whatever settles the command stops its time-out too.
     auto sent = std::make_shared<std::pair<std::string, std::uint64_t>>();  // the entry, once built
-    auto built = [this, resolver = answer.resolver, wait = *wait, timeout, session, sent](const std::string& id) {
+    // `session = session`: clang does not yet capture a structured binding by name.
+    auto built = [this, resolver = answer.resolver, wait = *wait, timeout, session = session,
+                  sent](const std::string& id) {
         const auto serial = nextSerial_++;
         *sent = {id, serial};
         const bool untimed = waitsForever(wait);
@@ -183,7 +185,7 @@ QVQueryReceipt QuorvaneClientImpl::sendQuery(QVQuery query, double timeout, QVQu
         return DataChannelMessageWriter::query(id, time, query.category(), query.data().tag(), query.data().data());
     };
     auto sentId = std::make_shared<std::string>();
-    auto built = [this, receipt, wait = *wait, timeout, session, sentId](const std::string& id) {
+    auto built = [this, receipt, wait = *wait, timeout, session = session, sentId](const std::string& id) {
         *sentId = id;
         auto& entry =
             pendingQueries_.insert_or_assign(id, PendingQuery{receipt, wait, timeout, session, waitsForever(wait)})
